@@ -1,0 +1,1 @@
+#include "channels/ChannelTypes.h"

@@ -1,0 +1,16 @@
+#pragma once
+// Each quillbox command adds itself to the application; it sets `run` to its action.
+
+#include <functional>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/Context.h"
+
+namespace quillbox::cli {
+
+using Action = std::function<int()>;
+
+void AddAboutCommand(CLI::App& app, Context& ctx, Action& run);
+
+}  // namespace quillbox::cli

@@ -1,0 +1,41 @@
+// quillbox: command-line host of the E-270 driver component.
+
+#include <iostream>
+
+#include "cli/Commands.h"
+#include "quillbox/CreateObject.h"
+
+int main(int argc, char** argv) {
+  using namespace quillbox::cli;
+  CLI::App app{"quillbox - record from and drive an E-270 acquisition module", "quillbox"};
+  app.set_version_flag("--version", std::string("quillbox ") + QUILLBOX_VERSION);
+  app.require_subcommand(1);
+  Context ctx;
+  app.add_option("--bench", ctx.benchFile,
+                 "Simulated bench file (JSON); default: $QUILLBOX_BENCH or the built-in bench")
+      ->check(CLI::ExistingFile);
+  app.add_option("--device", ctx.device,
+                 "Module to use when several are attached: a serial text or usbN");
+
+  Action run;
+  AddAboutCommand(app, ctx, run);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? kExitOk : kExitUsage;
+  }
+  ctx.ApplyGlobals();
+  try {
+    const int code = run ? run() : kExitOk;
+    ctx.Release();
+    return code;
+  } catch (const quillbox::CreateObjectError& e) {
+    PrintError(e.what());
+    return kExitFailure;
+  } catch (const std::exception& e) {
+    PrintError(e.what());
+    return kExitFailure;
+  }
+}

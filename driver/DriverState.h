@@ -1,0 +1,78 @@
+#pragma once
+// The process-wide record of everything the driver knows, shared by every E_270 object of the
+// process. It is data only: each subsystem reads and writes the fields it owns.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "channels/ChannelTypes.h"
+#include "device/DeviceList.h"
+#include "device/E270API.h"
+#include "device/RecordState.h"
+
+namespace quillbox {
+
+struct AdcInfo {
+  std::string DisplayName;
+  std::string ADCName;
+  uint8_t Resolution = 0;
+  int16_t ChannelsCount = 0;
+  ChannelTables Tables;  // Ranges, UnitNames, UnitScales, UnitOffsets, ChannelNames, ChannelRanges
+  std::string LastError;
+};
+
+struct BoardInfo {
+  std::string BoardName;
+  std::string PortName;
+  std::string BoardRevision;
+  std::string SerialNumber;
+  std::string ProcessorName;
+  int32_t ClockFrequency = 0;
+};
+
+struct DioInfo {
+  bool DIODetected = false;
+  uint8_t DIBits = 0;
+  uint8_t DOBits = 0;
+  int32_t DIValue = 0;
+  int32_t DOValue = 0;
+  bool DOStartEnabled = false;
+  bool DOStopEnabled = false;
+  int32_t DOStartValue = 0;
+  int32_t DOStopValue = 0;
+};
+
+struct DriverState {
+  AdcInfo Adc;
+  RecordInfo Record;
+
+  bool Detected = false;
+  int16_t BasePort = 0;
+  std::atomic<bool> Busy{false};
+  int16_t SyncMode = 0;  // 0 off, 1 rising ("0 —1"), 2 falling ("1— 0")
+
+  BoardInfo Board;
+  ModuleSlots Modules;
+  SourceInfo DirectSource;
+  SourceInfo TTLSource;
+  ChannelSources Sources{};
+
+  Device Dev{};
+  uint8_t DIOOutByte = 0;
+  uint8_t DIOInByte = 0;
+  uint8_t DIOAuxByte = 0;
+
+  DioInfo Dio;
+
+  std::string SettingsKey;
+  int32_t DeviceCount = 0;
+  quillbox::DeviceList Devices;
+  int16_t LastSetupTab = 0;
+};
+
+// The one instance of the process (of the loaded component).
+DriverState& State();
+
+}  // namespace quillbox

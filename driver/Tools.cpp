@@ -1,0 +1,39 @@
+#include "quillbox/Tools.h"
+
+#include <string>
+
+namespace quillbox {
+namespace {
+
+std::string Version() {
+  return std::to_string(QUILLBOX_VERSION_MAJOR) + "." + std::to_string(QUILLBOX_VERSION_MINOR) +
+         "." + std::to_string(QUILLBOX_VERSION_PATCH) + "." + std::to_string(QUILLBOX_VERSION_TWEAK);
+}
+
+class Tools final : public ITools {
+ public:
+  std::string ComponentVersion() override { return Version(); }
+  std::string DevicesJson() override { return "[]"; }
+  std::string InfoJson() override { return "{}"; }
+  std::string ExportKey(const std::string&, bool) override { return {}; }
+  bool Register(const std::string&, std::string& error) override {
+    error = "registration is not available in this build";
+    return false;
+  }
+  bool ShowSetup(const Object&, std::string& error) override {
+    error = "the setup dialog is not available in this build";
+    return false;
+  }
+  bool Screenshots(const Object&, const std::string&, std::string& error) override {
+    error = "the setup dialog is not available in this build";
+    return false;
+  }
+};
+
+}  // namespace
+}  // namespace quillbox
+
+extern "C" quillbox::ITools* QuillboxTools() {
+  static quillbox::Tools tools;
+  return &tools;
+}

@@ -1,0 +1,107 @@
+#include "quillbox/CreateObject.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace quillbox {
+namespace {
+
+namespace fs = std::filesystem;
+using CreateFn = int (*)(const char*, Object*);
+
+constexpr const char* kComponentFile = "Quillbox.adc";
+
+std::string ExecutableDir() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.parent_path().string();
+}
+
+bool IsQuillboxId(const std::string& progId) { return progId.rfind("Quillbox.", 0) == 0; }
+
+// Candidates in the order they are tried: beside the executable, then QUILLBOX_COMPONENT.
+std::vector<std::string> Candidates(const std::string& progId) {
+  std::vector<std::string> result;
+  if (!IsQuillboxId(progId)) return result;
+  const std::string dir = ExecutableDir();
+  if (!dir.empty()) result.push_back((fs::path(dir) / kComponentFile).string());
+  if (const char* env = std::getenv("QUILLBOX_COMPONENT"); env != nullptr && *env != '\0')
+    result.emplace_back(env);
+  return result;
+}
+
+struct Loaded {
+  void* handle = nullptr;
+  std::string path;
+};
+
+std::mutex g_mutex;
+std::map<std::string, Loaded> g_loaded;  // by path; libraries stay loaded for the process
+
+Loaded Load(const std::string& progId, std::string& why) {
+  for (const std::string& path : Candidates(progId)) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) {
+      why += "\n  " + path + ": not found";
+      continue;
+    }
+    std::lock_guard lock(g_mutex);
+    if (auto it = g_loaded.find(path); it != g_loaded.end()) return it->second;
+    // The component is never unloaded: objects and threads of it may live until exit.
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (handle == nullptr) {
+      const char* err = dlerror();
+      why += "\n  " + path + ": " + (err != nullptr ? err : "cannot be loaded");
+      continue;
+    }
+    Loaded loaded{handle, path};
+    g_loaded[path] = loaded;
+    return loaded;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string FindComponent(const std::string& progId) {
+  for (const std::string& path : Candidates(progId)) {
+    std::error_code ec;
+    if (fs::is_regular_file(path, ec)) return path;
+  }
+  return {};
+}
+
+void* ComponentSymbol(const std::string& progId, const char* symbol) {
+  std::string why;
+  const Loaded loaded = Load(progId, why);
+  return loaded.handle != nullptr ? dlsym(loaded.handle, symbol) : nullptr;
+}
+
+Object CreateObject(const std::string& progId) {
+  std::string why;
+  const Loaded loaded = Load(progId, why);
+  if (loaded.handle == nullptr)
+    throw CreateObjectError("cannot create \"" + progId + "\": no component serves it" + why);
+  auto create = reinterpret_cast<CreateFn>(dlsym(loaded.handle, "QuillboxCreateObject"));
+  if (create == nullptr)
+    throw CreateObjectError("cannot create \"" + progId + "\": " + loaded.path +
+                            " is not a Quillbox component");
+  Object object;
+  switch (create(progId.c_str(), &object)) {
+    case 0:
+      return object;
+    case 1:
+      throw CreateObjectError("cannot create \"" + progId + "\": " + loaded.path +
+                              " has no class of that name");
+    default:
+      throw CreateObjectError("cannot create \"" + progId + "\": the object failed to initialise");
+  }
+}
+
+}  // namespace quillbox

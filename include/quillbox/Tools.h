@@ -1,0 +1,34 @@
+#pragma once
+// The component's tools interface: what a command-line host needs beyond IADC3 and IDIO
+// (listing modules, describing the opened module, the registry, registration, screenshots).
+// Reached through the exported C symbol QuillboxTools of the component library.
+
+#include <string>
+
+#include "quillbox/Object.h"
+
+namespace quillbox {
+
+class ITools {
+ public:
+  virtual ~ITools() = default;
+  // Version of the component as "major.minor.build.revision".
+  virtual std::string ComponentVersion() = 0;
+  // E-270 modules on the USB side: [{"device":0,"port":"USB1","board":"E-270","serial":"..."}].
+  virtual std::string DevicesJson() = 0;
+  // What the driver knows about the module it opened last (see `quillbox info --json`).
+  virtual std::string InfoJson() = 0;
+  // Registry-export text of a key below HKEY_CURRENT_USER ("" for the settings key).
+  virtual std::string ExportKey(const std::string& path, bool recursive) = 0;
+  // Records the component library and its identifiers in the registry store.
+  virtual bool Register(const std::string& libraryPath, std::string& error) = 0;
+  // Shows the setup dialog of `object` modally; false with a reason when no display exists.
+  virtual bool ShowSetup(const Object& object, std::string& error) = 0;
+  // Renders every tab of the setup dialog offscreen into dir/<tab>.png.
+  virtual bool Screenshots(const Object& object, const std::string& dir, std::string& error) = 0;
+};
+
+}  // namespace quillbox
+
+// Exported by Quillbox.adc.
+extern "C" quillbox::ITools* QuillboxTools();

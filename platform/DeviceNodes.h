@@ -1,0 +1,33 @@
+#pragma once
+// Device nodes of a kernel driver, by their Windows-style names ("\\.\LDevUsb0"): open, control
+// request, close. The bench that stands in for the USB kernel driver registers itself as the
+// backend; without a backend every open fails as if the driver were not installed.
+
+#include <cstdint>
+#include <string>
+
+namespace quillbox::platform {
+
+constexpr int32_t kInvalidHandle = -1;
+
+class DeviceNodeBackend {
+ public:
+  virtual ~DeviceNodeBackend() = default;
+  // Returns a handle (never -1, low 16 bits non-zero) or -1 when the node is absent or busy.
+  virtual int32_t Open(const std::string& name, bool exclusive) = 0;
+  // Sends control `code`; returns false on failure. `returned` gets the bytes written to out.
+  virtual bool Control(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                       uint32_t outSize, uint32_t& returned) = 0;
+  virtual bool Close(int32_t handle) = 0;
+};
+
+// Installs the backend (null removes it). The backend must outlive its registration.
+void SetDeviceNodeBackend(DeviceNodeBackend* backend);
+
+// Share mode 0 in the original call: exclusive open. Returns -1 on failure.
+int32_t OpenDeviceNode(const std::string& name, bool exclusive = true);
+bool DeviceNodeControl(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                       uint32_t outSize, uint32_t& returned);
+bool CloseDeviceNode(int32_t handle);
+
+}  // namespace quillbox::platform

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "driver/DriverState.h"
+#include "driver/E_270.h"
+#include "quillbox/IADC3.h"
+#include "quillbox/IDIO.h"
+
+namespace quillbox {
+namespace {
+
+TEST(DriverObject, FreshObjectHasIdentityAndDefaults) {
+  auto object = CreateE_270();
+  IADC3& adc = *object;
+  IDIO& dio = *object;
+  EXPECT_EQ(adc.ADCName(), "E-270");
+  EXPECT_EQ(dio.DIOName(), "E-270");
+  EXPECT_EQ(adc.Resolution(), 16);
+  EXPECT_EQ(adc.ChannelsCount(), 32);
+  EXPECT_FLOAT_EQ(adc.RateMax(), 100.0f);
+  EXPECT_FLOAT_EQ(adc.Rate(), 10.0f);
+  EXPECT_EQ(adc.InputCountChannels(), 1);
+  EXPECT_EQ(adc.InputChannels(), (BoundedArray<int16_t>{0}));
+  EXPECT_EQ(State().Record.InputSizeRequest, 16384);
+  EXPECT_EQ(State().SyncMode, 0);
+  EXPECT_FALSE(adc.Detected());
+  EXPECT_FALSE(dio.Detected());
+  EXPECT_EQ(dio.DIBits(), 0);
+  EXPECT_EQ(adc.BasePort(), 0);
+  EXPECT_TRUE(adc.Ranges().empty());
+
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(State().Sources[i], (ChannelSource{SourceMezzanine, uint8_t(i)}));
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(State().Sources[16 + i], (ChannelSource{SourceADC, uint8_t(i)}));
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(State().Sources[24 + i], (ChannelSource{SourceTTL, uint8_t(i)}));
+}
+
+TEST(DriverObject, OutOfRangeChannelQueriesAnswerHarmlessly) {
+  auto object = CreateE_270();
+  IADC3& adc = *object;
+  for (int16_t index : {int16_t(-1), int16_t(32), int16_t(-32768), int16_t(32767)}) {
+    EXPECT_EQ(adc.ChannelName(index), "") << index;
+    EXPECT_EQ(adc.ChannelRange(index), 0) << index;
+    EXPECT_EQ(adc.ChannelUnitScale(index), 0.0f) << index;
+    EXPECT_EQ(adc.ChannelUnitOffset(index), 0.0f) << index;
+    EXPECT_EQ(adc.ChannelUnitName(index), "") << index;
+  }
+  // In range, but the range tables are still empty: the unit queries answer "" and 0.
+  EXPECT_EQ(adc.ChannelUnitName(3), "");
+  EXPECT_EQ(adc.ChannelUnitScale(3), 0.0f);
+}
+
+TEST(DriverObject, RangeTablesAnswerTheUnitQueries) {
+  auto object = CreateE_270();
+  IADC3& adc = *object;
+  ChannelTables& t = State().Adc.Tables;
+  t.Ranges = {"\xC2\xB1" "10 V", "0/1 TTL"};
+  t.UnitNames = {"V", "TTL"};
+  t.UnitScales = {1638.4f, 1000.0f};
+  t.UnitOffsets = {0.0f, 0.0f};
+  t.ChannelNames[3] = "M2-Ch4_U10";
+  t.ChannelRanges[3] = 1;
+  t.ChannelRanges[4] = 7;  // a row the tables do not hold
+  EXPECT_EQ(adc.ChannelName(3), "M2-Ch4_U10");
+  EXPECT_EQ(adc.ChannelUnitName(3), "TTL");
+  EXPECT_FLOAT_EQ(adc.ChannelUnitScale(3), 1000.0f);
+  EXPECT_EQ(adc.ChannelUnitName(4), "");
+  EXPECT_EQ(adc.ChannelUnitScale(4), 0.0f);
+  // Writing a range changes nothing.
+  adc.ChannelRange(3, 5);
+  EXPECT_EQ(adc.ChannelRange(3), 1);
+  t = ChannelTables{};
+}
+
+TEST(DriverObject, InstancesShareOneState) {
+  auto first = CreateE_270();
+  auto second = CreateE_270();
+  State().Detected = true;
+  EXPECT_TRUE(static_cast<IADC3&>(*second).Detected());
+  State().Detected = false;
+  static_cast<IDIO&>(*first).DOStartValue(7);
+  EXPECT_EQ(static_cast<IDIO&>(*second).DOStartValue(), 7);
+  static_cast<IDIO&>(*first).DOStartValue(0);
+}
+
+TEST(DriverObject, AccessorsReturnTheObjectItself) {
+  auto object = CreateE_270();
+  Object adcSide = object->GetADC3();
+  Object dioSide = object->GetDIO();
+  auto adc = As<IADC3>(adcSide);
+  auto dio = As<IDIO>(dioSide);
+  ASSERT_TRUE(adc);
+  ASSERT_TRUE(dio);
+  EXPECT_EQ(dynamic_cast<E_270*>(adc.get()), object.get());
+  EXPECT_EQ(dynamic_cast<E_270*>(dio.get()), object.get());
+  EXPECT_EQ(dynamic_cast<E_270*>(As<IADC3>(adc->Parent()).get()), object.get());
+}
+
+TEST(DriverObject, TestWithoutModuleReportsNotFound) {
+  auto object = CreateE_270();
+  IADC3& adc = *object;
+  State().Adc.LastError.clear();
+  EXPECT_FALSE(adc.Test());
+  EXPECT_FALSE(adc.Detected());
+  EXPECT_EQ(adc.BasePort(), 0);
+  EXPECT_EQ(adc.LastError(), "No found E-270 on USB or COM ports!");
+}
+
+}  // namespace
+}  // namespace quillbox

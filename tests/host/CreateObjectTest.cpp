@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include "quillbox/CreateObject.h"
+#include "quillbox/IADC3.h"
+#include "quillbox/IDIO.h"
+#include "quillbox/IE_270.h"
+#include "quillbox/Tools.h"
+
+namespace quillbox {
+namespace {
+
+TEST(CreateObject, LoadsTheComponentAsAHostWould) {
+  Object object = CreateObject("Quillbox.E_270");
+  ASSERT_TRUE(object);
+  auto adc = As<IADC3>(object);
+  auto dio = As<IDIO>(object);
+  auto self = As<IE_270>(object);
+  ASSERT_TRUE(adc && dio && self);
+  EXPECT_EQ(adc->ADCName(), "E-270");
+  EXPECT_EQ(adc->Resolution(), 16);
+  EXPECT_EQ(adc->ChannelsCount(), 32);
+  EXPECT_FLOAT_EQ(adc->RateMax(), 100.0f);
+  EXPECT_FLOAT_EQ(adc->Rate(), 10.0f);
+  EXPECT_EQ(adc->InputChannels(), (BoundedArray<int16_t>{0}));
+  EXPECT_EQ(As<IADC3>(self->GetADC3()).get(), adc.get());
+  EXPECT_EQ(As<IDIO>(self->GetDIO()).get(), dio.get());
+}
+
+TEST(CreateObject, ObjectsOfOneProcessShareTheDriverState) {
+  Object a = CreateObject("Quillbox.E_270");
+  Object b = CreateObject("Quillbox.E_270");
+  As<IDIO>(a)->DOStopValue(0x55);
+  EXPECT_EQ(As<IDIO>(b)->DOStopValue(), 0x55);
+  As<IDIO>(a)->DOStopValue(0);
+}
+
+TEST(CreateObject, UnknownIdentifierIsAClearError) {
+  EXPECT_THROW(CreateObject("Quillbox.NoSuchClass"), CreateObjectError);
+  EXPECT_THROW(CreateObject("Other.E_270"), CreateObjectError);
+  EXPECT_THROW(CreateObject(""), CreateObjectError);
+}
+
+TEST(CreateObject, ComponentExportsItsTools) {
+  auto get = reinterpret_cast<ITools* (*)()>(ComponentSymbol("Quillbox.E_270", "QuillboxTools"));
+  ASSERT_NE(get, nullptr);
+  EXPECT_EQ(get()->ComponentVersion(), "3.2.0.4");
+}
+
+}  // namespace
+}  // namespace quillbox
