@@ -17,15 +17,15 @@ constexpr uint8_t kSlotEmpty = 255;
 
 #pragma pack(push, 1)
 struct Device {
-  uint8_t Interface;    // 0 = serial port, 2 = USB
-  uint8_t ComPort;      // serial port number 1..8
-  int32_t Handle;       // device handle, -1 = none
-  int32_t Reserved6;    // set to 0 before USB use
-  int32_t Reserved10;   // set to 0 before USB use
-  uint8_t Reserved14;   // library's own
-  uint8_t OpenFlags;    // offset 15: set to 0 before every open
-  uint8_t ControlByte;  // sent by E270SetConfig
-  uint16_t RateDivider; // frame rate = 25000 Hz / RateDivider (unaligned)
+  uint8_t Interface;     // 0 = serial port, 2 = USB
+  uint8_t ComPort;       // serial port number 1..8
+  int32_t Handle;        // device handle, -1 = none
+  int32_t Reserved6;     // set to 0 before USB use
+  int32_t Reserved10;    // set to 0 before USB use
+  uint8_t Reserved14;    // library's own
+  uint8_t OpenFlags;     // offset 15: set to 0 before every open
+  uint8_t ControlByte;   // sent by E270SetConfig
+  uint16_t RateDivider;  // frame rate = 25000 Hz / RateDivider (unaligned)
   uint8_t Reserved19[8];
   uint8_t SlotPresent[kSlots];  // per mezzanine slot, 255 = empty (written by the library)
   uint8_t EepromImage[kEepromPages][kEepromPageSize];  // page p at 35 + 128 * p

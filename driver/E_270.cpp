@@ -17,8 +17,8 @@ int RangeRow(int16_t index) {
   if (!InChannelRange(index) || index >= kChannelsCount) return -1;
   const ChannelTables& t = State().Adc.Tables;
   const int row = t.ChannelRanges[static_cast<std::size_t>(index)];
-  const auto rows = std::min({t.Ranges.size(), t.UnitNames.size(), t.UnitScales.size(),
-                              t.UnitOffsets.size()});
+  const auto rows =
+      std::min({t.Ranges.size(), t.UnitNames.size(), t.UnitScales.size(), t.UnitOffsets.size()});
   return (row >= 0 && static_cast<std::size_t>(row) < rows) ? row : -1;
 }
 

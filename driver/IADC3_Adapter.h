@@ -19,7 +19,9 @@ class IADC3_Adapter : public IADC3 {
   bool Busy() final { return IADC3_Busy(); }
   std::string ChannelName(int16_t Index) final { return IADC3_ChannelName(Index); }
   int16_t ChannelRange(int16_t Index) final { return IADC3_ChannelRange(Index); }
-  void ChannelRange(int16_t Index, int16_t RangeIndex) final { IADC3_ChannelRange(Index, RangeIndex); }
+  void ChannelRange(int16_t Index, int16_t RangeIndex) final {
+    IADC3_ChannelRange(Index, RangeIndex);
+  }
   float ChannelUnitScale(int16_t Index) final { return IADC3_ChannelUnitScale(Index); }
   float ChannelUnitOffset(int16_t Index) final { return IADC3_ChannelUnitOffset(Index); }
   std::string ChannelUnitName(int16_t Index) final { return IADC3_ChannelUnitName(Index); }
@@ -38,7 +40,9 @@ class IADC3_Adapter : public IADC3 {
   bool StartRecord() final { return IADC3_StartRecord(); }
   void StopRecord() final { IADC3_StopRecord(); }
   BoundedArray2D<int16_t> InputData() final { return IADC3_InputData(); }
-  int32_t GetData(int16_t& Data, int32_t& DataSize, int32_t& InputCountData) final { return IADC3_GetData(Data, DataSize, InputCountData); }
+  int32_t GetData(int16_t& Data, int32_t& DataSize, int32_t& InputCountData) final {
+    return IADC3_GetData(Data, DataSize, InputCountData);
+  }
   std::string LastError() final { return IADC3_LastError(); }
   bool ShowSetting() final { return IADC3_ShowSetting(); }
   Object Parent() final { return IADC3_Parent(); }

@@ -7,7 +7,8 @@ namespace {
 
 std::string Version() {
   return std::to_string(QUILLBOX_VERSION_MAJOR) + "." + std::to_string(QUILLBOX_VERSION_MINOR) +
-         "." + std::to_string(QUILLBOX_VERSION_PATCH) + "." + std::to_string(QUILLBOX_VERSION_TWEAK);
+         "." + std::to_string(QUILLBOX_VERSION_PATCH) + "." +
+         std::to_string(QUILLBOX_VERSION_TWEAK);
 }
 
 class Tools final : public ITools {

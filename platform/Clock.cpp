@@ -26,14 +26,14 @@ struct ScaledClock {
   std::chrono::nanoseconds Now() {
     std::lock_guard lock(mutex);
     const auto real = std::chrono::steady_clock::now() - realBase;
-    return scaledBase + std::chrono::nanoseconds(static_cast<int64_t>(
-                            static_cast<double>(real.count()) * scale.load()));
+    return scaledBase + std::chrono::nanoseconds(
+                            static_cast<int64_t>(static_cast<double>(real.count()) * scale.load()));
   }
   void SetScale(double value) {
     std::lock_guard lock(mutex);
     const auto nowReal = std::chrono::steady_clock::now();
-    scaledBase += std::chrono::nanoseconds(static_cast<int64_t>(
-        static_cast<double>((nowReal - realBase).count()) * scale.load()));
+    scaledBase += std::chrono::nanoseconds(
+        static_cast<int64_t>(static_cast<double>((nowReal - realBase).count()) * scale.load()));
     realBase = nowReal;
     scale.store(value);
   }

@@ -90,7 +90,8 @@ class BoundedArray2D {
 
  private:
   static std::size_t Extent(int32_t lower, int32_t upper) {
-    if (upper < lower - 1) throw std::invalid_argument("BoundedArray2D: upper bound below lower - 1");
+    if (upper < lower - 1)
+      throw std::invalid_argument("BoundedArray2D: upper bound below lower - 1");
     return static_cast<std::size_t>(static_cast<int64_t>(upper) - lower + 1);
   }
   std::size_t Offset(int32_t i, int32_t j) const {

@@ -30,9 +30,12 @@ TEST(DriverObject, FreshObjectHasIdentityAndDefaults) {
   EXPECT_EQ(adc.BasePort(), 0);
   EXPECT_TRUE(adc.Ranges().empty());
 
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(State().Sources[i], (ChannelSource{SourceMezzanine, uint8_t(i)}));
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(State().Sources[16 + i], (ChannelSource{SourceADC, uint8_t(i)}));
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(State().Sources[24 + i], (ChannelSource{SourceTTL, uint8_t(i)}));
+  for (int i = 0; i < 16; ++i)
+    EXPECT_EQ(State().Sources[i], (ChannelSource{SourceMezzanine, uint8_t(i)}));
+  for (int i = 0; i < 8; ++i)
+    EXPECT_EQ(State().Sources[16 + i], (ChannelSource{SourceADC, uint8_t(i)}));
+  for (int i = 0; i < 8; ++i)
+    EXPECT_EQ(State().Sources[24 + i], (ChannelSource{SourceTTL, uint8_t(i)}));
 }
 
 TEST(DriverObject, OutOfRangeChannelQueriesAnswerHarmlessly) {
@@ -54,7 +57,10 @@ TEST(DriverObject, RangeTablesAnswerTheUnitQueries) {
   auto object = CreateE_270();
   IADC3& adc = *object;
   ChannelTables& t = State().Adc.Tables;
-  t.Ranges = {"\xC2\xB1" "10 V", "0/1 TTL"};
+  t.Ranges = {
+      "\xC2\xB1"
+      "10 V",
+      "0/1 TTL"};
   t.UnitNames = {"V", "TTL"};
   t.UnitScales = {1638.4f, 1000.0f};
   t.UnitOffsets = {0.0f, 0.0f};
