@@ -1,1 +1,0 @@
-#include "channels/ChannelTypes.h"
