@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "driver/ToolsInfo.h"
+
 namespace quillbox {
 namespace {
 
@@ -14,8 +16,8 @@ std::string Version() {
 class Tools final : public ITools {
  public:
   std::string ComponentVersion() override { return Version(); }
-  std::string DevicesJson() override { return "[]"; }
-  std::string InfoJson() override { return "{}"; }
+  std::string DevicesJson() override { return DevicesJsonText(); }
+  std::string InfoJson() override { return InfoJsonText(); }
   std::string ExportKey(const std::string&, bool) override { return {}; }
   bool Register(const std::string&, std::string& error) override {
     error = "registration is not available in this build";
