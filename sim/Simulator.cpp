@@ -1,0 +1,464 @@
+#include "sim/Simulator.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/Clock.h"
+
+namespace quillbox::sim {
+namespace {
+
+using std::chrono::nanoseconds;
+
+// Results of the vendor calls: 0 is success, the rest say why a call failed.
+constexpr int32_t kOk = 0;
+constexpr int32_t kNoConnection = 1;  // handle not open, module unplugged or gone
+constexpr int32_t kBadArgument = 2;
+constexpr int32_t kFault = 3;       // a fault of the bench file
+constexpr int32_t kNotRunning = 4;  // no frame clock: E270SetConfig was not called
+constexpr int32_t kChecksumWrong = 5;
+
+constexpr uint32_t kModuleNameCode = 0x220012;
+constexpr nanoseconds kFramePeriodUnit{40000};  // one 25 kHz base clock period
+// Longest real wait of a data call between checks, so that a time-scale change takes effect.
+constexpr std::chrono::milliseconds kLongestWait{20};
+
+// f = 25000 / divider frames per second; a block is a fifth of a second: 1..20 frames.
+int BlockFrames(uint16_t divider) {
+  const float f = 25000.0f / static_cast<float>(divider);
+  const int n = static_cast<int>(f / 5.0f);
+  return std::clamp(n, 1, kMaxFramesPerBlock);
+}
+
+bool NodeNumber(const std::string& name, int& number) {
+  static const std::string prefix = "\\\\.\\ldevusb";
+  if (name.size() != prefix.size() + 1) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(name[i])) != prefix[i]) return false;
+  const char digit = name.back();
+  if (digit < '0' || digit > '7') return false;
+  number = digit - '0';
+  return true;
+}
+
+class UsbNodes : public platform::DeviceNodeBackend {
+ public:
+  explicit UsbNodes(Simulator& sim) : sim_(sim) {}
+  int32_t Open(const std::string& name, bool exclusive) override {
+    return sim_.NodeOpen(name, exclusive);
+  }
+  bool Control(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+               uint32_t outSize, uint32_t& returned) override {
+    return sim_.NodeControl(handle, code, in, inSize, out, outSize, returned);
+  }
+  bool Close(int32_t handle) override { return sim_.NodeClose(handle); }
+
+ private:
+  Simulator& sim_;
+};
+
+}  // namespace
+
+Simulator& Simulator::Instance() {
+  static Simulator* instance = new Simulator();
+  return *instance;
+}
+
+Simulator::Simulator() : usb_(std::make_unique<UsbNodes>(*this)) {}
+
+// ---- Bench loading ------------------------------------------------------------------------------
+
+void Simulator::Install(BenchConfig bench, std::string error) {
+  for (const auto& old : modules_) UnplugLocked(*old);
+  modules_.clear();
+  for (ModuleConfig& cfg : bench.modules) {
+    auto m = std::make_shared<Module>();
+    m->eeprom = BuildEeprom(cfg);
+    m->aux = cfg.dioAux;
+    m->inputs = cfg.dioInputs;
+    m->cfg = std::move(cfg);
+    modules_.push_back(std::move(m));
+  }
+  error_ = std::move(error);
+  loaded_ = true;
+  changed_.notify_all();
+}
+
+void Simulator::Load(const std::string& text, const std::string& source) {
+  BenchConfig bench;
+  try {
+    bench = ParseBench(text, source);
+  } catch (const BenchError& e) {
+    std::lock_guard lock(mutex_);
+    Install({}, e.what());
+    throw;
+  }
+  std::lock_guard lock(mutex_);
+  Install(std::move(bench), "");
+}
+
+void Simulator::LoadFile(const std::string& path) {
+  BenchConfig bench;
+  try {
+    bench = ReadBenchFile(path);
+  } catch (const BenchError& e) {
+    std::lock_guard lock(mutex_);
+    Install({}, e.what());
+    throw;
+  }
+  std::lock_guard lock(mutex_);
+  Install(std::move(bench), "");
+}
+
+void Simulator::LoadFromEnvironment() {
+  const char* path = std::getenv("QUILLBOX_BENCH");
+  if (path != nullptr && *path != '\0')
+    LoadFile(path);
+  else
+    Load(DefaultBenchText(), "built-in bench");
+}
+
+void Simulator::EnsureLoaded() {
+  if (loaded_) return;
+  const char* path = std::getenv("QUILLBOX_BENCH");
+  try {
+    Install(path != nullptr && *path != '\0' ? ReadBenchFile(path)
+                                             : ParseBench(DefaultBenchText(), "built-in bench"),
+            "");
+  } catch (const BenchError& e) {
+    Install({}, e.what());
+  }
+}
+
+std::string Simulator::Error() {
+  std::lock_guard lock(mutex_);
+  EnsureLoaded();
+  return error_;
+}
+
+// ---- Connections --------------------------------------------------------------------------------
+
+int32_t Simulator::NewHandle() {
+  for (;;) {
+    const int32_t h = nextHandle_;
+    nextHandle_ = nextHandle_ == INT32_MAX ? 0x2701 : nextHandle_ + 1;
+    if ((h & 0xFFFF) != 0 && !connections_.contains(h)) return h;
+  }
+}
+
+void Simulator::CheckUnplugTimer(Module& m) {
+  if (m.plugged && m.unplugAt && platform::Now() >= *m.unplugAt) UnplugLocked(m);
+}
+
+// The cable is pulled: every connection to the module dies and its clock stops.
+void Simulator::UnplugLocked(Module& m) {
+  StopClock(m);
+  m.plugged = false;
+  m.unplugAt.reset();
+  m.nodeOpens = 0;
+  m.nodeExclusive = false;
+  m.serialOpen = false;
+  for (auto& [handle, c] : connections_)
+    if (c.module.get() == &m) c.live = false;
+  changed_.notify_all();
+}
+
+void Simulator::ConnectionOpened(Module& m) {
+  if (m.cfg.unplugAfterSeconds)
+    m.unplugAt = platform::Now() + std::chrono::duration_cast<nanoseconds>(
+                                       std::chrono::duration<double>(*m.cfg.unplugAfterSeconds));
+}
+
+Simulator::Module* Simulator::Live(int32_t handle, bool usbOnly) {
+  EnsureLoaded();
+  const auto it = connections_.find(handle);
+  if (it == connections_.end() || !it->second.live) return nullptr;
+  if (usbOnly && !it->second.usb) return nullptr;
+  Module& m = *it->second.module;
+  CheckUnplugTimer(m);
+  return it->second.live ? &m : nullptr;
+}
+
+void Simulator::CloseLocked(int32_t handle) {
+  const auto it = connections_.find(handle);
+  if (it == connections_.end()) return;
+  const Connection c = it->second;
+  connections_.erase(it);
+  if (c.live) {
+    Module& m = *c.module;
+    if (c.usb) {
+      if (--m.nodeOpens == 0) m.nodeExclusive = false;
+    } else {
+      m.serialOpen = false;
+    }
+    if (m.nodeOpens == 0 && !m.serialOpen) StopClock(m);
+  }
+  changed_.notify_all();
+}
+
+void Simulator::FillSlotPresent(const Module& m, Device* d) {
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    const SlotConfig& s = m.cfg.slots[static_cast<size_t>(slot)];
+    d->SlotPresent[slot] = s.present ? s.type : kSlotEmpty;
+  }
+}
+
+void Simulator::StopClock(Module& m) {
+  if (!m.running) return;
+  m.clockSeconds = FrameSeconds(m, m.nextFrame);
+  m.clockFrame = m.nextFrame;
+  m.running = false;
+}
+
+double Simulator::FrameSeconds(const Module& m, uint64_t frame) {
+  if (!m.running) return m.clockSeconds;
+  return m.clockSeconds +
+         static_cast<double>(frame - m.clockFrame) * static_cast<double>(m.divider) / kBaseClockHz;
+}
+
+// ---- Vendor calls -------------------------------------------------------------------------------
+
+int32_t Simulator::Open(Device* d) {
+  if (d == nullptr) return kBadArgument;
+  std::lock_guard lock(mutex_);
+  EnsureLoaded();
+  d->Handle = -1;
+  if (d->Interface != kInterfaceSerial) return kBadArgument;
+  for (const auto& m : modules_) {
+    if (m->cfg.usb || m->cfg.number != d->ComPort) continue;
+    CheckUnplugTimer(*m);
+    if (!m->plugged || m->serialOpen) return kNoConnection;
+    const int32_t handle = NewHandle();
+    connections_[handle] = Connection{m, false, true};
+    m->serialOpen = true;
+    ConnectionOpened(*m);
+    d->Handle = handle;
+    FillSlotPresent(*m, d);
+    return kOk;
+  }
+  return kNoConnection;
+}
+
+int32_t Simulator::Close(Device* d) {
+  if (d == nullptr) return kBadArgument;
+  std::lock_guard lock(mutex_);
+  if (!connections_.contains(d->Handle)) return kNoConnection;
+  CloseLocked(d->Handle);
+  return kOk;
+}
+
+int32_t Simulator::GetConfig(Device* d) {
+  if (d == nullptr) return kBadArgument;
+  std::lock_guard lock(mutex_);
+  const Module* m = Live(d->Handle);
+  if (m == nullptr) return kNoConnection;
+  FillSlotPresent(*m, d);
+  return kOk;
+}
+
+int32_t Simulator::SetConfig(Device* d) {
+  if (d == nullptr) return kBadArgument;
+  std::lock_guard lock(mutex_);
+  Module* m = Live(d->Handle);
+  if (m == nullptr) return kNoConnection;
+  const uint16_t divider = d->RateDivider;
+  if (divider == 0) return kBadArgument;
+  StopClock(*m);
+  m->controlByte = d->ControlByte;
+  m->divider = divider;
+  m->running = true;
+  m->clockStart = platform::Now();
+  ++m->setConfigCalls;
+  changed_.notify_all();
+  return kOk;
+}
+
+int32_t Simulator::ReadEeprom(Device* d, int16_t page) {
+  if (d == nullptr || page < 0 || page >= kPageCount) return kBadArgument;
+  std::lock_guard lock(mutex_);
+  const Module* m = Live(d->Handle);
+  if (m == nullptr) return kNoConnection;
+  if (m->cfg.unreadablePages[static_cast<size_t>(page)]) return kFault;
+  std::memcpy(d->EepromImage[page], m->eeprom[static_cast<size_t>(page)].data(), kPageSize);
+  return kOk;
+}
+
+int32_t Simulator::CrcCheck(Device* d) {
+  if (d == nullptr) return kBadArgument;
+  std::lock_guard lock(mutex_);
+  if (Live(d->Handle) == nullptr) return kNoConnection;
+  return ChecksumValid(d->EepromImage[0]) ? kOk : kChecksumWrong;
+}
+
+int32_t Simulator::GetData(Device* d, DeviceFrame* block) {
+  if (d == nullptr || block == nullptr) return kBadArgument;
+  const int32_t handle = d->Handle;
+  std::unique_lock lock(mutex_);
+  Module* m = Live(handle);
+  if (m == nullptr) return kNoConnection;
+  ++m->getDataCalls;
+  if (m->cfg.dataCallsFail) return kFault;
+  // Waits until the block's last frame is complete; a close, unplug, bench change or
+  // reconfiguration meanwhile is seen on the next pass.
+  for (;;) {
+    m = Live(handle);
+    if (m == nullptr) return kNoConnection;
+    if (!m->running) return kNotRunning;
+    const int n = BlockFrames(m->divider);
+    const uint64_t end = m->nextFrame + static_cast<uint64_t>(n);
+    const nanoseconds due = m->clockStart + kFramePeriodUnit * static_cast<int64_t>(m->divider) *
+                                                static_cast<int64_t>(end - m->clockFrame);
+    const nanoseconds now = platform::Now();
+    if (now >= due) {
+      for (int i = 0; i < n; ++i) {
+        const uint64_t frame = m->nextFrame + static_cast<uint64_t>(i);
+        SynthesiseFrame(m->cfg, frame, FrameSeconds(*m, frame), block[i].Bytes);
+      }
+      m->nextFrame = end;
+      return kOk;
+    }
+    nanoseconds wake = due;
+    if (m->unplugAt) wake = std::min(wake, std::max(*m->unplugAt, now));
+    const nanoseconds real = std::min<nanoseconds>(platform::ToReal(wake - now), kLongestWait);
+    changed_.wait_for(lock, real + nanoseconds(1000));
+  }
+}
+
+int32_t Simulator::GetDio(Device* d, uint8_t* out, uint8_t* in, uint8_t* aux) {
+  if (d == nullptr || out == nullptr || in == nullptr || aux == nullptr) return kBadArgument;
+  std::lock_guard lock(mutex_);
+  const Module* m = Live(d->Handle);
+  if (m == nullptr) return kNoConnection;
+  if (m->cfg.dioCallsFail) return kFault;
+  *out = m->outputs;
+  *in = m->cfg.outputsToInputs ? m->outputs : m->inputs;
+  *aux = m->aux;
+  return kOk;
+}
+
+int32_t Simulator::SetDio(Device* d, uint8_t out, uint8_t aux) {
+  if (d == nullptr) return kBadArgument;
+  std::lock_guard lock(mutex_);
+  Module* m = Live(d->Handle);
+  if (m == nullptr) return kNoConnection;
+  if (m->cfg.dioCallsFail) return kFault;
+  m->outputs = out;
+  m->aux = aux;
+  return kOk;
+}
+
+// ---- USB device nodes ---------------------------------------------------------------------------
+
+int32_t Simulator::NodeOpen(const std::string& name, bool exclusive) {
+  int number = 0;
+  if (!NodeNumber(name, number)) return platform::kInvalidHandle;
+  std::lock_guard lock(mutex_);
+  EnsureLoaded();
+  for (const auto& m : modules_) {
+    if (!m->cfg.usb || m->cfg.number != number) continue;
+    CheckUnplugTimer(*m);
+    if (!m->plugged) return platform::kInvalidHandle;
+    // Share mode 0 admits no second open; shared opens admit each other.
+    if (m->nodeExclusive || (exclusive && m->nodeOpens > 0)) return platform::kInvalidHandle;
+    const int32_t handle = NewHandle();
+    connections_[handle] = Connection{m, true, true};
+    ++m->nodeOpens;
+    m->nodeExclusive = exclusive;
+    ConnectionOpened(*m);
+    return handle;
+  }
+  return platform::kInvalidHandle;
+}
+
+bool Simulator::NodeControl(int32_t handle, uint32_t code, const void* in, uint32_t inSize,
+                            void* out, uint32_t outSize, uint32_t& returned) {
+  returned = 0;
+  std::lock_guard lock(mutex_);
+  const Module* m = Live(handle, true);
+  if (m == nullptr) return false;
+  if (code != kModuleNameCode || in == nullptr || inSize != 8 || out == nullptr || outSize < 8)
+    return false;
+  uint8_t request[8];
+  std::memcpy(request, in, 8);
+  static constexpr uint8_t kExpected[8] = {1, 0, 11, 0, 0, 0, 0, 0};
+  if (std::memcmp(request, kExpected, 8) != 0) return false;
+  uint8_t name[8] = {};
+  std::memcpy(name, m->cfg.name.data(), std::min<size_t>(8, m->cfg.name.size()));
+  std::memcpy(out, name, 8);
+  returned = 8;
+  return true;
+}
+
+bool Simulator::NodeClose(int32_t handle) {
+  std::lock_guard lock(mutex_);
+  const auto it = connections_.find(handle);
+  if (it == connections_.end() || !it->second.usb) return false;
+  CloseLocked(handle);
+  return true;
+}
+
+// ---- Control API --------------------------------------------------------------------------------
+
+std::shared_ptr<Simulator::Module> Simulator::Find(const std::string& attach) {
+  EnsureLoaded();
+  for (const auto& m : modules_)
+    if (m->cfg.attach == attach) return m;
+  return nullptr;
+}
+
+std::shared_ptr<Simulator::Module> Simulator::Require(const std::string& attach) {
+  auto m = Find(attach);
+  if (!m) throw BenchError("the bench has no module attached at \"" + attach + "\"");
+  return m;
+}
+
+std::vector<std::string> Simulator::Attachments() {
+  std::lock_guard lock(mutex_);
+  EnsureLoaded();
+  std::vector<std::string> result;
+  for (const auto& m : modules_) result.push_back(m->cfg.attach);
+  return result;
+}
+
+ModuleStatus Simulator::Status(const std::string& attach) {
+  std::lock_guard lock(mutex_);
+  const auto m = Require(attach);
+  CheckUnplugTimer(*m);
+  ModuleStatus s;
+  s.plugged = m->plugged;
+  s.connected = m->nodeOpens > 0 || m->serialOpen;
+  s.usbNodeOpen = m->nodeOpens > 0;
+  s.outputs = m->outputs;
+  s.aux = m->aux;
+  s.inputs = m->cfg.outputsToInputs ? m->outputs : m->inputs;
+  s.setConfigCalls = m->setConfigCalls;
+  s.lastControlByte = m->controlByte;
+  s.lastRateDivider = m->divider;
+  s.getDataCalls = m->getDataCalls;
+  s.frameCounter = m->nextFrame;
+  return s;
+}
+
+void Simulator::Unplug(const std::string& attach) {
+  std::lock_guard lock(mutex_);
+  const auto m = Require(attach);
+  if (m->plugged) UnplugLocked(*m);
+}
+
+void Simulator::Replug(const std::string& attach) {
+  std::lock_guard lock(mutex_);
+  const auto m = Require(attach);
+  CheckUnplugTimer(*m);
+  if (m->plugged) return;
+  m->plugged = true;
+  m->outputs = 0;
+  m->aux = m->cfg.dioAux;
+}
+
+void Simulator::SetInputs(const std::string& attach, uint8_t value) {
+  std::lock_guard lock(mutex_);
+  Require(attach)->inputs = value;
+}
+
+}  // namespace quillbox::sim
