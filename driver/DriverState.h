@@ -8,6 +8,7 @@
 #include <string>
 
 #include "channels/ChannelTypes.h"
+#include "device/AcquisitionWorker.h"
 #include "device/DeviceList.h"
 #include "device/E270API.h"
 #include "device/RecordState.h"
@@ -63,6 +64,8 @@ struct DriverState {
   uint8_t DIOOutByte = 0;
   uint8_t DIOInByte = 0;
   uint8_t DIOAuxByte = 0;
+  std::array<DeviceFrame, kBlockBufferFrames> BlockBuffer{};  // filled by E270GetDATA
+  ReadCacheInfo ReadCache;
 
   DioInfo Dio;
 
@@ -70,6 +73,10 @@ struct DriverState {
   int32_t DeviceCount = 0;
   quillbox::DeviceList Devices;
   int16_t LastSetupTab = 0;
+
+  // The acquisition thread of the running recording. Keep it the last member: destroying it
+  // stops and joins the thread, which uses the members above.
+  AcquisitionWorker ThreadHandle;
 };
 
 // The one instance of the process (of the loaded component).

@@ -1,39 +1,99 @@
+// IADC3 members that run a recording and deliver its frames.
+//
+// Host input the interface does not rule out, and what it gets:
+// - Before the first recording there is no ring: InputData returns the scan-list column only and
+//   GetData copies nothing.
+// - The frames of a ring are delivered with the scan list they were recorded with (column 0 of
+//   InputData, frame width of GetData), also when the host changed the scan list after the
+//   recording stopped.
+// - InputChannels Let: the elements are taken as they come, whatever the array's lower bound;
+//   the copy is stored with lower bound 0 and the count is the number of elements. An empty
+//   list is stored (a start then says "No one channel selected!"); a list longer than an
+//   Integer can count is ignored. Channel numbers outside 0..31 are kept and record code 0.
+// - InputSizeData Let during a recording stores the request; it takes effect at the next start,
+//   and the size getters describe the ring in use until then. A start makes the ring at least
+//   one block plus one frame large and keeps it within kMaxRingValues; the getters then report
+//   the size used.
+// - GetChannel / GetKadr during a recording do not touch the device: they answer from the newest
+//   frame the acquisition thread fetched (0 before its first block).
+// - GetData writes at most DataSize values from Data on (the host promises that room) and
+//   nothing when DataSize is below one frame or negative.
+
+#include <algorithm>
+#include <limits>
+
+#include "device/AcquisitionSetup.h"
+#include "device/AcquisitionThread.h"
+#include "device/FrameRing.h"
+#include "device/SingleRead.h"
 #include "driver/DriverState.h"
 #include "driver/E_270.h"
+#include "platform/UiHost.h"
 
 namespace quillbox {
 
 float E_270::IADC3_RateMax() { return State().Record.RateMax; }
 bool E_270::IADC3_Busy() { return State().Busy.load(); }
-float E_270::IADC3_Rate() { return State().Record.Rate; }
-void E_270::IADC3_Rate(float sRate) {
-  if (!State().Busy.load() && sRate > 0.0f) State().Record.Rate = sRate;
+float E_270::IADC3_Rate() { return GetRate(State()); }
+void E_270::IADC3_Rate(float sRate) { SetRate(State(), sRate); }
+
+void E_270::IADC3_InputSizeData(int32_t NewSize) {
+  DriverState& s = State();
+  s.Record.InputSizeRequest = NewSize;
+  if (!s.Busy.load()) ComputeRingSize(s.Record);
 }
-void E_270::IADC3_InputSizeData(int32_t NewSize) { State().Record.InputSizeRequest = NewSize; }
+
 int32_t E_270::IADC3_InputSizeData() { return State().Record.InputSizeData; }
+
 int32_t E_270::IADC3_InputCountData() {
-  return State().Record.InputCountKadrs * State().Record.InputCountChannels;
+  const RecordInfo& r = State().Record;
+  const int64_t values = int64_t{r.InputCountKadrs.load()} * r.InputCountChannels;
+  return static_cast<int32_t>(std::min<int64_t>(values, std::numeric_limits<int32_t>::max()));
 }
+
 int32_t E_270::IADC3_InputSizeKadrs() { return State().Record.InputSizeKadrs; }
-int32_t E_270::IADC3_InputCountKadrs() { return State().Record.InputCountKadrs; }
+int32_t E_270::IADC3_InputCountKadrs() { return State().Record.InputCountKadrs.load(); }
 int16_t E_270::IADC3_InputCountChannels() { return State().Record.InputCountChannels; }
 BoundedArray<int16_t> E_270::IADC3_InputChannels() { return State().Record.InputChannels; }
+
 void E_270::IADC3_InputChannels(const BoundedArray<int16_t>& ChTable) {
-  if (State().Busy.load()) return;
-  State().Record.InputChannels = ChTable;
-  State().Record.InputCountChannels = static_cast<int16_t>(ChTable.size());
+  DriverState& s = State();
+  if (s.Busy.load()) return;
+  if (ChTable.size() > static_cast<std::size_t>(std::numeric_limits<int16_t>::max())) return;
+  s.Record.InputChannels = BoundedArray<int16_t>::FromVector(ChTable.values());
+  s.Record.InputCountChannels = static_cast<int16_t>(ChTable.size());
+  ComputeRingSize(s.Record);
 }
-int16_t E_270::IADC3_GetChannel(int16_t /*Index*/) { return 0; }
-BoundedArray<int16_t> E_270::IADC3_GetKadr() { return {}; }
+
+int16_t E_270::IADC3_GetChannel(int16_t Index) { return ReadChannelNow(State(), Index); }
+
+BoundedArray<int16_t> E_270::IADC3_GetKadr() {
+  BoundedArray<int16_t> values;
+  ReadFrameNow(State(), values);
+  return values;
+}
+
 bool E_270::IADC3_StartRecord() { return StartRecordGuarded(); }
-bool E_270::StartRecordGuarded() { return false; }
+
+bool E_270::StartRecordGuarded() {
+  DriverState& s = State();
+  if (s.Busy.load() || !s.Detected) return false;
+  return StartAcquisition(s);
+}
+
 void E_270::IADC3_StopRecord() { StopRecordNow(); }
-void E_270::StopRecordNow() { State().Busy.store(false); }
-BoundedArray2D<int16_t> E_270::IADC3_InputData() { return {}; }
-int32_t E_270::IADC3_GetData(int16_t& /*Data*/, int32_t& DataSize, int32_t& InputCountData) {
-  DataSize = 0;
-  InputCountData = 0;
-  return 0;
+
+void E_270::StopRecordNow() {
+  DriverState& s = State();
+  s.Busy.store(false);
+  StopAcquisition(s);
+  platform::DoEvents();
+}
+
+BoundedArray2D<int16_t> E_270::IADC3_InputData() { return ReadAllFrames(State().Record); }
+
+int32_t E_270::IADC3_GetData(int16_t& Data, int32_t& DataSize, int32_t& InputCountData) {
+  return ReadFrames(State().Record, &Data, DataSize, InputCountData);
 }
 
 }  // namespace quillbox

@@ -1,0 +1,28 @@
+#pragma once
+// Single reads of current values outside the frame ring: successive frames of a 50 frames per
+// second stream, one block of ten fetched at most every 150 ms or when it is used up. During a
+// recording the device belongs to the acquisition thread; the reads then answer from the newest
+// frame it fetched (0 before its first block) and touch neither the device nor its buffers.
+
+#include <cstdint>
+
+#include "quillbox/BoundedArray.h"
+
+namespace quillbox {
+
+struct DriverState;
+
+// Divider of the single reads (50 frames per second).
+constexpr uint16_t kSingleReadDivider = 500;
+// Control byte of the single reads: no synchronisation.
+constexpr uint8_t kSingleReadControlByte = 0xC7;
+// Scaled milliseconds a fetched block stays current.
+constexpr int32_t kSingleReadBlockMs = 150;
+
+// Current code of logical channel `channel`; 0 for a channel outside 0..ChannelsCount - 1.
+int16_t ReadChannelNow(DriverState& s, int channel);
+// `values` becomes (0 .. InputCountChannels - 1) with the current code of each scan-list
+// entry; returns InputCountChannels. An empty scan list gives an empty array, no device access.
+int16_t ReadFrameNow(DriverState& s, BoundedArray<int16_t>& values);
+
+}  // namespace quillbox
