@@ -5,6 +5,7 @@
 #include "device/Connection.h"
 #include "driver/DriverState.h"
 #include "platform/UiHost.h"
+#include "settings/SettingsStore.h"
 
 namespace quillbox {
 namespace {
@@ -36,7 +37,16 @@ E_270::E_270() {
   } catch (...) {
   }
   try {
+    InitSettingsKey(s.Adc.ADCName, s.Adc.DisplayName, s.SettingsKey);
+  } catch (...) {
+  }
+  // FindHelpFile (the help file lookup) runs here, between the settings key and the defaults.
+  try {
     InitDefaults();
+  } catch (...) {
+  }
+  try {
+    LoadSettings(s.SettingsKey, s.Record.RateMax, s.Adc.ChannelsCount, s.Record.Rate, s.Sources);
   } catch (...) {
   }
 }
@@ -44,6 +54,11 @@ E_270::E_270() {
 E_270::~E_270() {
   try {
     if (State().Busy.load()) StopRecordNow();
+  } catch (...) {
+  }
+  try {
+    const DriverState& s = State();
+    SaveSettings(s.SettingsKey, s.Record.Rate, s.Record.RateMax, s.Adc.ChannelsCount, s.Sources);
   } catch (...) {
   }
   try {

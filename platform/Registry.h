@@ -1,0 +1,122 @@
+#pragma once
+// The registry functions the driver relies on (ANSI forms, Windows-like signatures and result
+// codes), kept in one SQLite database per user: $QUILLBOX_REGISTRY, else
+// $XDG_CONFIG_HOME/quillbox/registry.sqlite3, else ~/.config/quillbox/registry.sqlite3.
+//
+// What behaves as on the original platform:
+// - key and value names compare case-insensitively (ASCII and the Windows-1252 letters; names
+//   are UTF-8 text), keep the spelling they were created with, and sub-keys enumerate in name
+//   order while values enumerate in creation order;
+// - the empty (or null) value name is the key's unnamed default value;
+// - opening a missing key fails with ERROR_FILE_NOT_FOUND and creates nothing; creating a key
+//   creates its missing parents; a key that has sub-keys cannot be deleted (ERROR_ACCESS_DENIED);
+// - a value query without a buffer reports the data size, a short buffer gives ERROR_MORE_DATA
+//   and the size needed; data is stored exactly as given (no terminator added to REG_SZ);
+// - a handle only allows what its access mask grants (KEY_QUERY_VALUE to read values and key
+//   information, KEY_SET_VALUE to write or delete values, KEY_CREATE_SUB_KEY to create below it,
+//   KEY_ENUMERATE_SUB_KEYS to enumerate sub-keys); the predefined roots allow everything.
+// Names may not exceed 255 bytes for a key and 16383 for a value; a tree is at most 512 deep.
+//
+// Durability: WAL journal, synchronous=FULL, a busy timeout, and every write is one
+// BEGIN IMMEDIATE transaction, so several processes may share the file and a process killed
+// during a write leaves either the whole write or none of it. A file that cannot be opened,
+// is not a database or belongs to something else makes every call fail (and is never rewritten).
+// All functions are thread-safe.
+
+#include <cstdint>
+#include <string>
+
+namespace quillbox::platform {
+
+using HKEY = uint32_t;  // a predefined root (0x8000000x) or a handle returned by open/create
+using LONG = int32_t;
+using DWORD = uint32_t;
+using BYTE = uint8_t;
+using BOOL = int32_t;
+using REGSAM = uint32_t;
+
+inline constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000u;
+inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001u;
+inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002u;
+inline constexpr HKEY HKEY_USERS = 0x80000003u;
+inline constexpr HKEY HKEY_PERFORMANCE_DATA = 0x80000004u;  // named, but not kept in the store
+inline constexpr HKEY HKEY_CURRENT_CONFIG = 0x80000005u;
+inline constexpr HKEY HKEY_DYN_DATA = 0x80000006u;  // named, but not kept in the store
+
+inline constexpr LONG ERROR_SUCCESS = 0;
+inline constexpr LONG ERROR_FILE_NOT_FOUND = 2;
+inline constexpr LONG ERROR_ACCESS_DENIED = 5;
+inline constexpr LONG ERROR_INVALID_HANDLE = 6;
+inline constexpr LONG ERROR_OUTOFMEMORY = 14;
+inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
+inline constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr LONG ERROR_BAD_PATHNAME = 161;
+inline constexpr LONG ERROR_BUSY = 170;
+inline constexpr LONG ERROR_MORE_DATA = 234;
+inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+inline constexpr LONG ERROR_REGISTRY_CORRUPT = 1015;
+inline constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
+inline constexpr LONG ERROR_KEY_DELETED = 1018;
+
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_EXPAND_SZ = 2;
+inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
+inline constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
+inline constexpr DWORD REG_MULTI_SZ = 7;
+inline constexpr DWORD REG_QWORD = 11;
+
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+inline constexpr REGSAM KEY_NOTIFY = 0x0010;
+inline constexpr REGSAM READ_CONTROL = 0x00020000;
+inline constexpr REGSAM KEY_READ = 0x00020019;
+inline constexpr REGSAM KEY_WRITE = 0x00020006;
+inline constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
+
+inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
+inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                   HKEY* phkResult);
+// lpClass and lpSecurityAttributes are accepted and ignored; a volatile key is kept like any
+// other.
+LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, const char* lpClass,
+                     DWORD dwOptions, REGSAM samDesired, const void* lpSecurityAttributes,
+                     HKEY* phkResult, DWORD* lpdwDisposition);
+LONG RegCloseKey(HKEY hKey);
+LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType,
+                      BYTE* lpData, DWORD* lpcbData);
+LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
+                    const BYTE* lpData, DWORD cbData);
+// Deletes hKey\lpSubKey with its values; fails while it has sub-keys.
+LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey);
+LONG RegDeleteValueA(HKEY hKey, const char* lpValueName);
+// Name lengths are in bytes without the terminator; *lpcchName passes the buffer size in and
+// the name length out. Keys have no class and no time stamp here (lpClass gets "", the
+// time pointer is left as it is).
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName, DWORD* lpReserved,
+                   char* lpClass, DWORD* lpcchClass, void* lpftLastWriteTime);
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName,
+                   DWORD* lpReserved, DWORD* lpType, BYTE* lpData, DWORD* lpcbData);
+LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass, DWORD* lpReserved,
+                      DWORD* lpcSubKeys, DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
+                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen, DWORD* lpcbMaxValueLen,
+                      DWORD* lpcbSecurityDescriptor, void* lpftLastWriteTime);
+
+// The login name of the current user. *pcbBuffer passes the buffer size in; on success it
+// receives the length including the terminator and the result is non-zero. A short buffer
+// gives 0 with *pcbBuffer set to the size needed.
+BOOL GetUserNameA(char* lpBuffer, DWORD* pcbBuffer);
+
+// The database file the registry functions use (resolved on first use).
+std::string RegistryPath();
+// Closes the database and forgets every open handle; the next call opens the file named by
+// QUILLBOX_REGISTRY (or the default) again. For tests and tools that switch stores.
+void RegistryReopen();
+
+}  // namespace quillbox::platform
