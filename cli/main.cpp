@@ -5,6 +5,20 @@
 #include "cli/Commands.h"
 #include "quillbox/CreateObject.h"
 
+namespace {
+
+// The refusal of a bench file by the simulated vendor library behind the component; "" when the
+// bench is fine or the vendor library has no such check.
+std::string BenchProblem() {
+  using BenchErrorFn = const char* (*)();
+  const auto fn = reinterpret_cast<BenchErrorFn>(
+      quillbox::ComponentSymbol("Quillbox.E_270", "QuillboxBenchError"));
+  const char* text = fn != nullptr ? fn() : nullptr;
+  return text != nullptr ? text : "";
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace quillbox::cli;
   CLI::App app{"quillbox - record from and drive an E-270 acquisition module", "quillbox"};
@@ -27,6 +41,10 @@ int main(int argc, char** argv) {
     return code == 0 ? kExitOk : kExitUsage;
   }
   ctx.ApplyGlobals();
+  if (const std::string problem = BenchProblem(); !problem.empty()) {
+    PrintError(problem);
+    return kExitFailure;
+  }
   try {
     const int code = run ? run() : kExitOk;
     ctx.Release();

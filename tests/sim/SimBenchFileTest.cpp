@@ -1,0 +1,156 @@
+// Bench files: what is refused and how the refusal reads, the environment's bench, and the
+// empty library a refused bench leaves behind.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gmock/gmock.h>
+#include <unistd.h>
+
+#include "SimTestSupport.h"
+
+extern "C" const char* QuillboxBenchError();
+
+namespace quillbox::sim::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+std::string Refusal(const std::string& json) {
+  try {
+    LoadBench(json);
+  } catch (const BenchError& e) {
+    return e.what();
+  }
+  return "(accepted)";
+}
+
+std::string Module(const std::string& body) {
+  return R"({"modules": [{"attach": "usb0", )" + body + "}]}";
+}
+
+class SimBenchFileTest : public SimTest {
+ protected:
+  void TearDown() override {
+    unsetenv("QUILLBOX_BENCH");
+    SimTest::TearDown();
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+  std::string WriteFile(const std::string& name, const std::string& text) {
+    if (dir_.empty()) {
+      dir_ = fs::temp_directory_path() / ("quillbox-sim-" + std::to_string(::getpid()));
+      fs::create_directories(dir_);
+    }
+    const fs::path path = dir_ / name;
+    std::ofstream(path) << text;
+    return path.string();
+  }
+  fs::path dir_;
+};
+
+TEST_F(SimBenchFileTest, RefusalsNameTheKeyPathAndTheProblem) {
+  const struct {
+    std::string json;
+    std::string path;
+    std::string what;
+  } cases[] = {
+      {Module(R"("slots": [{"type": 10}, null, {"type": 300}])"), "modules[0].slots[2].type",
+       "0..254"},
+      {Module(R"("slots": [{"type": "U10"}])"), "modules[0].slots[0].type", "\"U10\""},
+      {Module(R"("slots": [{"version": [1, 2]}])"), "modules[0].slots[0].type", "missing"},
+      {Module(R"("serail": "x")"), "modules[0].serail", "unknown key"},
+      {Module(R"("faults": {"unplug_after": 1})"), "modules[0].faults.unplug_after", "unknown key"},
+      {Module(R"("serial": "1234567890")"), "modules[0].serial", "at most 9"},
+      {Module(R"("revision": 256)"), "modules[0].revision", "0..255"},
+      {Module(R"("crc_ok": 1)"), "modules[0].crc_ok", "true or false"},
+      {Module(R"("eeprom": {"0": "00 1G"})"), "modules[0].eeprom.0", "bad hex"},
+      {Module(R"("eeprom": {"0": "001"})"), "modules[0].eeprom.0", "two digits"},
+      {Module(R"("eeprom": {"9": "00"})"), "modules[0].eeprom.9", "\"0\"..\"8\""},
+      {Module(R"("signals": {"m3": {"kind": "sine"}})"), "modules[0].signals.m3",
+       "slot 1 is empty"},
+      {Module(R"("signals": {"ad8": {"kind": "constant"}})"), "modules[0].signals.ad8",
+       "unknown input"},
+      {Module(R"("signals": {"ad1": {"kind": "ramp"}})"), "modules[0].signals.ad1.kind",
+       "\"ramp\""},
+      {Module(R"("signals": {"ad1": {"kind": "sine", "frequency": -1}})"),
+       "modules[0].signals.ad1.frequency", "-1"},
+      {Module(R"("signals": {"ttl0": {"kind": "counter", "amplitude": 1}})"),
+       "modules[0].signals.ttl0.amplitude", "unknown key"},
+      {Module(R"("faults": {"eeprom_unreadable_pages": [9]})"),
+       "modules[0].faults.eeprom_unreadable_pages[0]", "0..8"},
+      {R"({"modules": [{"attach": "usb8"}]})", "modules[0].attach", "\"usb8\""},
+      {R"({"modules": [{"attach": "com2"}, {"attach": "com2"}]})", "modules[1].attach",
+       "earlier module"},
+      {R"({"modules": [{}]})", "modules[0].attach", "missing"},
+      {R"({"module": []})", "module", "unknown key"},
+      {R"({"modules": {}})", "modules", "array"},
+  };
+  for (const auto& c : cases) {
+    const std::string message = Refusal(c.json);
+    EXPECT_THAT(message, HasSubstr("bench text: " + c.path + ": ")) << c.json;
+    EXPECT_THAT(message, HasSubstr(c.what)) << c.json;
+  }
+  EXPECT_THAT(Refusal(R"({"modules": [{"attach": "usb0",}]})"),
+              HasSubstr("bench text: not valid JSON: parse error at line 1"));
+  EXPECT_THAT(Refusal("[]"), HasSubstr("must be a JSON object"));
+}
+
+TEST_F(SimBenchFileTest, RefusedBenchLeavesNoModulesAndSaysWhy) {
+  EXPECT_EQ(std::string(QuillboxBenchError()), "");
+  const std::string path = WriteFile("bad.json", Module(R"("revision": -1)"));
+  EXPECT_THROW(LoadBenchFile(path), BenchError);
+  const std::string message = QuillboxBenchError();
+  EXPECT_EQ(message, LastBenchError());
+  EXPECT_THAT(message, HasSubstr("bench file " + path + ": modules[0].revision: "));
+  EXPECT_TRUE(Attachments().empty());
+  EXPECT_EQ(platform::OpenDeviceNode(NodeName(0)), -1);
+
+  try {
+    LoadBenchFile((dir_ / "missing.json").string());
+    FAIL() << "a missing file loaded";
+  } catch (const BenchError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("missing.json: cannot be read"));
+  }
+  EXPECT_THROW(LoadBenchFile(dir_.string()), BenchError);
+
+  LoadDefaultBench();
+  EXPECT_EQ(std::string(QuillboxBenchError()), "");
+  EXPECT_EQ(Attachments().size(), 1u);
+}
+
+TEST_F(SimBenchFileTest, EnvironmentNamesTheBenchAndTheDefaultIsAValidFile) {
+  const std::string path = WriteFile("two.json", R"({"description": "two modules", "modules": [
+        {"attach": "usb6", "description": "left", "serial": "AAA"},
+        {"attach": "com8", "serial": "BBB"}]})");
+  setenv("QUILLBOX_BENCH", path.c_str(), 1);
+  ResetBench();
+  EXPECT_EQ(Attachments(), (std::vector<std::string>{"usb6", "com8"}));
+
+  setenv("QUILLBOX_BENCH", WriteFile("broken.json", "{").c_str(), 1);
+  EXPECT_THROW(ResetBench(), BenchError);
+  EXPECT_THAT(LastBenchError(), HasSubstr("broken.json: not valid JSON"));
+
+  unsetenv("QUILLBOX_BENCH");
+  ResetBench();
+  EXPECT_EQ(Attachments(), std::vector<std::string>{"usb0"});
+
+  const std::string copy = WriteFile("default.json", DefaultBenchJson());
+  LoadBenchFile(copy);
+  EXPECT_EQ(LastBenchError(), "");
+  EXPECT_EQ(Attachments(), std::vector<std::string>{"usb0"});
+}
+
+TEST_F(SimBenchFileTest, ScopedBenchRestoresTheEnvironmentsBench) {
+  {
+    ScopedBench bench(R"({"modules": [{"attach": "com1"}, {"attach": "usb7"}]})");
+    EXPECT_EQ(Attachments().size(), 2u);
+  }
+  EXPECT_EQ(Attachments(), std::vector<std::string>{"usb0"});
+  EXPECT_THROW(ScopedBench(R"({"modules": 3})"), BenchError);
+}
+
+}  // namespace
+}  // namespace quillbox::sim::test
