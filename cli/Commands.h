@@ -12,5 +12,7 @@ namespace quillbox::cli {
 using Action = std::function<int()>;
 
 void AddAboutCommand(CLI::App& app, Context& ctx, Action& run);
+void AddDevicesCommand(CLI::App& app, Context& ctx, Action& run);
+void AddInfoCommand(CLI::App& app, Context& ctx, Action& run);
 
 }  // namespace quillbox::cli

@@ -33,6 +33,8 @@ int main(int argc, char** argv) {
 
   Action run;
   AddAboutCommand(app, ctx, run);
+  AddDevicesCommand(app, ctx, run);
+  AddInfoCommand(app, ctx, run);
 
   try {
     app.parse(argc, argv);

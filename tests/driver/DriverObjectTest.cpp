@@ -6,6 +6,7 @@
 #include "driver/E_270.h"
 #include "quillbox/IADC3.h"
 #include "quillbox/IDIO.h"
+#include "sim/Bench.h"
 
 namespace quillbox {
 namespace {
@@ -103,6 +104,7 @@ TEST(DriverObject, AccessorsReturnTheObjectItself) {
 }
 
 TEST(DriverObject, TestWithoutModuleReportsNotFound) {
+  sim::ScopedBench noModules(R"({"modules": []})");
   auto object = CreateE_270();
   IADC3& adc = *object;
   State().Adc.LastError.clear();
