@@ -242,9 +242,10 @@ int32_t Simulator::Open(Device* d) {
 
 int32_t Simulator::Close(Device* d) {
   if (d == nullptr) return kBadArgument;
+  const int32_t handle = d->Handle;  // a copy: the packed field is not aligned
   std::lock_guard lock(mutex_);
-  if (!connections_.contains(d->Handle)) return kNoConnection;
-  CloseLocked(d->Handle);
+  if (!connections_.contains(handle)) return kNoConnection;
+  CloseLocked(handle);
   return kOk;
 }
 

@@ -52,6 +52,7 @@ TEST_F(SimDataTest, BlockIsAFifthOfASecondOfFrames) {
 }
 
 TEST_F(SimDataTest, BlocksArriveAtTheFrameRateAndABacklogComesAtOnce) {
+  platform::SetTimeScale(4.0);  // leaves room for a busy machine in the upper bounds
   Device d = OpenUsb(0);
   ASSERT_EQ(Configure(d, 2500), 0);  // 10 frames/s, 2 frames per block
   const double start = ScaledMs();
@@ -62,7 +63,7 @@ TEST_F(SimDataTest, BlocksArriveAtTheFrameRateAndABacklogComesAtOnce) {
   }
   for (int i = 0; i < 4; ++i) {
     EXPECT_GE(arrivals[i], 200.0 * (i + 1) - 2.0) << "block " << i;
-    EXPECT_LE(arrivals[i], 200.0 * (i + 1) + 300.0) << "block " << i;
+    EXPECT_LE(arrivals[i], 200.0 * (i + 1) + 600.0) << "block " << i;
   }
 
   // A reader that comes back late gets the missed frames, none skipped, without waiting.
@@ -70,7 +71,7 @@ TEST_F(SimDataTest, BlocksArriveAtTheFrameRateAndABacklogComesAtOnce) {
   const double late = ScaledMs();
   std::vector<DeviceFrame> frames;
   for (int i = 0; i < 4; ++i) Fetch(d, "usb0", &frames);
-  EXPECT_LT(ScaledMs() - late, 150.0);
+  EXPECT_LT(ScaledMs() - late, 200.0);  // less than one block period
   ASSERT_EQ(frames.size(), 8u);
   for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(FrameNumber(frames[i]), 8 + i);
   E270Close(&d);
@@ -227,6 +228,7 @@ TEST_F(SimDataTest, WaitingDataCallEndsPromptlyWhenTheModuleGoesAway) {
 }
 
 TEST_F(SimDataTest, UnplugAfterTimeoutEndsTheConnection) {
+  platform::SetTimeScale(10.0);
   LoadBench(R"({"modules": [{"attach": "usb0", "faults": {"unplug_after_s": 0.5}}]})");
   Device d = OpenUsb(0);
   const double opened = ScaledMs();
@@ -236,9 +238,9 @@ TEST_F(SimDataTest, UnplugAfterTimeoutEndsTheConnection) {
   while (E270GetDATA(&d, block) == 0) ++blocks;
   const double gone = ScaledMs() - opened;
   EXPECT_GE(gone, 490.0);
-  EXPECT_LE(gone, 900.0);
+  EXPECT_LE(gone, 2000.0);
   EXPECT_GE(blocks, 1);
-  EXPECT_LE(blocks, 3);
+  EXPECT_LE(blocks, 2);  // the third block would end after the module is gone
   EXPECT_FALSE(Status("usb0").plugged);
   EXPECT_EQ(platform::OpenDeviceNode(NodeName(0)), -1);
   E270Close(&d);
@@ -265,7 +267,9 @@ TEST_F(SimDataTest, HostCallsRunWhileTheAcquisitionThreadWaitsForData) {
     Status("usb0");
     std::this_thread::sleep_for(1ms);
   }
-  while (blocks < 3) std::this_thread::sleep_for(1ms);
+  const auto giveUp = std::chrono::steady_clock::now() + 5s;
+  while (blocks < 3 && std::chrono::steady_clock::now() < giveUp) std::this_thread::sleep_for(1ms);
+  EXPECT_GE(blocks.load(), 3);
   stop = true;
   Device closer = d;
   E270Close(&closer);

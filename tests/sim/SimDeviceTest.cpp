@@ -22,7 +22,7 @@ TEST_F(SimTest, DefaultBenchOpensOnUsbZeroWithItsDescriptor) {
   EXPECT_EQ(Attachments(), std::vector<std::string>{"usb0"});
   int32_t config = -1;
   Device d = OpenUsb(0, &config);
-  ASSERT_NE(d.Handle, -1);
+  ASSERT_NE(HandleOf(d), -1);
   EXPECT_NE(d.Handle & 0xFFFF, 0);
   EXPECT_EQ(config, 0);
   const uint8_t expectedTypes[8] = {10, 10, 11, 22, 40, 31, 9, 21};
@@ -78,7 +78,7 @@ TEST_F(SimTest, RawPageOverridesKeepAValidCheckSum) {
       "slots": [null, null, {"type": 14, "serial": [9, "Z", 1234567]}],
       "eeprom": {"0": "00 00 41 42 43 20 44 45 00", "4": "07 08 FF"}}]})");
   Device d = OpenUsb(2);
-  ASSERT_NE(d.Handle, -1);
+  ASSERT_NE(HandleOf(d), -1);
   EXPECT_EQ(d.SlotPresent[0], 255);
   EXPECT_EQ(d.SlotPresent[2], 14);
   ASSERT_EQ(E270ReadEEPROM(&d, 0), 0);
@@ -146,7 +146,7 @@ TEST_F(SimTest, SerialPortsOpenOncePerModule) {
   int32_t result = 0;
   Device missing = OpenSerial(2, &result);
   EXPECT_NE(result, 0);
-  EXPECT_EQ(missing.Handle, -1);
+  EXPECT_EQ(HandleOf(missing), -1);
 
   Device d = OpenSerial(3, &result);
   ASSERT_EQ(result, 0);
@@ -164,7 +164,7 @@ TEST_F(SimTest, SerialPortsOpenOncePerModule) {
   EXPECT_NE(E270Close(&d), 0);  // repeated close is harmless
   Device again = OpenSerial(3, &result);
   EXPECT_EQ(result, 0);
-  EXPECT_NE(again.Handle, d.Handle);
+  EXPECT_NE(HandleOf(again), HandleOf(d));
   E270Close(&again);
 
   Device usb;
@@ -188,7 +188,7 @@ TEST_F(SimTest, EveryCallFailsOnAClosedOrUnpluggedModule) {
   };
   Device never;
   E270Init(&never);
-  EXPECT_EQ(never.Handle, -1);
+  EXPECT_EQ(HandleOf(never), -1);
   expectAllFail(never);
   EXPECT_NE(E270Close(&never), 0);
 

@@ -11,6 +11,9 @@
 
 namespace quillbox::sim::test {
 
+// The handle by value: the packed record's field is not aligned, so no reference may bind to it.
+inline int32_t HandleOf(const Device& d) { return d.Handle; }
+
 inline std::string NodeName(int number) { return "\\\\.\\LDevUsb" + std::to_string(number); }
 
 // A record opened on USB number `number` as the driver's open path does it; Handle is -1 when
