@@ -22,7 +22,7 @@ constexpr int32_t kChecksumWrong = 5;
 constexpr uint32_t kModuleNameCode = 0x220012;
 constexpr nanoseconds kFramePeriodUnit{40000};  // one 25 kHz base clock period
 // Longest real wait of a data call between checks, so that a time-scale change takes effect.
-constexpr std::chrono::milliseconds kLongestWait{20};
+constexpr std::chrono::milliseconds kLongestWait{50};
 
 // f = 25000 / divider frames per second; a block is a fifth of a second: 1..20 frames.
 int BlockFrames(uint16_t divider) {
