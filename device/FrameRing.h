@@ -12,8 +12,9 @@
 
 namespace quillbox {
 
-// Upper limit of a ring's Integers (channels x (frames + 1)): 256 MiB.
-constexpr int64_t kMaxRingValues = int64_t{1} << 27;
+// Upper limit of a ring's Integers (channels x (frames + 1)): 32 MiB, at 32 channels and
+// 100 frames per second about 87 minutes of frames.
+constexpr int64_t kMaxRingValues = int64_t{1} << 24;
 
 // InputSizeKadrs = InputSizeData = InputSizeRequest; returns it.
 int32_t ComputeRingSize(RecordInfo& r);

@@ -57,8 +57,9 @@ struct RecordInfo {
   }
 };
 
-// Six counters shared by the two single reads: block time, frames in the block and frame in
-// use, for the channel read and for the frame read.
+// Counters shared by the two single reads: block time, frames in the block and frame in use,
+// for the channel read and for the frame read; and whether that read has fetched a block yet
+// (the tick count starts near 0 with the process, so a zero block time does not mean "old").
 struct ReadCacheInfo {
   uint32_t ChannelTick = 0;
   int32_t ChannelFrames = 0;
@@ -66,6 +67,8 @@ struct ReadCacheInfo {
   uint32_t FrameTick = 0;
   int32_t FrameFrames = 0;
   int32_t FrameIndex = 0;
+  bool ChannelFetched = false;
+  bool FrameFetched = false;
 };
 
 }  // namespace quillbox

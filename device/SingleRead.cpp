@@ -28,12 +28,13 @@ void EnsureSingleReadConfig(DriverState& s, int32_t& frameCount) {
 // Moves to the next frame of the cached block, or fetches a new block when the cached one is
 // too old or used up; returns the block-buffer index to convert.
 int32_t NextCachedFrame(DriverState& s, uint32_t& blockTick, int32_t& frameCount,
-                        int32_t& frameIndex) {
+                        int32_t& frameIndex, bool& fetched) {
   const auto elapsed = static_cast<int32_t>(platform::GetTickCount() - blockTick);
   const bool newBlock =
-      elapsed > kSingleReadBlockMs || elapsed < 0 || !(frameIndex + 1 < frameCount);
+      !fetched || elapsed > kSingleReadBlockMs || elapsed < 0 || !(frameIndex + 1 < frameCount);
   if (newBlock) {
     if (E270GetDATA(&s.Dev, s.BlockBuffer.data()) == 0) {
+      fetched = true;
       blockTick = platform::GetTickCount();
       const uint16_t divider = std::max<uint16_t>(s.Dev.RateDivider, 1);
       frameCount = static_cast<int32_t>(std::nearbyint(kBaseClock / 5.0 / divider));
@@ -57,7 +58,8 @@ int16_t ReadChannelNow(DriverState& s, int channel) {
   if (s.Busy.load()) return ConvertSample(s, LatestRecordedFrame(s), channel);
   ReadCacheInfo& c = s.ReadCache;
   EnsureSingleReadConfig(s, c.ChannelFrames);
-  const int32_t index = NextCachedFrame(s, c.ChannelTick, c.ChannelFrames, c.ChannelIndex);
+  const int32_t index =
+      NextCachedFrame(s, c.ChannelTick, c.ChannelFrames, c.ChannelIndex, c.ChannelFetched);
   return ConvertSample(s, s.BlockBuffer[static_cast<std::size_t>(index)], channel);
 }
 
@@ -72,7 +74,7 @@ int16_t ReadFrameNow(DriverState& s, BoundedArray<int16_t>& values) {
     ReadCacheInfo& c = s.ReadCache;
     EnsureSingleReadConfig(s, c.FrameFrames);
     frame = s.BlockBuffer[static_cast<std::size_t>(
-        NextCachedFrame(s, c.FrameTick, c.FrameFrames, c.FrameIndex))];
+        NextCachedFrame(s, c.FrameTick, c.FrameFrames, c.FrameIndex, c.FrameFetched))];
   }
   for (int16_t i = 0; i < count; ++i) {
     const int channel = s.Record.InputChannels.Contains(i) ? s.Record.InputChannels(i) : -1;

@@ -1,0 +1,349 @@
+// Digital I/O access, starting and stopping acquisitions and the single reads, against the
+// simulated module.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <limits>
+#include <thread>
+
+#include "RecordingSupport.h"
+#include "device/AcquisitionSetup.h"
+#include "device/AcquisitionThread.h"
+#include "device/DigitalIO.h"
+#include "device/FrameRing.h"
+#include "device/RateRule.h"
+#include "device/SingleRead.h"
+
+namespace quillbox::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits (real time, bounded) until `pred` holds.
+template <class Pred>
+bool Eventually(Pred pred, std::chrono::milliseconds limit = 10s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+using DigitalIOTest = RecordingTest;
+
+TEST_F(DigitalIOTest, WriteKeepsTheWholeValueAndHandsTheThirdByteBack) {
+  Open();
+  WriteOutputs(S(), 0x1A5);
+  EXPECT_EQ(Module().outputs, 0xA5);
+  EXPECT_EQ(Module().aux, 0x3C);
+  EXPECT_EQ(ReadOutputs(S()), 0x1A5);
+  S().DIOAuxByte = 0;  // whatever the record held, the byte just reported goes back
+  WriteOutputs(S(), -2);
+  EXPECT_EQ(Module().outputs, 0xFE);
+  EXPECT_EQ(Module().aux, 0x3C);
+  EXPECT_EQ(ReadOutputs(S()), -2);
+}
+
+TEST_F(DigitalIOTest, InputsFillTheLowByteOnly) {
+  Open();
+  sim::SetDigitalInputs("usb0", 0x81);
+  EXPECT_EQ(ReadInputs(S()), 0x81);
+  sim::SetDigitalInputs("usb0", 0xFF);
+  EXPECT_EQ(ReadInputs(S()), 255);
+  S().Dio.DIValue = 0x12300;
+  sim::SetDigitalInputs("usb0", 0x0F);
+  EXPECT_EQ(ReadInputs(S()), 0x1230F);
+}
+
+TEST_F(DigitalIOTest, FailuresAreSilentAndChangeNothing) {
+  // No module open: the library refuses.
+  EXPECT_EQ(ReadInputs(S()), 0);
+  WriteOutputs(S(), 5);
+  EXPECT_EQ(ReadOutputs(S()), 0);
+
+  Open();
+  WriteOutputs(S(), 0x42);
+  sim::SetDigitalInputs("usb0", 0x81);
+  ASSERT_EQ(ReadInputs(S()), 0x81);
+  sim::Unplug("usb0");
+  EXPECT_EQ(ReadInputs(S()), 0);
+  EXPECT_EQ(S().Dio.DIValue, 0x81);
+  WriteOutputs(S(), 5);
+  EXPECT_EQ(ReadOutputs(S()), 0x42);
+}
+
+TEST_F(DigitalIOTest, FailingDioCallsOfAnOpenModuleChangeNothing) {
+  Json m = CounterModule();
+  m["faults"] = {{"dio_calls_fail", true}};
+  sim::LoadBench(BenchOf(m));
+  Open();
+  S().Dio.DOValue = 9;
+  WriteOutputs(S(), 5);
+  EXPECT_EQ(ReadOutputs(S()), 9);
+  EXPECT_EQ(ReadInputs(S()), 0);
+}
+
+class AcquisitionTest : public RecordingTest {
+ protected:
+  void SetUp() override {
+    RecordingTest::SetUp();
+    platform::SetTimeScale(100.0);
+  }
+  // Unread frames right now.
+  int32_t Unread() { return CountUnreadFrames(S().Record); }
+};
+
+TEST_F(AcquisitionTest, RefusalsComeInOrderAndTouchNothing) {
+  Open();
+  const int configs = Module().setConfigCalls;
+  const struct {
+    float rate;
+    int16_t channels;
+    const char* text;
+  } cases[] = {
+      {0.0f, 0, "No Sampling Rate selected!"},
+      {-1.0f, 1, "No Sampling Rate selected!"},
+      {std::numeric_limits<float>::quiet_NaN(), 1, "No Sampling Rate selected!"},
+      {150.0f, 0, "No one channel selected!"},
+      {150.0f, 1, "Reduce Sampling Rate!"},
+  };
+  for (const auto& c : cases) {
+    S().Record.Rate = c.rate;
+    S().Record.InputCountChannels = c.channels;
+    S().Busy.store(true);  // a refusal leaves Busy False whatever it was
+    EXPECT_FALSE(StartAcquisition(S()));
+    EXPECT_EQ(S().Adc.LastError, c.text);
+    EXPECT_FALSE(S().Busy.load());
+  }
+  EXPECT_EQ(Module().setConfigCalls, configs);
+  EXPECT_FALSE(S().ThreadHandle.Joinable());
+}
+
+TEST_F(AcquisitionTest, RateSetterAndGetter) {
+  SetRate(S(), 100.5f);
+  EXPECT_EQ(S().Record.Rate, 100.0f);
+  SetRate(S(), -150.0f);
+  EXPECT_EQ(S().Record.Rate, 150.0f);
+  // A start before any read of the rate is refused; the getter stores RateMax back.
+  Open();
+  EXPECT_FALSE(StartAcquisition(S()));
+  EXPECT_EQ(S().Adc.LastError, "Reduce Sampling Rate!");
+  EXPECT_EQ(GetRate(S()), 100.0f);
+  EXPECT_EQ(S().Record.Rate, 100.0f);
+  SetRate(S(), 0.0f);
+  SetRate(S(), std::numeric_limits<float>::quiet_NaN());
+  EXPECT_EQ(S().Record.Rate, 100.0f);
+  SetRate(S(), 7.0f);
+  EXPECT_NEAR(GetRate(S()), 7.0008f, 5e-5f);
+  S().Busy.store(true);
+  SetRate(S(), 3.0f);
+  S().Busy.store(false);
+  EXPECT_EQ(S().Record.Rate, 7.0f);
+  // A stored rate that is no rate at all reads as 0.
+  S().Record.Rate = -4.0f;
+  EXPECT_EQ(GetRate(S()), 0.0f);
+}
+
+TEST_F(AcquisitionTest, StartProgramsTheModuleOnceAndRuns) {
+  Open();
+  const int configs = Module().setConfigCalls;
+  ASSERT_TRUE(StartAcquisition(S()));
+  EXPECT_TRUE(S().Busy.load());
+  EXPECT_EQ(Module().setConfigCalls, configs + 1);
+  EXPECT_EQ(Module().lastRateDivider, 2500);
+  EXPECT_EQ(Module().lastControlByte, 0xC7);
+  EXPECT_EQ(S().Record.InputSizeKadrs, 16384);
+  EXPECT_EQ(S().Adc.LastError, "");
+  ASSERT_TRUE(Eventually([&] { return Unread() >= 4; }));
+  StopAcquisition(S());
+  EXPECT_FALSE(S().Busy.load());
+  EXPECT_FALSE(S().ThreadHandle.Joinable());
+  // The ring keeps its frames after the stop.
+  EXPECT_GE(Unread(), 4);
+}
+
+TEST_F(AcquisitionTest, ControlBytePerSyncModeAndSingleReadsGoBackToPlain) {
+  Open();
+  for (int16_t mode : {int16_t(0), int16_t(1), int16_t(2)}) {
+    S().SyncMode = mode;
+    S().Record.Rate = 50.0f;  // divider 500, the single reads' own
+    ASSERT_TRUE(StartAcquisition(S()));
+    EXPECT_EQ(Module().lastControlByte, RecordingControlByte(mode));
+    EXPECT_EQ(Module().lastRateDivider, 500);
+    StopAcquisition(S());
+    ReadChannelNow(S(), 0);
+    EXPECT_EQ(Module().lastControlByte, 0xC7);
+    EXPECT_EQ(Module().lastRateDivider, 500);
+  }
+}
+
+TEST_F(AcquisitionTest, StartAndStopOutputs) {
+  Open();
+  WriteOutputs(S(), 0x10);
+  S().Dio.DOStartValue = 3;
+  S().Dio.DOStopValue = 0x1C4;
+  ASSERT_TRUE(StartAcquisition(S()));
+  EXPECT_EQ(Module().outputs, 0x10);  // not enabled: lines untouched
+  StopAcquisition(S());
+  EXPECT_EQ(Module().outputs, 0x10);
+
+  S().Dio.DOStartEnabled = true;
+  S().Dio.DOStopEnabled = true;
+  ASSERT_TRUE(StartAcquisition(S()));
+  EXPECT_EQ(Module().outputs, 3);
+  EXPECT_EQ(ReadOutputs(S()), 3);
+  StopAcquisition(S());
+  EXPECT_EQ(Module().outputs, 0xC4);
+  EXPECT_EQ(ReadOutputs(S()), 0x1C4);
+
+  // A refused start applies no start output.
+  WriteOutputs(S(), 0);
+  S().Record.InputCountChannels = 0;
+  EXPECT_FALSE(StartAcquisition(S()));
+  EXPECT_EQ(Module().outputs, 0);
+}
+
+TEST_F(AcquisitionTest, ThreadThatCannotBeCreatedRunsTheStopSequence) {
+  Open();
+  S().Dio.DOStartEnabled = true;
+  S().Dio.DOStartValue = 1;
+  S().Dio.DOStopEnabled = true;
+  S().Dio.DOStopValue = 2;
+  AcquisitionWorker::SetCreationFails(true);
+  EXPECT_FALSE(StartAcquisition(S()));
+  EXPECT_EQ(S().Adc.LastError, "Unable create thread!");
+  EXPECT_FALSE(S().Busy.load());
+  EXPECT_EQ(Module().outputs, 2);
+  AcquisitionWorker::SetCreationFails(false);
+  EXPECT_TRUE(StartAcquisition(S()));
+  EXPECT_EQ(Module().outputs, 1);
+}
+
+TEST_F(AcquisitionTest, TinyRingRequestsAreMadeWorkable) {
+  Open();
+  S().Record.Rate = 100.0f;  // blocks of 20
+  S().Record.InputSizeRequest = 5;
+  ASSERT_TRUE(StartAcquisition(S()));
+  EXPECT_EQ(S().Record.InputSizeKadrs, 21);
+  EXPECT_EQ(S().Record.InputSizeData, 21);
+  ASSERT_TRUE(Eventually([&] { return Unread() == 20; }));
+  StopAcquisition(S());
+  // Sizes below one frame are no trouble either.
+  S().Record.InputSizeRequest = -100;
+  ASSERT_TRUE(StartAcquisition(S()));
+  EXPECT_EQ(S().Record.InputSizeKadrs, 21);
+  StopAcquisition(S());
+}
+
+TEST_F(AcquisitionTest, FailingDataCallsAreRetriedAboutOncePerBlockPeriod) {
+  Json m = CounterModule();
+  m["faults"] = {{"data_calls_fail", true}};
+  sim::LoadBench(BenchOf(m));
+  platform::SetTimeScale(20.0);  // enough real time per block period to count calls
+  Open();
+  const auto start = platform::Now();
+  ASSERT_TRUE(StartAcquisition(S()));
+  std::this_thread::sleep_for(platform::ToReal(std::chrono::milliseconds(2000)));
+  const int calls = Module().getDataCalls;
+  const auto stopBegin = std::chrono::steady_clock::now();
+  StopAcquisition(S());
+  EXPECT_LT(std::chrono::steady_clock::now() - stopBegin, 1s);
+  const double scaledMs =
+      std::chrono::duration<double, std::milli>(platform::Now() - start).count();
+  // One call per 200 ms block period, not a busy loop.
+  EXPECT_GE(calls, 2);
+  EXPECT_LE(calls, scaledMs / 200.0 + 3);
+  EXPECT_EQ(Unread(), 0);
+}
+
+TEST_F(AcquisitionTest, FullRingWaitsWithoutSpinning) {
+  Open();
+  S().Record.Rate = 100.0f;
+  S().Record.InputSizeRequest = 41;
+  ASSERT_TRUE(StartAcquisition(S()));
+  ASSERT_TRUE(Eventually([&] { return Unread() == 40; }));
+  const int calls = Module().getDataCalls;
+  timespec before{}, after{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+  std::this_thread::sleep_for(platform::ToReal(std::chrono::milliseconds(5000)));
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+  const double cpuMs = static_cast<double>(after.tv_sec - before.tv_sec) * 1e3 +
+                       static_cast<double>(after.tv_nsec - before.tv_nsec) / 1e6;
+  // 50 real ms asleep; a spinning waiter would burn all of it.
+  EXPECT_LT(cpuMs, 25.0);
+  EXPECT_EQ(Module().getDataCalls, calls);
+  EXPECT_EQ(Unread(), 40);
+  StopAcquisition(S());
+}
+
+TEST_F(AcquisitionTest, UnpluggedModuleKeepsTheThreadStoppable) {
+  Open();
+  S().Record.Rate = 100.0f;
+  ASSERT_TRUE(StartAcquisition(S()));
+  ASSERT_TRUE(Eventually([&] { return Unread() >= 40; }));
+  sim::Unplug("usb0");
+  std::this_thread::sleep_for(platform::ToReal(std::chrono::milliseconds(1000)));
+  EXPECT_TRUE(S().Busy.load());
+  const int32_t frames = Unread();
+  const auto stopBegin = std::chrono::steady_clock::now();
+  StopAcquisition(S());
+  EXPECT_LT(std::chrono::steady_clock::now() - stopBegin, 1s);
+  EXPECT_FALSE(S().ThreadHandle.Joinable());
+  EXPECT_EQ(Unread(), frames);
+}
+
+TEST_F(AcquisitionTest, SingleReadsShareOneBlockForAWhile) {
+  platform::SetTimeScale(2.0);  // the 150 ms window must not pass between two reads by accident
+  Open();
+  const int calls = Module().getDataCalls;
+  EXPECT_EQ(ReadChannelNow(S(), 32), 0);
+  EXPECT_EQ(ReadChannelNow(S(), -1), 0);
+  EXPECT_EQ(Module().getDataCalls, calls);
+
+  const int16_t first = ReadChannelNow(S(), 16);  // direct input 0 counts frames (low byte)
+  EXPECT_EQ(Module().lastRateDivider, 500);
+  EXPECT_EQ(Module().getDataCalls, calls + 1);
+  std::this_thread::sleep_for(platform::ToReal(10ms));
+  const int16_t second = ReadChannelNow(S(), 16);
+  EXPECT_EQ(Module().getDataCalls, calls + 1);
+  EXPECT_EQ(second, (first + 1) & 0xFF);
+  // The frame read has its own place in the same block.
+  SetScanList({16, 0});
+  BoundedArray<int16_t> values;
+  EXPECT_EQ(ReadFrameNow(S(), values), 2);
+  EXPECT_EQ(Module().getDataCalls, calls + 2);
+  EXPECT_EQ(values.UBound(), 1);
+  // After 150 ms the block is stale.
+  std::this_thread::sleep_for(platform::ToReal(200ms));
+  ReadChannelNow(S(), 16);
+  EXPECT_EQ(Module().getDataCalls, calls + 3);
+  // Ten reads use up a block of ten frames.
+  const int before = Module().getDataCalls;
+  for (int i = 0; i < 10; ++i) ReadChannelNow(S(), 16);
+  EXPECT_EQ(Module().getDataCalls, before + 1);
+}
+
+TEST_F(AcquisitionTest, SingleReadsDuringARecordingLeaveTheModuleAlone) {
+  Open();
+  BoundedArray<int16_t> values;
+  SetScanList({16, 26, 40});
+  ASSERT_TRUE(StartAcquisition(S()));
+  const int configs = Module().setConfigCalls;
+  ASSERT_TRUE(Eventually([&] { return Unread() >= 2; }));
+  EXPECT_EQ(ReadChannelNow(S(), 26), 1000);  // TTL line 2 is high
+  EXPECT_EQ(ReadFrameNow(S(), values), 3);
+  EXPECT_EQ(values(1), 1000);
+  EXPECT_EQ(values(2), 0);  // channel 40 does not exist
+  EXPECT_EQ(Module().setConfigCalls, configs);
+  EXPECT_EQ(Module().lastRateDivider, 2500);
+  // An empty scan list gives an empty array.
+  StopAcquisition(S());
+  SetScanList({});
+  EXPECT_EQ(ReadFrameNow(S(), values), 0);
+  EXPECT_TRUE(values.empty());
+}
+
+}  // namespace
+}  // namespace quillbox::test

@@ -1,0 +1,177 @@
+// Conversion of raw frames into codes, the sampling-rate rule and the block timing derived
+// from it: pure arithmetic, no module.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "device/AcquisitionThread.h"
+#include "device/RateRule.h"
+#include "device/SampleConversion.h"
+
+namespace quillbox::test {
+namespace {
+
+DeviceFrame FrameWithWord(int mezzanineChannel, uint16_t raw) {
+  DeviceFrame f{};
+  f.Bytes[4 + 2 * mezzanineChannel] = static_cast<uint8_t>(raw & 0xFF);
+  f.Bytes[5 + 2 * mezzanineChannel] = static_cast<uint8_t>(raw >> 8);
+  return f;
+}
+
+class ConversionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (uint8_t i = 0; i < 16; ++i) sources_[i] = {SourceMezzanine, i};
+    for (uint8_t i = 0; i < 8; ++i) sources_[16 + i] = {SourceADC, i};
+    for (uint8_t i = 0; i < 8; ++i) sources_[24 + i] = {SourceTTL, i};
+    for (auto& slot : modules_) slot.ModuleType = 11;  // U20, offset 0
+    ttl_.Scale = 1000.0f;
+  }
+  int16_t Convert(const DeviceFrame& f, int channel) const {
+    return ConvertSample(f, ResolveSample(channel, sources_, modules_, ttl_));
+  }
+  ChannelSources sources_{};
+  ModuleSlots modules_{};
+  SourceInfo ttl_;
+};
+
+TEST_F(ConversionTest, MezzanineWordsFoldSignSubtractOffsetAndClampHigh) {
+  modules_[1].ModuleType = 10;  // U10: offset 16384
+  modules_[1].Offset = 16384;
+  EXPECT_EQ(Convert(FrameWithWord(2, 0xFFF0), 2), -16 - 16384);
+  EXPECT_EQ(Convert(FrameWithWord(2, 0x7FFF), 2), 16383);
+  EXPECT_EQ(Convert(FrameWithWord(3, 0xC000), 3), -16384 - 16384);
+  // Zero offset: 0x9000 is 36864, above the Integer range, so it is clamped.
+  EXPECT_EQ(Convert(FrameWithWord(0, 0x9000), 0), 32767);
+  EXPECT_EQ(Convert(FrameWithWord(0, 0xBFFF), 0), 32767);
+  EXPECT_EQ(Convert(FrameWithWord(0, 0xC000), 0), -16384);
+  EXPECT_EQ(Convert(FrameWithWord(0, 0xFFFF), 0), -1);
+  EXPECT_EQ(Convert(FrameWithWord(0, 1234), 0), 1234);
+  // A negative offset pushes up into the clamp; a large one wraps to the low 16 bits.
+  modules_[0].Offset = -40000;
+  EXPECT_EQ(Convert(FrameWithWord(0, 0), 0), 32767);
+  modules_[0].Offset = 40000;
+  EXPECT_EQ(Convert(FrameWithWord(0, 0), 0), static_cast<int16_t>(-40000 & 0xFFFF));
+}
+
+TEST_F(ConversionTest, ChannelsFollowTheirSources) {
+  // Logical channel 5 reads mezzanine channel 9 (slot 4); channel 6 reads direct input 3.
+  sources_[5] = {SourceMezzanine, 9};
+  sources_[6] = {SourceADC, 3};
+  DeviceFrame f = FrameWithWord(9, 777);
+  f.Bytes[36 + 3] = 200;
+  EXPECT_EQ(Convert(f, 5), 777);
+  EXPECT_EQ(Convert(f, 6), 200);
+  EXPECT_EQ(Convert(f, 9), 777);  // still its own mezzanine channel
+  // An empty slot reads 0 whatever the word.
+  modules_[4].ModuleType = 255;
+  EXPECT_EQ(Convert(f, 5), 0);
+  EXPECT_EQ(Convert(f, 9), 0);
+}
+
+TEST_F(ConversionTest, DirectInputsAreUnsignedBytes) {
+  DeviceFrame f{};
+  for (int c = 0; c < 8; ++c) f.Bytes[36 + c] = static_cast<uint8_t>(c * 36 + 3);
+  f.Bytes[36 + 7] = 255;
+  for (int c = 0; c < 7; ++c) EXPECT_EQ(Convert(f, 16 + c), c * 36 + 3) << c;
+  EXPECT_EQ(Convert(f, 23), 255);
+}
+
+TEST_F(ConversionTest, TtlLinesReadTheRoundedScaleOrZero) {
+  DeviceFrame f{};
+  f.Bytes[45] = 0b1000'0101;
+  const int expected[8] = {1000, 0, 1000, 0, 0, 0, 0, 1000};
+  for (int b = 0; b < 8; ++b) EXPECT_EQ(Convert(f, 24 + b), expected[b]) << b;
+  // The line number is taken modulo 8.
+  sources_[24] = {SourceTTL, 10};
+  EXPECT_EQ(Convert(f, 24), 1000);
+  // Rounding is half to even.
+  ttl_.Scale = 2.5f;
+  EXPECT_EQ(Convert(f, 31), 2);
+  ttl_.Scale = 1e9f;
+  EXPECT_EQ(Convert(f, 31), 32767);
+}
+
+TEST_F(ConversionTest, ChannelsOutsideTheListReadZero) {
+  DeviceFrame f{};
+  std::fill(std::begin(f.Bytes), std::end(f.Bytes), uint8_t{0x11});
+  EXPECT_EQ(Convert(f, -1), 0);
+  EXPECT_EQ(Convert(f, 32), 0);
+  EXPECT_EQ(Convert(f, 32767), 0);
+}
+
+std::string Digits(float value, int significant) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*g", significant, static_cast<double>(value));
+  return text;
+}
+
+TEST(RateRule, DividerDecimationAndReportedRate) {
+  const struct {
+    float rate;
+    uint16_t divider;
+    int32_t decimation;
+    const char* reported;  // to the digits that matter
+    int digits;
+  } cases[] = {
+      {10.0f, 2500, 1, "10", 6},     {7.0f, 3571, 1, "7.0008", 5},    {3.0f, 4166, 2, "3.00048", 6},
+      {4.9f, 2551, 2, "4.90004", 6}, {0.1f, 3906, 64, "0.100006", 6}, {100.0f, 250, 1, "100", 6},
+      {5.0f, 5000, 1, "5", 6},       {4.99f, 2505, 2, "4.99002", 6},  {1.0f, 3125, 8, "1", 6},
+  };
+  for (const auto& c : cases) {
+    const RateSetting r = ComputeRateSetting(c.rate);
+    EXPECT_EQ(r.Divider, c.divider) << c.rate;
+    EXPECT_EQ(r.Decimation, c.decimation) << c.rate;
+    EXPECT_EQ(Digits(r.Rate, c.digits), c.reported) << c.rate;
+  }
+  EXPECT_EQ(Digits(ComputeRateSetting(3.0f).DeviceRate, 6), "6.00096");
+  EXPECT_EQ(Digits(ComputeRateSetting(4.9f).DeviceRate, 6), "9.80008");
+}
+
+TEST(RateRule, UnusableRatesGiveNoSettingAndExtremesStayInRange) {
+  for (float bad : {0.0f, -3.0f, std::numeric_limits<float>::quiet_NaN()}) {
+    const RateSetting r = ComputeRateSetting(bad);
+    EXPECT_EQ(r.Divider, 0);
+    EXPECT_EQ(r.Rate, 0.0f);
+  }
+  const RateSetting fast = ComputeRateSetting(1e9f);
+  EXPECT_EQ(fast.Divider, 1);
+  EXPECT_EQ(fast.Decimation, 1);
+  const RateSetting slow = ComputeRateSetting(1e-30f);
+  EXPECT_GE(slow.Divider, 2500);
+  EXPECT_LE(slow.Divider, 5000);
+  EXPECT_EQ(slow.Decimation, std::numeric_limits<int32_t>::max());
+  const RateSetting tiny = ComputeRateSetting(std::numeric_limits<float>::denorm_min());
+  EXPECT_GE(tiny.Divider, 2500);
+}
+
+TEST(RateRule, ControlBytePerSyncMode) {
+  EXPECT_EQ(RecordingControlByte(0), 0xC7);
+  EXPECT_EQ(RecordingControlByte(1), 0xE7);
+  EXPECT_EQ(RecordingControlByte(2), 0xF7);
+  EXPECT_EQ(RecordingControlByte(7), 0xF7);
+  EXPECT_EQ(RecordingControlByte(-1), 0xC7);
+}
+
+TEST(BlockTiming, BlockSizeWaitAndDecimation) {
+  const struct {
+    float rate;
+    int32_t frames, waitMs, blockMs, decimation;
+  } cases[] = {
+      {10.0f, 2, 150, 200, 1},  {3.0f, 1, 116, 166, 2},  {100.0f, 20, 150, 200, 1},
+      {50.0f, 10, 150, 200, 1}, {0.1f, 1, 106, 156, 64}, {7.0f, 1, 92, 142, 1},
+  };
+  for (const auto& c : cases) {
+    const BlockTiming t = ComputeBlockTiming(ComputeRateSetting(c.rate).Divider, c.rate);
+    EXPECT_EQ(t.BlockFrames, c.frames) << c.rate;
+    EXPECT_EQ(t.WaitMs, c.waitMs) << c.rate;
+    EXPECT_EQ(t.BlockMs, c.blockMs) << c.rate;
+    EXPECT_EQ(t.Decimation, c.decimation) << c.rate;
+  }
+}
+
+}  // namespace
+}  // namespace quillbox::test
