@@ -14,5 +14,7 @@ using Action = std::function<int()>;
 void AddAboutCommand(CLI::App& app, Context& ctx, Action& run);
 void AddDevicesCommand(CLI::App& app, Context& ctx, Action& run);
 void AddInfoCommand(CLI::App& app, Context& ctx, Action& run);
+void AddSettingsCommand(CLI::App& app, Context& ctx, Action& run);
+void AddRegisterCommand(CLI::App& app, Context& ctx, Action& run);
 
 }  // namespace quillbox::cli

@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
   AddAboutCommand(app, ctx, run);
   AddDevicesCommand(app, ctx, run);
   AddInfoCommand(app, ctx, run);
+  AddSettingsCommand(app, ctx, run);
+  AddRegisterCommand(app, ctx, run);
 
   try {
     app.parse(argc, argv);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "driver/ToolsInfo.h"
+#include "driver/ToolsSettings.h"
 
 namespace quillbox {
 namespace {
@@ -18,10 +19,11 @@ class Tools final : public ITools {
   std::string ComponentVersion() override { return Version(); }
   std::string DevicesJson() override { return DevicesJsonText(); }
   std::string InfoJson() override { return InfoJsonText(); }
-  std::string ExportKey(const std::string&, bool) override { return {}; }
-  bool Register(const std::string&, std::string& error) override {
-    error = "registration is not available in this build";
-    return false;
+  std::string ExportKey(const std::string& path, bool recursive) override {
+    return ToolsExportKey(path, recursive);
+  }
+  bool Register(const std::string& libraryPath, std::string& error) override {
+    return ToolsRegister(libraryPath, error);
   }
   bool ShowSetup(const Object&, std::string& error) override {
     error = "the setup dialog is not available in this build";

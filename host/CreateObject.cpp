@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "host/Registration.h"
+
 namespace quillbox {
 namespace {
 
@@ -25,9 +27,12 @@ std::string ExecutableDir() {
 
 bool IsQuillboxId(const std::string& progId) { return progId.rfind("Quillbox.", 0) == 0; }
 
-// Candidates in the order they are tried: beside the executable, then QUILLBOX_COMPONENT.
+// Candidates in the order they are tried: the library registered for progId, beside the
+// executable, then QUILLBOX_COMPONENT.
 std::vector<std::string> Candidates(const std::string& progId) {
   std::vector<std::string> result;
+  if (std::string registered = RegisteredComponent(progId); !registered.empty())
+    result.push_back(std::move(registered));
   if (!IsQuillboxId(progId)) return result;
   const std::string dir = ExecutableDir();
   if (!dir.empty()) result.push_back((fs::path(dir) / kComponentFile).string());

@@ -1,0 +1,23 @@
+#pragma once
+// Host side of component registration, as regsvr32 does it: the library is loaded, checked to
+// be a Quillbox component, and asked to record itself in the registry store (through its tools
+// interface). CreateObject then finds a registered component first.
+
+#include <string>
+#include <vector>
+
+namespace quillbox {
+
+// Path of the component library beside the running executable.
+std::string DefaultComponentPath();
+
+// Registers the component at libraryPath (made absolute). On success `progIds` lists the
+// identifiers recorded; on failure `error` says why (no such file, not loadable, not a
+// Quillbox component, registry store not writable).
+bool RegisterComponent(const std::string& libraryPath, std::string& error,
+                       std::vector<std::string>* progIds = nullptr);
+
+// The library registered for progId, or "" when there is none.
+std::string RegisteredComponent(const std::string& progId);
+
+}  // namespace quillbox

@@ -1,0 +1,47 @@
+#include "settings/ComponentRegistration.h"
+
+#include "platform/Registry.h"
+#include "settings/cRegistry.h"
+
+namespace quillbox {
+namespace {
+
+const char* const kClasses = "Software\\Classes\\";
+const char* const kServer = "\\InprocServer32";
+
+}  // namespace
+
+std::string ComponentServerKey(const std::string& progId) {
+  if (progId.empty() || progId.find('\\') != std::string::npos) return {};
+  return kClasses + progId + kServer;
+}
+
+bool WriteComponentRegistration(const std::string& libraryPath, std::string& error) {
+  if (libraryPath.empty() || libraryPath.front() != '/') {
+    error = "the library path must be absolute";
+    return false;
+  }
+  cRegistry registry;
+  for (const char* progId : kComponentProgIds) {
+    const std::string server = ComponentServerKey(progId);
+    const std::string classKey = kClasses + std::string(progId);
+    if (!registry.CreateKey(cRegistry::kHKeyCurrentUser, server) ||
+        !registry.SetStringValue(cRegistry::kHKeyCurrentUser, classKey, "", progId) ||
+        !registry.SetStringValue(cRegistry::kHKeyCurrentUser, server, "", libraryPath)) {
+      error = "cannot write HKEY_CURRENT_USER\\" + server + " in the registry store " +
+              platform::RegistryPath();
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string ReadComponentRegistration(const std::string& progId) {
+  const std::string server = ComponentServerKey(progId);
+  if (server.empty()) return {};
+  std::string path;
+  cRegistry().GetStringValue(cRegistry::kHKeyCurrentUser, server, "", path);
+  return path;
+}
+
+}  // namespace quillbox

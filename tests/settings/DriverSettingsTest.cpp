@@ -1,0 +1,94 @@
+// The settings store as the driver object uses it: loaded at creation, saved at destruction.
+
+#include <gtest/gtest.h>
+
+#include <bit>
+
+#include "driver/DriverState.h"
+#include "driver/E_270.h"
+#include "quillbox/IADC3.h"
+#include "settings/cRegistry.h"
+#include "tests/platform/RegistryTestSupport.h"
+
+namespace quillbox {
+namespace {
+
+constexpr int32_t HKCU = cRegistry::kHKeyCurrentUser;
+const std::string kKey = "Software\\Tarn\\ADC\\L-Card\\E-270";
+
+class DriverSettingsTest : public quillbox::testing::RegistryTest {
+ protected:
+  float StoredRate() {
+    int32_t bits = 0;
+    return registry.GetDWORDValue(HKCU, kKey, "Rate", bits) ? std::bit_cast<float>(bits) : -1.0f;
+  }
+  cRegistry registry;
+};
+
+TEST_F(DriverSettingsTest, ARateSetInOneLifetimeIsWhereTheNextStarts) {
+  float rate = 0.0f;
+  {
+    auto driver = CreateE_270();
+    EXPECT_EQ(State().SettingsKey, kKey);
+    EXPECT_TRUE(registry.KeyExist(HKCU, kKey));
+    EXPECT_EQ(StoredRate(), -1.0f);  // nothing stored before the first destruction
+    IADC3& adc = *driver;
+    EXPECT_FLOAT_EQ(adc.Rate(), 10.0f);
+    adc.Rate(25.0f);
+    rate = adc.Rate();  // the rate the device makes of it
+    EXPECT_NE(rate, 10.0f);
+    EXPECT_EQ(State().Record.Rate, 25.0f);
+    State().Sources[7] = {SourceTTL, 5};
+  }
+  EXPECT_EQ(StoredRate(), 25.0f);
+  State().Record.Rate = 1.0f;  // the next object must take the rate from the store
+  State().Sources[7] = {};
+  {
+    auto driver = CreateE_270();
+    IADC3& adc = *driver;
+    EXPECT_EQ(adc.Rate(), rate);
+    EXPECT_EQ(State().Sources[7], (ChannelSource{SourceTTL, 5}));
+    EXPECT_EQ(State().Sources[8], (ChannelSource{SourceMezzanine, 8}));
+  }
+}
+
+TEST_F(DriverSettingsTest, DestructionWithABadRateKeepsTheStoredOne) {
+  float rate = 0.0f;
+  {
+    auto driver = CreateE_270();
+    IADC3& adc = *driver;
+    adc.Rate(40.0f);
+    rate = adc.Rate();
+  }
+  ASSERT_EQ(StoredRate(), 40.0f);
+  {
+    auto driver = CreateE_270();
+    State().Record.Rate = 0.0f;
+    State().Sources[0] = {SourceADC, 3};
+  }
+  EXPECT_EQ(StoredRate(), 40.0f);
+  BoundedArray<uint8_t> channels;
+  ASSERT_TRUE(registry.GetBinaryValue(HKCU, kKey, "Channels", channels));
+  EXPECT_EQ(channels(0), SourceADC);  // the channels are written all the same
+  EXPECT_EQ(channels(1), 3);
+  {
+    auto driver = CreateE_270();
+    State().Record.Rate = State().Record.RateMax * 2;
+  }
+  EXPECT_EQ(StoredRate(), 40.0f);
+  EXPECT_EQ(static_cast<IADC3&>(*CreateE_270()).Rate(), rate);
+}
+
+TEST_F(DriverSettingsTest, TwoObjectsShareOneKey) {
+  auto first = CreateE_270();
+  auto second = CreateE_270();
+  IADC3& adc = *first;
+  adc.Rate(60.0f);
+  const float shown = adc.Rate();  // the rate the device makes of it
+  first.reset();
+  EXPECT_EQ(StoredRate(), 60.0f);  // the rate as it was set
+  EXPECT_EQ(static_cast<IADC3&>(*second).Rate(), shown);
+}
+
+}  // namespace
+}  // namespace quillbox

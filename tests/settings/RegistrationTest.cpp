@@ -1,0 +1,154 @@
+// Component registration and the registry commands of the quillbox host.
+
+#include "host/Registration.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "quillbox/CreateObject.h"
+#include "tests/platform/RegistryTestSupport.h"
+
+namespace quillbox {
+namespace {
+
+namespace fs = std::filesystem;
+using quillbox::testing::RegistryTest;
+
+std::string BesideExecutable() { return fs::canonical(DefaultComponentPath()).string(); }
+
+TEST_F(RegistryTest, RegisteringRecordsEveryIdentifier) {
+  EXPECT_EQ(RegisteredComponent("Quillbox.E_270"), "");
+  std::string error;
+  std::vector<std::string> ids;
+  ASSERT_TRUE(RegisterComponent(DefaultComponentPath(), error, &ids)) << error;
+  EXPECT_EQ(ids, (std::vector<std::string>{"Quillbox.E_270", "Quillbox.ucGeneral", "Quillbox.ucADC",
+                                           "Quillbox.ucDIO"}));
+  for (const std::string& id : ids) EXPECT_EQ(RegisteredComponent(id), BesideExecutable()) << id;
+  EXPECT_EQ(RegisteredComponent("quillbox.e_270"), BesideExecutable());  // keys ignore case
+  EXPECT_EQ(RegisteredComponent("Quillbox.Other"), "");
+  EXPECT_EQ(RegisteredComponent(""), "");
+  EXPECT_EQ(RegisteredComponent("Quillbox\\E_270"), "");
+}
+
+TEST_F(RegistryTest, ARegisteredComponentIsFoundFirst) {
+  const std::string copy = registry_.dir() + "/Copy.adc";
+  fs::copy_file(DefaultComponentPath(), copy);
+  // A relative path is recorded as an absolute one.
+  const fs::path cwd = fs::current_path();
+  fs::current_path(registry_.dir());
+  std::string error;
+  const bool registered = RegisterComponent("Copy.adc", error);
+  fs::current_path(cwd);
+  ASSERT_TRUE(registered) << error;
+  EXPECT_EQ(FindComponent("Quillbox.E_270"), fs::canonical(copy).string());
+  // Gone again: the next candidate, beside the executable, serves.
+  fs::remove(copy);
+  EXPECT_EQ(fs::canonical(FindComponent("Quillbox.E_270")).string(), BesideExecutable());
+}
+
+TEST_F(RegistryTest, WhatIsNotAComponentIsRefused) {
+  const std::string text = registry_.dir() + "/notes.txt";
+  std::ofstream(text) << "not a library";
+  const std::string vendor = (fs::path(DefaultComponentPath()).parent_path() / "libE270API.so");
+  const std::pair<std::string, std::string> cases[] = {
+      {registry_.dir() + "/missing.adc", "no such file"},
+      {registry_.dir(), "not a file"},
+      {text, "not a shared library"},
+      {vendor, "not a Quillbox component"},
+  };
+  for (const auto& [path, why] : cases) {
+    std::string error;
+    EXPECT_FALSE(RegisterComponent(path, error)) << path;
+    EXPECT_NE(error.find("cannot register " + path + ": " + why), std::string::npos) << error;
+  }
+  EXPECT_EQ(RegisteredComponent("Quillbox.E_270"), "");
+}
+
+TEST_F(RegistryTest, IdentifiersNobodyServesAreClearErrors) {
+  std::string error;
+  ASSERT_TRUE(RegisterComponent(DefaultComponentPath(), error)) << error;
+  try {
+    CreateObject("Quillbox.ucGeneral");  // registered, but the library makes no such object
+    ADD_FAILURE() << "no error";
+  } catch (const CreateObjectError& e) {
+    EXPECT_NE(std::string(e.what()).find("has no class of that name"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_THROW(CreateObject("Other.E_270"), CreateObjectError);
+  EXPECT_TRUE(CreateObject("Quillbox.E_270"));
+}
+
+struct CliRun {
+  int code = -1;
+  std::string out;
+};
+
+// Runs the quillbox command with arguments (stderr folded into the output).
+CliRun Quillbox(const std::string& args) {
+  CliRun run;
+  const std::string command = std::string(QUILLBOX_CLI) + " " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  std::array<char, 4096> buffer;
+  std::size_t n;
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
+  const int status = pclose(pipe);
+  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST_F(RegistryTest, SettingsCommandPrintsTheExportText) {
+  CliRun run = Quillbox("settings");
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.out.find("the settings key does not exist yet"), std::string::npos) << run.out;
+
+  ASSERT_EQ(Quillbox("about").code, 0);  // a driver object made and released: settings saved
+  run = Quillbox("settings");
+  EXPECT_EQ(run.code, 0);
+  const std::string expected =
+      "\n[HKEY_CURRENT_USER\\Software\\Tarn\\ADC\\L-Card\\E-270]\n"
+      "@=\"E-270\"\n"
+      "\"Rate\"=dword:41200000\n"
+      "\"Channels\"=hex:00,00,00,01,00,02,00,03,00,04,00,05,00,06,00,07,00,08,00,09,00,0a,00,0b,"
+      "00,0c,00,0d,00,0e,00,0f,01,00,01,01,01,02,01,03,01,04,01,05,01,06,01,07,02,00,02,01,02,02,"
+      "02,03,02,04,02,05,02,06,02,07\n";
+  EXPECT_EQ(run.out, expected);
+  run = Quillbox("settings --crlf");
+  std::string crlf;
+  for (char c : expected) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  EXPECT_EQ(run.out, crlf);
+
+  run = Quillbox("settings --key HKEY_CURRENT_USER\\\\Software\\\\Tarn -r");
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.out.rfind("\n[HKEY_CURRENT_USER\\Software\\Tarn]\n\n[HKEY_CURRENT_USER\\Software"
+                          "\\Tarn\\ADC]\n",
+                          0),
+            0u)
+      << run.out;
+  run = Quillbox("settings --key Software\\\\Nowhere");
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.out.find("no key HKEY_CURRENT_USER\\Software\\Nowhere"), std::string::npos);
+}
+
+TEST_F(RegistryTest, RegisterCommand) {
+  const std::string text = registry_.dir() + "/plain.adc";
+  std::ofstream(text) << "text";
+  CliRun run = Quillbox("register " + text);
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.out, "quillbox: cannot register " + text + ": not a shared library\n");
+
+  run = Quillbox("register");
+  EXPECT_EQ(run.code, 0) << run.out;
+  EXPECT_NE(run.out.find("Registered Quillbox.E_270 -> " + BesideExecutable() + "\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(RegisteredComponent("Quillbox.ucDIO"), BesideExecutable());
+}
+
+}  // namespace
+}  // namespace quillbox
