@@ -4,8 +4,12 @@
 
 #include "device/Connection.h"
 #include "driver/DriverState.h"
+#include "driver/UiBinding.h"
 #include "platform/UiHost.h"
 #include "settings/SettingsStore.h"
+#ifdef QUILLBOX_WITH_UI
+#include "ui/Ui.h"
+#endif
 
 namespace quillbox {
 namespace {
@@ -31,6 +35,10 @@ E_270::E_270() {
   // Each step runs even when an earlier one failed.
   DriverState& s = State();
   try {
+    BindUi();
+  } catch (...) {
+  }
+  try {
     std::string name = kClassName;
     std::replace(name.begin(), name.end(), '_', '-');
     s.Adc.ADCName = name;
@@ -40,7 +48,12 @@ E_270::E_270() {
     InitSettingsKey(s.Adc.ADCName, s.Adc.DisplayName, s.SettingsKey);
   } catch (...) {
   }
-  // FindHelpFile (the help file lookup) runs here, between the settings key and the defaults.
+#ifdef QUILLBOX_WITH_UI
+  try {
+    FindHelpFile();
+  } catch (...) {
+  }
+#endif
   try {
     InitDefaults();
   } catch (...) {
@@ -145,7 +158,13 @@ bool E_270::TestADC() {
 bool E_270::IADC3_ShowSetting() { return ShowSetup(); }
 
 bool E_270::ShowSetup() {
-  if (State().Busy.load()) return false;
+  DriverState& s = State();
+  if (s.Busy.load()) return false;
+#ifdef QUILLBOX_WITH_UI
+  // Without a display nothing is shown; an error of the dialog is reported, never raised.
+  std::string error;
+  if (ShowSetupDialog(s, error) == SetupResult::Failed) platform::ShowMessageBox("Error: " + error);
+#endif
   return false;
 }
 

@@ -1,0 +1,61 @@
+#include "driver/ToolsUi.h"
+
+#include "driver/DriverState.h"
+#include "quillbox/IADC3.h"
+#ifdef QUILLBOX_WITH_UI
+#include "ui/Ui.h"
+#endif
+
+namespace quillbox {
+
+#ifdef QUILLBOX_WITH_UI
+
+bool ToolsShowSetup(const Object& object, std::string& error) {
+  auto adc = As<IADC3>(object);
+  if (!adc) {
+    error = "the object is not an E-270 driver";
+    return false;
+  }
+  if (adc->Busy()) {
+    error = "a recording is running; the setup dialog is not shown";
+    return false;
+  }
+  if (!CanShowDialogs()) {
+    error =
+        "no display to show the setup dialog on (set DISPLAY or WAYLAND_DISPLAY, or use "
+        "--screenshot DIR)";
+    return false;
+  }
+  // The host's own path: the result is False whatever the user did.
+  adc->ShowSetting();
+  return true;
+}
+
+bool ToolsScreenshots(const Object& object, const std::string& dir, std::string& error) {
+  if (!As<IADC3>(object)) {
+    error = "the object is not an E-270 driver";
+    return false;
+  }
+  if (State().Busy.load()) {
+    error = "a recording is running; the setup dialog is not shown";
+    return false;
+  }
+  std::vector<std::string> written;
+  return RenderSetupScreenshots(State(), dir, written, error);
+}
+
+#else
+
+bool ToolsShowSetup(const Object&, std::string& error) {
+  error = "the setup dialog is not available in this build";
+  return false;
+}
+
+bool ToolsScreenshots(const Object&, const std::string&, std::string& error) {
+  error = "the setup dialog is not available in this build";
+  return false;
+}
+
+#endif
+
+}  // namespace quillbox

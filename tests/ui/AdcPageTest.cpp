@@ -1,0 +1,184 @@
+// The ADC page: the list of 32 channels, choosing a source kind and a source, the index
+// reductions, "Default", "Reset", and saving with the rebuilt channel list.
+
+#include <QComboBox>
+#include <QGroupBox>
+
+#include "UiTestSupport.h"
+#include "ui/ucADC.h"
+
+namespace quillbox::test {
+namespace {
+
+class AdcPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    state_ = FreshState();
+    FillSlots(*state_, {10, 10, 21, 22, 255, 9, 40, 14});
+  }
+  DriverState& S() { return *state_; }
+
+  void Make() {
+    page_ = std::make_unique<ucADC>(nullptr, S());
+    page_->show();
+    list_ = Find<QListWidget>(page_.get(), "lstADCh");
+    frame_ = Find<QGroupBox>(page_.get(), "frChInput");
+    combo_ = Find<QComboBox>(page_.get(), "cboADChSrc");
+  }
+  QRadioButton* Option(int i) {
+    return Find<QRadioButton>(page_.get(), QStringLiteral("optACh%1").arg(i));
+  }
+  QPushButton* SetButton(int i) {
+    return Find<QPushButton>(page_.get(), QStringLiteral("cmdChSet%1").arg(i));
+  }
+  std::string Line(int i) { return list_->item(i)->text().toStdString(); }
+  std::string Chosen() { return combo_->currentText().toStdString(); }
+  // The user picks entry `index` of the drop-down list with the keyboard.
+  void Pick(int index) {
+    combo_->setFocus();
+    while (combo_->currentIndex() < index) QTest::keyClick(combo_, Qt::Key_Down);
+    while (combo_->currentIndex() > index) QTest::keyClick(combo_, Qt::Key_Up);
+  }
+
+  std::unique_ptr<DriverState> state_;
+  std::unique_ptr<ucADC> page_;
+  QListWidget* list_ = nullptr;
+  QGroupBox* frame_ = nullptr;
+  QComboBox* combo_ = nullptr;
+};
+
+TEST_F(AdcPage, ListsEveryChannelWithItsSourceAndSelectsTheFirst) {
+  Make();
+  ASSERT_EQ(list_->count(), 32);
+  EXPECT_EQ(Line(0), "ACh1\tM1-Ch1_U10");
+  EXPECT_EQ(Line(4), "ACh5\tM3-Ch5_I10");
+  EXPECT_EQ(Line(9), "ACh10\tM5-Ch10_Empty");
+  EXPECT_EQ(Line(15), "ACh16\tM8-Ch16_Unknown");
+  EXPECT_EQ(Line(16), "ACh17\tAD-Ch1");
+  EXPECT_EQ(Line(31), "ACh32\tTTL-In8");
+  EXPECT_EQ(list_->currentRow(), 0);
+  EXPECT_EQ(frame_->title(), "&Input - Ch1:");
+  EXPECT_TRUE(Option(0)->isChecked());
+  ASSERT_EQ(combo_->count(), 16);
+  EXPECT_EQ(combo_->itemText(0), "M1-Ch1_U10");
+  EXPECT_EQ(combo_->itemText(5), "M3-Ch6_I10");
+  EXPECT_EQ(combo_->itemText(9), "M5-Ch10_Empty");
+  EXPECT_EQ(Chosen(), "M1-Ch1_U10");
+  EXPECT_EQ(Option(0)->text(), "Mezzanine:");
+  EXPECT_EQ(Option(1)->text(), "ADC:");
+  EXPECT_EQ(Option(2)->text(), "TTL Input:");
+  EXPECT_EQ(SetButton(0)->text(), "Default");
+  EXPECT_EQ(SetButton(1)->text(), "Reset");
+}
+
+TEST_F(AdcPage, ChoosingAChannelShowsItsKindAndSource) {
+  Make();
+  ClickRow(list_, 16);
+  EXPECT_EQ(frame_->title(), "&Input - Ch17:");
+  EXPECT_TRUE(Option(1)->isChecked());
+  ASSERT_EQ(combo_->count(), 8);
+  EXPECT_EQ(combo_->itemText(7), "AD-Ch8");
+  EXPECT_EQ(Chosen(), "AD-Ch1");
+  ClickRow(list_, 26);
+  EXPECT_EQ(frame_->title(), "&Input - Ch27:");
+  EXPECT_TRUE(Option(2)->isChecked());
+  EXPECT_EQ(Chosen(), "TTL-In3");
+}
+
+TEST_F(AdcPage, SwitchingTheKindKeepsTheIndexWithinItsRange) {
+  Make();
+  ClickRow(list_, 4);  // mezzanine channel index 4
+  Click(Option(2));
+  EXPECT_EQ(Chosen(), "TTL-In5");
+  EXPECT_EQ(Line(4), "ACh5\tTTL-In5");
+  Click(Option(0));
+  EXPECT_EQ(Chosen(), "M3-Ch5_I10");
+  EXPECT_EQ(Line(4), "ACh5\tM3-Ch5_I10");
+
+  ClickRow(list_, 12);  // mezzanine index 12 becomes 12 mod 8 = 4
+  Click(Option(1));
+  EXPECT_EQ(Chosen(), "AD-Ch5");
+  EXPECT_EQ(page_->Sources()[12], (ChannelSource{SourceADC, 4}));
+  Click(Option(0));  // and stays 4 on the way back
+  EXPECT_EQ(Chosen(), "M3-Ch5_I10");
+  EXPECT_EQ(S().Sources[12], (ChannelSource{SourceMezzanine, 12}));  // not saved yet
+}
+
+TEST_F(AdcPage, PickingASourceRewritesTheLine) {
+  Make();
+  ClickRow(list_, 2);
+  Pick(7);
+  EXPECT_EQ(Line(2), "ACh3\tM4-Ch8_I20");
+  EXPECT_EQ(page_->Sources()[2], (ChannelSource{SourceMezzanine, 7}));
+  ClickRow(list_, 20);
+  Pick(0);
+  EXPECT_EQ(Line(20), "ACh21\tAD-Ch1");
+  // Two channels may share a source.
+  EXPECT_EQ(Line(16), "ACh17\tAD-Ch1");
+  // Going back to a channel shows what was picked for it.
+  ClickRow(list_, 2);
+  EXPECT_EQ(Chosen(), "M4-Ch8_I20");
+  EXPECT_EQ(page_->Sources()[2], (ChannelSource{SourceMezzanine, 7}));
+}
+
+TEST_F(AdcPage, StoredIndicesOutOfRangeAreReducedWhenShown) {
+  S().Sources[2] = {SourceMezzanine, 17};
+  S().Sources[3] = {SourceADC, 9};
+  S().Sources[4] = {7, 3};  // no such kind: named and edited as a mezzanine channel
+  Make();
+  EXPECT_EQ(Line(2), "ACh3\tM1-Ch2_U10");
+  EXPECT_EQ(Line(3), "ACh4\tAD-Ch2");
+  EXPECT_EQ(Line(4), "ACh5\tM2-Ch4_U10");
+  EXPECT_EQ(page_->Sources()[2].Index, 1);
+  ClickRow(list_, 4);
+  EXPECT_TRUE(Option(0)->isChecked());
+  EXPECT_EQ(Chosen(), "M2-Ch4_U10");
+  EXPECT_EQ(page_->Sources()[4], (ChannelSource{SourceMezzanine, 3}));
+}
+
+TEST_F(AdcPage, DefaultRestoresTheStandardMappingAndResetTheStoredOne) {
+  S().Sources[0] = {SourceADC, 3};
+  Make();
+  EXPECT_EQ(Line(0), "ACh1\tAD-Ch4");
+  ClickRow(list_, 5);
+  Click(Option(2));
+  ClickRow(list_, 30);
+  Pick(0);
+  EXPECT_EQ(Line(30), "ACh31\tTTL-In1");
+
+  Click(SetButton(0));  // Default
+  EXPECT_EQ(Line(0), "ACh1\tM1-Ch1_U10");
+  EXPECT_EQ(Line(5), "ACh6\tM3-Ch6_I10");
+  EXPECT_EQ(Line(30), "ACh31\tTTL-In7");
+  EXPECT_EQ(list_->currentRow(), 30);  // the selection stays and the frame follows it
+  EXPECT_EQ(frame_->title(), "&Input - Ch31:");
+  EXPECT_EQ(Chosen(), "TTL-In7");
+  EXPECT_EQ(S().Sources[0], (ChannelSource{SourceADC, 3}));
+
+  ClickRow(list_, 16);
+  Click(SetButton(1));  // Reset: back to what is stored
+  EXPECT_EQ(Line(0), "ACh1\tAD-Ch4");
+  EXPECT_EQ(list_->currentRow(), 16);
+  EXPECT_EQ(Chosen(), "AD-Ch1");
+}
+
+TEST_F(AdcPage, SavingStoresTheSourcesAndRebuildsTheChannelList) {
+  Make();
+  ClickRow(list_, 4);
+  Click(Option(2));
+  ClickRow(list_, 0);
+  Click(Option(1));
+  Pick(6);
+  page_->Page_SaveSetting();
+  EXPECT_EQ(S().Sources[4], (ChannelSource{SourceTTL, 4}));
+  EXPECT_EQ(S().Sources[0], (ChannelSource{SourceADC, 6}));
+  EXPECT_EQ(S().Adc.Tables.ChannelNames[4], "TTL-In5");
+  EXPECT_EQ(S().Adc.Tables.ChannelNames[0], "AD-Ch7");
+  ASSERT_FALSE(S().Adc.Tables.Ranges.empty());
+  EXPECT_EQ(S().Adc.Tables.Ranges[static_cast<std::size_t>(S().Adc.Tables.ChannelRanges[0])],
+            DirectSourceInfo().RangeText);
+}
+
+}  // namespace
+}  // namespace quillbox::test

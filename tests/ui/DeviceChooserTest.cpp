@@ -1,0 +1,147 @@
+// The device selection dialog: when it asks, what it lists, and what Enter, "Ok", Esc and the
+// close box return.
+
+#include "UiTestSupport.h"
+#include "ui/Ui.h"
+#include "ui/dlgDevEnum.h"
+
+namespace quillbox::test {
+namespace {
+
+class DeviceChooser : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    state_ = FreshState();
+  }
+  DriverState& S() { return *state_; }
+
+  void List(const std::vector<std::pair<int16_t, std::string>>& modules) {
+    S().Devices.clear();
+    for (const auto& [index, serial] : modules)
+      S().Devices.push_back({"USB", "E-270", serial, "USB" + std::to_string(index + 1), index});
+    S().DeviceCount = static_cast<int32_t>(modules.size());
+  }
+
+  // SelectDevice with `action` run on the dialog once it shows; fails the test when a dialog
+  // shows although `expectDialog` is false, or none shows although it is true.
+  int16_t Select(bool expectDialog, const std::function<void(dlgDevEnum*)>& action = {}) {
+    ModalDriver driver([&](QWidget* modal) {
+      auto* dialog = qobject_cast<dlgDevEnum*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      if (action)
+        action(dialog);
+      else
+        dialog->reject();
+    });
+    const int16_t result = SelectDevice(S());
+    EXPECT_EQ(driver.acted(), expectDialog);
+    EXPECT_FALSE(driver.timedOut());
+    return result;
+  }
+
+  std::unique_ptr<DriverState> state_;
+};
+
+TEST_F(DeviceChooser, NoOrOneModuleNeedsNoDialog) {
+  List({});
+  EXPECT_EQ(Select(false), -1);
+  List({{5, "27000555"}});
+  EXPECT_EQ(Select(false), 5);
+}
+
+TEST_F(DeviceChooser, ModulesThatCannotBeToldApartLeaveNoChoice) {
+  List({{0, "27000001"}, {3, "27000002"}, {6, "27000001"}});
+  EXPECT_EQ(Select(false), -1);
+  // The same serial on another kind of board is no twin.
+  S().Devices[2].BoardName = "E-270M";
+  EXPECT_EQ(Select(true), -1);
+}
+
+TEST_F(DeviceChooser, ListsTheModulesAndEnterTakesTheFirst) {
+  List({{0, "27000001"}, {2, "27000002"}, {7, "27000077"}});
+  std::vector<std::string> texts;
+  int highlighted = -2;
+  QString title;
+  const int16_t chosen = Select(true, [&](dlgDevEnum* dialog) {
+    title = dialog->windowTitle();
+    for (int i = 0; i < dialog->List()->count(); ++i)
+      texts.push_back(dialog->List()->item(i)->text().toStdString());
+    highlighted = dialog->List()->currentRow();
+    QTest::keyClick(dialog->List(), Qt::Key_Return);
+  });
+  EXPECT_EQ(chosen, 0);
+  EXPECT_EQ(title, "Select Device");
+  EXPECT_EQ(texts,
+            (std::vector<std::string>{"E-270\t27000001", "E-270\t27000002", "E-270\t27000077"}));
+  EXPECT_EQ(highlighted, 0);
+}
+
+TEST_F(DeviceChooser, OkTakesTheHighlightedModule) {
+  List({{0, "27000001"}, {2, "27000002"}, {7, "27000077"}});
+  EXPECT_EQ(Select(true,
+                   [](dlgDevEnum* dialog) {
+                     ClickRow(dialog->List(), 2);
+                     Click(dialog->findChild<QPushButton*>("cmdDialog"));
+                   }),
+            7);
+  // Each showing starts again from a fresh list with the first module highlighted.
+  EXPECT_EQ(Select(true,
+                   [](dlgDevEnum* dialog) {
+                     EXPECT_EQ(dialog->List()->currentRow(), 0);
+                     ClickRow(dialog->List(), 1);
+                     QTest::keyClick(dialog, Qt::Key_Enter);
+                   }),
+            2);
+}
+
+TEST_F(DeviceChooser, EscAndTheCloseBoxChooseNothing) {
+  List({{1, "27000001"}, {4, "27000004"}});
+  EXPECT_EQ(Select(true,
+                   [](dlgDevEnum* dialog) {
+                     ClickRow(dialog->List(), 1);
+                     QTest::keyClick(dialog->List(), Qt::Key_Escape);
+                   }),
+            -1);
+  EXPECT_EQ(Select(true, [](dlgDevEnum* dialog) { dialog->close(); }), -1);
+}
+
+TEST_F(DeviceChooser, OneDialogServesTheProcessWithCancelOutOfSight) {
+  List({{1, "27000001"}, {4, "27000004"}});
+  dlgDevEnum* first = nullptr;
+  Select(true, [&](dlgDevEnum* dialog) {
+    first = dialog;
+    auto* cancel = dialog->findChild<QPushButton*>("cmdCancel");
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_GE(cancel->x(), dialog->width());     // beyond the right edge, still the Esc button
+    EXPECT_EQ(dialog->size(), QSize(188, 130));  // 2820 x 1950 twips
+    EXPECT_FALSE(dialog->windowIcon().isNull());
+    dialog->reject();
+  });
+  Select(true, [&](dlgDevEnum* dialog) {
+    EXPECT_EQ(dialog, first);
+    dialog->reject();
+  });
+  EXPECT_EQ(dlgDevEnum::ExistingInstance(), first);
+}
+
+TEST_F(DeviceChooser, TheListedCountBoundsTheList) {
+  List({{1, "27000001"}, {4, "27000004"}, {6, "27000006"}});
+  S().DeviceCount = 2;  // only the first two were found by this scan
+  int items = 0;
+  Select(true, [&](dlgDevEnum* dialog) {
+    items = dialog->List()->count();
+    dialog->reject();
+  });
+  EXPECT_EQ(items, 2);
+  S().DeviceCount = 9;  // more than listed: only the listed ones count
+  EXPECT_EQ(Select(true,
+                   [](dlgDevEnum* dialog) {
+                     ClickRow(dialog->List(), 2);
+                     Click(dialog->findChild<QPushButton*>("cmdDialog"));
+                   }),
+            6);
+}
+
+}  // namespace
+}  // namespace quillbox::test

@@ -1,0 +1,267 @@
+// The DIO page on the simulated bench: captions, the bit rows, the output word with its bulk
+// buttons, live mode, start and stop values, and the input monitor that runs only while the
+// page is visible.
+
+#include <QGroupBox>
+#include <QLabel>
+
+#include "UiTestSupport.h"
+#include "device/DigitalIO.h"
+#include "platform/Clock.h"
+#include "ui/Twips.h"
+#include "ui/dlgSetup.h"
+#include "ui/ucDIO.h"
+
+namespace quillbox::test {
+namespace {
+
+constexpr const char* kModule = "usb0";  // the built-in bench's module
+
+class DioPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    sim::LoadDefaultBench();
+    sim::SetDigitalInputs(kModule, 0);
+    state_ = OpenedState();
+    ASSERT_TRUE(state_->Detected) << state_->Adc.LastError;
+    ASSERT_TRUE(state_->Dio.DIODetected);
+  }
+  void TearDown() override {
+    page_.reset();
+    CloseState(*state_);
+    platform::SetTimeScale(1.0);
+    sim::LoadDefaultBench();
+  }
+  DriverState& S() { return *state_; }
+
+  void Make(bool show = true) {
+    page_ = std::make_unique<ucDIO>(nullptr, S());
+    if (show) page_->show();
+  }
+  template <class W>
+  W* W_(const QString& name) {
+    return Find<W>(page_.get(), name);
+  }
+  QCheckBox* Out(int k) { return W_<QCheckBox>(QStringLiteral("chkOut%1").arg(k)); }
+  QCheckBox* In(int k) { return W_<QCheckBox>(QStringLiteral("chkIn%1").arg(k)); }
+  QPushButton* Output(int i) { return W_<QPushButton>(QStringLiteral("cmdOutput%1").arg(i)); }
+  QPushButton* Toggle(const char* name) { return W_<QPushButton>(name); }
+  QCheckBox* Start(int i) { return W_<QCheckBox>(QStringLiteral("chkStart%1").arg(i)); }
+  std::string InCaption() { return W_<QGroupBox>("frDI")->title().toStdString(); }
+  std::string OutCaption() { return W_<QGroupBox>("frDO")->title().toStdString(); }
+  static uint8_t DeviceOutputs() { return sim::Status(kModule).outputs; }
+
+  std::unique_ptr<DriverState> state_;
+  std::unique_ptr<ucDIO> page_;
+};
+
+TEST(HexText, FourOrMoreUpperCaseDigitsAndTheDecimal) {
+  EXPECT_EQ(HexAndDecimal(165), "0x00A5 (165)");
+  EXPECT_EQ(HexAndDecimal(0), "0x0000 (0)");
+  EXPECT_EQ(HexAndDecimal(0xBEEF), "0xBEEF (48879)");
+  EXPECT_EQ(HexAndDecimal(0x12345), "0x12345 (74565)");
+  EXPECT_EQ(HexAndDecimal(-1), "0xFFFFFFFF (-1)");
+}
+
+TEST_F(DioPage, EightBitRowsLabelledEightDownToOne) {
+  Make();
+  for (int k = 0; k < 16; ++k) {
+    const bool used = k >= 8;
+    auto* inLabel = W_<QLabel>(QStringLiteral("lblInBin%1").arg(k));
+    auto* outLabel = W_<QLabel>(QStringLiteral("lblOutBin%1").arg(k));
+    EXPECT_EQ(inLabel->text(), QString::number(16 - k));
+    EXPECT_EQ(outLabel->text(), QString::number(16 - k));
+    EXPECT_TRUE(inLabel->isVisible()) << k;  // labels stay, greyed when the bit is not there
+    EXPECT_EQ(inLabel->isEnabled(), used) << k;
+    EXPECT_EQ(outLabel->isEnabled(), used) << k;
+    EXPECT_EQ(In(k)->isVisible(), used) << k;
+    EXPECT_EQ(Out(k)->isVisible(), used) << k;
+    EXPECT_FALSE(In(k)->isEnabled()) << k;  // inputs cannot be changed by the user
+    EXPECT_EQ(Out(k)->x(), Px(120 + 234 * k)) << k;
+    EXPECT_EQ(inLabel->x(), Out(k)->x()) << k;
+  }
+  EXPECT_EQ(Toggle("chkInput")->geometry().topLeft(), QPoint(Px(3922.5), Px(330)));
+  EXPECT_EQ(Toggle("chkOutput")->geometry().topLeft(), QPoint(Px(3922.5), Px(330)));
+  EXPECT_GT(Toggle("chkInput")->x(), In(15)->geometry().right());
+}
+
+TEST_F(DioPage, ShowingReadsTheInputsAndTheLastWrittenOutputs) {
+  sim::SetDigitalInputs(kModule, 0xA5);
+  WriteOutputs(S(), 0x42);
+  Make(false);
+  EXPECT_EQ(OutCaption(), "&Output");  // nothing read before the page is shown
+  page_->show();
+  EXPECT_EQ(InCaption(), "Input: 0x00A5 (165)");
+  EXPECT_EQ(OutCaption(), "Output: 0x0042 (66)");
+  EXPECT_TRUE(In(8)->isChecked());  // bit 7
+  EXPECT_FALSE(In(9)->isChecked());
+  EXPECT_TRUE(In(15)->isChecked());   // bit 0
+  EXPECT_TRUE(Out(9)->isChecked());   // bit 6
+  EXPECT_TRUE(Out(14)->isChecked());  // bit 1
+  EXPECT_FALSE(Out(15)->isChecked());
+}
+
+TEST_F(DioPage, BoxesComposeTheOutputWordWithoutWritingIt) {
+  Make();
+  Click(Output(0));
+  Click(Out(15));
+  EXPECT_EQ(OutCaption(), "Output: 0x0001 (1)");
+  Click(Out(15));
+  Click(Out(8));
+  EXPECT_EQ(OutCaption(), "Output: 0x0080 (128)");
+  Click(Output(0));  // Clear
+  EXPECT_EQ(OutCaption(), "Output: 0x0000 (0)");
+  Click(Output(2));  // Invert: only the module's eight bits
+  EXPECT_EQ(OutCaption(), "Output: 0x00FF (255)");
+  EXPECT_FALSE(Out(7)->isChecked());
+  Click(Output(2));
+  Click(Output(1));  // Set All
+  EXPECT_EQ(OutCaption(), "Output: 0x00FF (255)");
+  EXPECT_EQ(DeviceOutputs(), 0);
+  EXPECT_EQ(ReadOutputs(S()), 0);
+  Click(Output(4));  // Reset: back to the word last written
+  EXPECT_EQ(OutCaption(), "Output: 0x0000 (0)");
+  EXPECT_FALSE(Out(15)->isChecked());
+}
+
+TEST_F(DioPage, AsInputCopiesTheInputBoxes) {
+  sim::SetDigitalInputs(kModule, 0x81);
+  Make();
+  Click(Output(3));
+  EXPECT_EQ(OutCaption(), "Output: 0x0081 (129)");
+  EXPECT_TRUE(Out(8)->isChecked());
+  EXPECT_TRUE(Out(15)->isChecked());
+  EXPECT_EQ(DeviceOutputs(), 0);
+}
+
+TEST_F(DioPage, LiveModeWritesEveryChangeAtOnceAndRereadsTheInputs) {
+  Make();
+  Click(Out(15));  // composed, not written
+  EXPECT_EQ(DeviceOutputs(), 0);
+  sim::SetDigitalInputs(kModule, 0x3C);
+  Click(Toggle("chkOutput"));  // live: the boxes' word goes out at once
+  EXPECT_EQ(DeviceOutputs(), 0x01);
+  EXPECT_FALSE(Output(4)->isEnabled());
+  EXPECT_EQ(InCaption(), "Input: 0x003C (60)");
+  Click(Out(12));
+  EXPECT_EQ(DeviceOutputs(), 0x09);
+  EXPECT_EQ(ReadOutputs(S()), 9);
+  EXPECT_EQ(OutCaption(), "Output: 0x0009 (9)");
+  Click(Output(2));  // bulk buttons write too
+  EXPECT_EQ(DeviceOutputs(), 0xF6);
+  Click(Toggle("chkOutput"));
+  EXPECT_TRUE(Output(4)->isEnabled());
+  Click(Out(15));
+  EXPECT_EQ(DeviceOutputs(), 0xF6);
+}
+
+TEST_F(DioPage, ALiveWriteThatFailsShowsTheBoxesGoingBack) {
+  Make();
+  Click(Toggle("chkOutput"));
+  sim::Unplug(kModule);
+  Click(Out(15));
+  EXPECT_FALSE(Out(15)->isChecked());
+  EXPECT_EQ(OutCaption(), "Output: 0x0000 (0)");
+  EXPECT_EQ(InCaption(), "Input: 0x0000 (0)");  // a failed read shows 0
+}
+
+TEST_F(DioPage, SetAndShowEditTheStartAndStopValues) {
+  S().Dio.DOStartEnabled = true;
+  S().Dio.DOStopValue = 0x30;
+  S().Dio.DOStopEnabled = false;
+  Make();
+  EXPECT_TRUE(Start(0)->isChecked());
+  EXPECT_EQ(Start(0)->text(), "On Start: 0x0000 (0)");
+  EXPECT_EQ(Start(1)->text(), "On Stop: 0x0030 (48)");
+  EXPECT_TRUE(W_<QPushButton>("cmdStart0")->isEnabled());
+  EXPECT_TRUE(W_<QPushButton>("cmdShow0")->isEnabled());
+  EXPECT_FALSE(W_<QPushButton>("cmdStart1")->isEnabled());
+  EXPECT_FALSE(W_<QPushButton>("cmdShow1")->isEnabled());
+
+  Click(Out(13));
+  Click(Out(15));
+  Click(W_<QPushButton>("cmdStart0"));  // Set
+  EXPECT_EQ(Start(0)->text(), "On Start: 0x0005 (5)");
+  EXPECT_EQ(page_->PageState().DOStartValue, 5);
+  EXPECT_EQ(DeviceOutputs(), 0);
+
+  Click(Start(1));
+  EXPECT_TRUE(W_<QPushButton>("cmdShow1")->isEnabled());
+  Click(W_<QPushButton>("cmdShow1"));  // Show, live mode off: the boxes only
+  EXPECT_EQ(OutCaption(), "Output: 0x0030 (48)");
+  EXPECT_EQ(DeviceOutputs(), 0);
+  Click(Toggle("chkOutput"));
+  Click(Output(0));
+  Click(W_<QPushButton>("cmdShow1"));  // live mode on: written
+  EXPECT_EQ(DeviceOutputs(), 0x30);
+
+  Click(Start(0));
+  EXPECT_FALSE(W_<QPushButton>("cmdStart0")->isEnabled());
+  EXPECT_FALSE(W_<QPushButton>("cmdShow0")->isEnabled());
+  EXPECT_TRUE(S().Dio.DOStartEnabled);  // not before saving
+  page_->Page_SaveSetting();
+  EXPECT_FALSE(S().Dio.DOStartEnabled);
+  EXPECT_TRUE(S().Dio.DOStopEnabled);
+  EXPECT_EQ(S().Dio.DOStartValue, 5);
+  EXPECT_EQ(S().Dio.DOStopValue, 0x30);
+  EXPECT_EQ(S().Dio.DOValue, 0x30);  // the word last written, not the page's working word
+}
+
+TEST_F(DioPage, ValuesBeyondFourDigitsStillShow) {
+  S().Dio.DOStartValue = -2;
+  S().Dio.DOStopValue = 0x1A5;
+  Make();
+  EXPECT_EQ(Start(0)->text(), "On Start: 0xFFFFFFFE (-2)");
+  EXPECT_EQ(Start(1)->text(), "On Stop: 0x01A5 (421)");
+  Click(Start(1));
+  Click(W_<QPushButton>("cmdShow1"));
+  EXPECT_EQ(OutCaption(), "Output: 0x00A5 (165)");  // only the module's bits reach the boxes
+}
+
+TEST_F(DioPage, TheInputMonitorReadsOnlyWhileInIsPressed) {
+  platform::SetTimeScale(50.0);  // one monitor second is 20 ms
+  Make();
+  sim::SetDigitalInputs(kModule, 0x11);
+  EXPECT_FALSE(page_->MonitorRunning());
+  Click(Toggle("chkInput"));
+  EXPECT_EQ(InCaption(), "Input: 0x0011 (17)");  // read at once
+  EXPECT_TRUE(page_->MonitorRunning());
+  sim::SetDigitalInputs(kModule, 0x22);
+  QElapsedTimer waited;
+  waited.start();
+  while (InCaption() != "Input: 0x0022 (34)" && waited.elapsed() < 2000) QTest::qWait(5);
+  EXPECT_EQ(InCaption(), "Input: 0x0022 (34)");
+  Click(Toggle("chkInput"));
+  EXPECT_FALSE(page_->MonitorRunning());
+  sim::SetDigitalInputs(kModule, 0x33);
+  QTest::qWait(100);
+  EXPECT_EQ(InCaption(), "Input: 0x0022 (34)");  // the last word read stays
+}
+
+TEST_F(DioPage, TheMonitorStopsWhenTheTabIsLeftAndResumesOnReturn) {
+  S().LastSetupTab = 2;
+  dlgSetup dialog(S());
+  dialog.show();
+  auto* page = qobject_cast<ucDIO*>(dialog.Page(2));
+  ASSERT_NE(page, nullptr);
+  Click(Find<QPushButton>(page, "chkInput"));
+  EXPECT_TRUE(page->MonitorRunning());
+  Click(Find<QCheckBox>(page, "chkOut15"));  // composed without live mode
+  EXPECT_TRUE(Find<QCheckBox>(page, "chkOut15")->isChecked());
+
+  ClickTab(dialog.Tabs()->tabBar(), 0);
+  EXPECT_FALSE(page->MonitorRunning());
+  sim::SetDigitalInputs(kModule, 0x44);
+  ClickTab(dialog.Tabs()->tabBar(), 2);
+  EXPECT_TRUE(page->MonitorRunning());
+  EXPECT_EQ(Find<QGroupBox>(page, "frDI")->title(), "Input: 0x0044 (68)");
+  // Boxes changed without live mode are dropped for the word last written.
+  EXPECT_FALSE(Find<QCheckBox>(page, "chkOut15")->isChecked());
+
+  dialog.reject();
+  EXPECT_FALSE(page->MonitorRunning());
+}
+
+}  // namespace
+}  // namespace quillbox::test

@@ -1,0 +1,127 @@
+// The General page: module information, mezzanine list, synchronisation choice and the logo.
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+
+#include "UiTestSupport.h"
+#include "ui/UiSettings.h"
+#include "ui/dlgSetup.h"
+#include "ui/ucGeneral.h"
+
+namespace quillbox::test {
+namespace {
+
+class GeneralPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    state_ = FreshState();
+  }
+  DriverState& S() { return *state_; }
+  std::unique_ptr<DriverState> state_;
+};
+
+std::vector<std::string> Lines(QListWidget* list) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < list->count(); ++i) lines.push_back(list->item(i)->text().toStdString());
+  return lines;
+}
+
+TEST(ClockText, OneOrTwoDecimalsOfMegahertz) {
+  EXPECT_EQ(FormatClockMHz(7372800), " (7.37 MHz)");
+  EXPECT_EQ(FormatClockMHz(24000000), " (24.0 MHz)");
+  EXPECT_EQ(FormatClockMHz(100000000), " (100.0 MHz)");
+  EXPECT_EQ(FormatClockMHz(0), " (0.0 MHz)");
+  EXPECT_EQ(FormatClockMHz(14745600), " (14.75 MHz)");  // 14.7456 rounds up
+  EXPECT_EQ(FormatClockMHz(999), " (0.0 MHz)");
+  EXPECT_EQ(FormatClockMHz(-2500000), " (-2.5 MHz)");
+}
+
+TEST_F(GeneralPage, ShowsTheModuleAndItsSlots) {
+  S().Board = {"E-270", "USB", "A", "27000123", "ADSP-2185M", 24000000};
+  FillSlots(S(), {10, 21, 255, 40});
+  S().Modules[0].VersionMajor = 1;
+  S().Modules[0].VersionMinor = 10;
+  S().Modules[0].ModuleSerial = "M1234";
+  EXPECT_EQ(
+      BuildInfoText(S().Board),
+      "Board:\tE-270, rev.A, USB\r\nSerial N:\t27000123\r\nProc.:\tADSP-2185M (24.0 MHz)\r\n");
+  ucGeneral page(nullptr, S());
+  EXPECT_EQ(Find<QPlainTextEdit>(&page, "txtInfo")->toPlainText().toStdString(),
+            "Board:\tE-270, rev.A, USB\nSerial N:\t27000123\nProc.:\tADSP-2185M (24.0 MHz)");
+  const auto lines = Lines(Find<QListWidget>(&page, "lstMezzanines"));
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[0],
+            "U10\tv1.10\tM1234\t\xC2\xB1"
+            "10 V");
+  EXPECT_EQ(lines[1],
+            "I10\tv0.0\t\t\xC2\xB1"
+            "10 mA");
+  EXPECT_EQ(lines[2], "Empty");  // an empty slot: its name only
+  EXPECT_EQ(lines[3], "T\tv0.0\t\t-25\xE2\x80\xA6+75 mV");
+  EXPECT_EQ(lines[7], "Empty");
+}
+
+TEST_F(GeneralPage, BeforeAnyOpenEverySlotIsListedInFull) {
+  ucGeneral page(nullptr, S());
+  EXPECT_EQ(Find<QPlainTextEdit>(&page, "txtInfo")->toPlainText().toStdString(),
+            "Board:\t, rev., \nSerial N:\t\nProc.:\t (0.0 MHz)");
+  EXPECT_EQ(Lines(Find<QListWidget>(&page, "lstMezzanines")),
+            std::vector<std::string>(8, "\tv0.0\t\t"));
+}
+
+TEST_F(GeneralPage, ControlsCarryTheirCaptions) {
+  ucGeneral page(nullptr, S());
+  EXPECT_EQ(Find<QGroupBox>(&page, "frMezzanines")->title(), "&Mezzanines:");
+  EXPECT_EQ(Find<QGroupBox>(&page, "frTrigger")->title(), "EIRQ &Synchronization:");
+  EXPECT_EQ(Find<QRadioButton>(&page, "optSynchro0")->text(), "Off");
+  EXPECT_EQ(Find<QRadioButton>(&page, "optSynchro1")->text().toStdString(),
+            "0 \xE2\x80\x94"
+            "1");
+  EXPECT_EQ(Find<QRadioButton>(&page, "optSynchro2")->text().toStdString(), "1\xE2\x80\x94 0");
+  EXPECT_EQ(Find<QLabel>(&page, "imgLogo")->toolTip(), "\"L-Card\" on the Web");
+  EXPECT_FALSE(Find<QLabel>(&page, "imgLogo")->pixmap().isNull());
+  EXPECT_FALSE(Find<QLabel>(&page, "imgSyncro0")->pixmap().isNull());
+}
+
+TEST_F(GeneralPage, TheSyncChoiceIsWrittenOnlyBySaving) {
+  S().SyncMode = 2;
+  ucGeneral page(nullptr, S());
+  page.show();
+  EXPECT_TRUE(Find<QRadioButton>(&page, "optSynchro2")->isChecked());
+  Click(Find<QRadioButton>(&page, "optSynchro0"));
+  EXPECT_FALSE(Find<QRadioButton>(&page, "optSynchro2")->isChecked());
+  EXPECT_EQ(S().SyncMode, 2);
+  page.Page_SaveSetting();
+  EXPECT_EQ(S().SyncMode, 0);
+  Click(Find<QRadioButton>(&page, "optSynchro1"));
+  page.Page_SaveSetting();
+  EXPECT_EQ(S().SyncMode, 1);
+}
+
+TEST_F(GeneralPage, AModeOutsideTheChoicesSelectsNothingAndSavingKeepsIt) {
+  S().SyncMode = 5;
+  ucGeneral page(nullptr, S());
+  for (const char* name : {"optSynchro0", "optSynchro1", "optSynchro2"})
+    EXPECT_FALSE(Find<QRadioButton>(&page, name)->isChecked()) << name;
+  page.Page_SaveSetting();
+  EXPECT_EQ(S().SyncMode, 5);
+}
+
+TEST_F(GeneralPage, TheLogoOpensTheVendorsSite) {
+  HookRecorder hooks;
+  ucGeneral page(nullptr, S());
+  page.show();
+  QLabel* logo = Find<QLabel>(&page, "imgLogo");
+  QTest::mouseClick(logo, Qt::LeftButton, Qt::NoModifier, logo->rect().center());
+  setenv("QUILLBOX_VENDOR_URL", "https://mirror.test/vendor", 1);
+  QTest::mouseClick(logo, Qt::LeftButton, Qt::NoModifier, logo->rect().center());
+  unsetenv("QUILLBOX_VENDOR_URL");
+  QTest::mouseClick(logo, Qt::RightButton, Qt::NoModifier, logo->rect().center());
+  EXPECT_EQ(hooks.opened,
+            (std::vector<std::string>{kDefaultVendorUrl, "https://mirror.test/vendor"}));
+}
+
+}  // namespace
+}  // namespace quillbox::test

@@ -1,0 +1,174 @@
+// The setup dialog and the chooser as the driver's hosts reach them: IADC3 ShowSetting in a
+// host with its own application, processes without a display (which must get the cancelled
+// result, never an abort or a dialog no one can answer), offscreen screenshots, and the
+// `quillbox setup` command.
+
+#include <QImage>
+#include <filesystem>
+#include <fstream>
+
+#include "ProcessSupport.h"
+#include "UiTestSupport.h"
+#include "driver/E_270.h"
+#include "quillbox/IADC3.h"
+#include "ui/Ui.h"
+#include "ui/dlgSetup.h"
+
+namespace quillbox::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path TempDir(const std::string& name) {
+  const fs::path dir =
+      fs::temp_directory_path() / ("quillbox-ui-" + name + "-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  return dir;
+}
+
+// Two modules that can be told apart: the open path would ask the user.
+void ListTwoModules(DriverState& s) {
+  s.Devices = {{"USB", "E-270", "27000001", "USB1", 1}, {"USB", "E-270", "27000002", "USB3", 3}};
+  s.DeviceCount = 2;
+}
+
+TEST(DriverPath, ShowSettingShowsTheDialogModallyAndReturnsFalse) {
+  App();
+  auto driver = CreateE_270();
+  IADC3& adc = *driver;
+  State().Busy = true;
+  {
+    ModalDriver watch([](QWidget* modal) { modal->close(); }, 1000);
+    EXPECT_FALSE(adc.ShowSetting());
+    EXPECT_FALSE(watch.acted());  // nothing is shown while a recording runs
+  }
+  State().Busy = false;
+  std::string title;
+  ModalDriver driverOfDialog([&title](QWidget* modal) {
+    title = modal->windowTitle().toStdString();
+    QTest::keyClick(modal, Qt::Key_Escape);
+  });
+  EXPECT_FALSE(adc.ShowSetting());
+  EXPECT_TRUE(driverOfDialog.acted());
+  EXPECT_FALSE(driverOfDialog.timedOut());
+  EXPECT_EQ(title, "E-270 Setup (v3.2.4)");
+}
+
+TEST(Screenshots, EveryTabIsRenderedWithoutChangingTheRememberedTab) {
+  App();
+  sim::LoadDefaultBench();
+  auto state = OpenedState();
+  ASSERT_TRUE(state->Detected);
+  state->LastSetupTab = 1;
+  const fs::path dir = TempDir("shots") / "nested";
+  std::vector<std::string> written;
+  std::string error;
+  ASSERT_TRUE(RenderSetupScreenshots(*state, dir.string(), written, error)) << error;
+  EXPECT_EQ(written,
+            (std::vector<std::string>{(dir / "General.png").string(), (dir / "ADC.png").string(),
+                                      (dir / "DIO.png").string()}));
+  for (const std::string& file : written) {
+    QImage image(QString::fromStdString(file));
+    ASSERT_FALSE(image.isNull()) << file;
+    EXPECT_EQ(image.size(), QSize(334, 303)) << file;
+  }
+  // Each picture shows its own page.
+  EXPECT_NE(QImage(QString::fromStdString(written[0])), QImage(QString::fromStdString(written[1])));
+  EXPECT_EQ(state->LastSetupTab, 1);
+  CloseState(*state);
+
+  // A file where the folder should be is reported.
+  const fs::path blocked = TempDir("blocked");
+  std::ofstream(blocked.string()) << "x";
+  written.clear();
+  EXPECT_FALSE(RenderSetupScreenshots(*state, blocked.string(), written, error));
+  EXPECT_NE(error.find(blocked.string()), std::string::npos) << error;
+  fs::remove_all(dir.parent_path());
+  fs::remove(blocked);
+}
+
+// What a process without a usable display gets. Runs only in a child started by the test
+// below, which removes DISPLAY and QT_QPA_PLATFORM (or leaves only the offscreen platform).
+TEST(HeadlessChild, DialogsCountAsCancelledWithoutAbort) {
+  const char* mode = std::getenv(kHeadlessChild);
+  if (mode == nullptr) GTEST_SKIP() << "runs in a child process only";
+  ASSERT_EQ(QCoreApplication::instance(), nullptr);
+  EXPECT_FALSE(CanShowDialogs());
+
+  auto state = FreshState();
+  ListTwoModules(*state);
+  EXPECT_EQ(SelectDevice(*state), -1);
+  state->DeviceCount = 1;
+  EXPECT_EQ(SelectDevice(*state), 1);  // one module needs no dialog
+  std::string error;
+  EXPECT_EQ(ShowSetupDialog(*state, error), SetupResult::NoDisplay);
+
+  // The driver's own path, with the module opened as `quillbox setup` does.
+  auto driver = CreateE_270();
+  IADC3& adc = *driver;
+  EXPECT_TRUE(adc.Test()) << adc.LastError();
+  EXPECT_FALSE(adc.ShowSetting());
+
+  // Screenshots need no display: the offscreen platform serves them.
+  const fs::path dir = TempDir(std::string("headless-") + mode);
+  std::vector<std::string> written;
+  EXPECT_TRUE(RenderSetupScreenshots(State(), dir.string(), written, error)) << error;
+  EXPECT_EQ(written.size(), 3u);
+  fs::remove_all(dir);
+  // That application draws off screen only: still nobody to answer a dialog.
+  EXPECT_FALSE(CanShowDialogs());
+  state->DeviceCount = 2;
+  EXPECT_EQ(SelectDevice(*state), -1);
+}
+
+TEST(Headless, ProcessesWithoutADisplayGetTheCancelledResult) {
+  for (const char* platform : {"", "offscreen"}) {
+    std::map<std::string, std::optional<std::string>> env = {
+        {"DISPLAY", std::nullopt},
+        {"WAYLAND_DISPLAY", std::nullopt},
+        {"QT_QPA_PLATFORM",
+         *platform != '\0' ? std::optional<std::string>(platform) : std::nullopt},
+        {kHeadlessChild, std::string(*platform != '\0' ? platform : "none")},
+    };
+    const ProcessResult r = RunProcess({SelfPath(), "--gtest_filter=HeadlessChild.*"}, env, 60000);
+    ASSERT_TRUE(r.started);
+    EXPECT_FALSE(r.timedOut) << platform;
+    EXPECT_EQ(r.signal, 0) << platform << "\n" << r.output;
+    EXPECT_EQ(r.exitCode, 0) << platform << "\n" << r.output;
+    EXPECT_NE(r.output.find("[  PASSED  ] 1 test"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("SKIPPED"), std::string::npos) << r.output;
+  }
+}
+
+TEST(SetupCommand, ScreenshotsWithoutADisplayAndAClearRefusalToShow) {
+  const fs::path dir = TempDir("cli");
+  const std::map<std::string, std::optional<std::string>> headless = {
+      {"DISPLAY", std::nullopt},
+      {"WAYLAND_DISPLAY", std::nullopt},
+      {"QT_QPA_PLATFORM", std::nullopt},
+      {"QUILLBOX_BENCH", std::nullopt}};
+  const ProcessResult shots =
+      RunProcess({QUILLBOX_CLI, "setup", "--screenshot", dir.string()}, headless);
+  ASSERT_TRUE(shots.started);
+  EXPECT_EQ(shots.exitCode, 0) << shots.output;
+  for (const char* tab : {"General", "ADC", "DIO"}) {
+    const fs::path file = dir / (std::string(tab) + ".png");
+    EXPECT_TRUE(fs::is_regular_file(file)) << file;
+    EXPECT_NE(shots.output.find(file.string()), std::string::npos) << shots.output;
+  }
+  fs::remove_all(dir);
+
+  for (const auto& platform :
+       {std::optional<std::string>(), std::optional<std::string>("offscreen")}) {
+    auto env = headless;
+    env["QT_QPA_PLATFORM"] = platform;
+    const ProcessResult show = RunProcess({QUILLBOX_CLI, "setup"}, env, 60000);
+    EXPECT_FALSE(show.timedOut);
+    EXPECT_EQ(show.signal, 0) << show.output;
+    EXPECT_EQ(show.exitCode, 1) << show.output;
+    EXPECT_NE(show.output.find("no display"), std::string::npos) << show.output;
+  }
+}
+
+}  // namespace
+}  // namespace quillbox::test

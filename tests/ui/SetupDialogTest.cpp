@@ -1,0 +1,303 @@
+// The setup dialog as a user meets it: title, tabs per detection state, pages made when their
+// tab is first chosen, "Ok" saving only what was made, "Cancel", Esc and the close box
+// discarding, the remembered tab, Help, and a page that cannot be made.
+
+#include <QKeyEvent>
+#include <filesystem>
+#include <fstream>
+
+#include "UiTestSupport.h"
+#include "ui/PageFactory.h"
+#include "ui/SetupPage.h"
+#include "ui/Ui.h"
+#include "ui/dlgSetup.h"
+
+namespace quillbox::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SetupDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    RegisterStandardPages();
+    state_ = FreshState();
+    FillSlots(*state_, {10, 10, 21, 22, 255, 9, 40, 14});
+    SetHelpFilePath("");
+  }
+  void TearDown() override { SetHelpFilePath(""); }
+  DriverState& S() { return *state_; }
+
+  // Both hardware parts present.
+  void Detect() {
+    S().Detected = true;
+    S().Dio.DIODetected = true;
+    S().Dio.DIBits = 8;
+    S().Dio.DOBits = 8;
+  }
+
+  static std::vector<std::string> TabKeys(const dlgSetup& dialog) {
+    std::vector<std::string> keys;
+    for (int i = 0; i < dialog.Tabs()->count(); ++i) {
+      keys.push_back(dialog.Tabs()->Key(i).toStdString());
+      EXPECT_EQ(dialog.Tabs()->tabText(i), dialog.Tabs()->Key(i));
+    }
+    return keys;
+  }
+
+  static int CreatedPages(const dlgSetup& dialog) {
+    int n = 0;
+    for (int i = 0; i < dialog.Tabs()->count(); ++i) n += dialog.Page(i) != nullptr ? 1 : 0;
+    return n;
+  }
+
+  std::unique_ptr<DriverState> state_;
+};
+
+TEST(ExtractNumber, TakesTheDigitsAfterTheFirstCharacter) {
+  int32_t n = -1;
+  ExtractNumber("E-270", n);
+  EXPECT_EQ(n, 270);
+  ExtractNumber("7-1a2", n);  // the first character is never looked at
+  EXPECT_EQ(n, 12);
+  ExtractNumber("9", n);
+  EXPECT_EQ(n, 0);
+  ExtractNumber("", n);
+  EXPECT_EQ(n, 0);
+  ExtractNumber("E-", n);
+  EXPECT_EQ(n, 0);
+  ExtractNumber("X99999999999", n);  // more than a Long holds
+  EXPECT_EQ(n, 0);
+}
+
+TEST_F(SetupDialog, TitleAndGeometryFollowTheNameAndTheLayout) {
+  dlgSetup dialog(S());
+  EXPECT_EQ(dialog.windowTitle().toStdString(), "E-270 Setup (v3.2.4)");
+  EXPECT_EQ(dialog.size(), QSize(334, 303));  // 5010 x 4545 twips
+  EXPECT_EQ(dialog.Tabs()->geometry(), QRect(8, 6, 321, 263));
+  EXPECT_EQ(dialog.Button(0)->text(), "Ok");
+  EXPECT_EQ(dialog.Button(1)->text(), "Cancel");
+  EXPECT_EQ(dialog.Button(2)->text(), "Help");
+  EXPECT_EQ(dialog.Button(0)->geometry(), QRect(78, 276, 77, 23));
+  EXPECT_TRUE(dialog.Button(0)->isDefault());
+  S().Adc.DisplayName = "Bench rig";
+  dlgSetup renamed(S());
+  EXPECT_EQ(renamed.windowTitle().toStdString(), "Bench rig Setup (v3.2.4)");
+}
+
+TEST_F(SetupDialog, TabsFollowWhatWasDetected) {
+  {
+    dlgSetup dialog(S());
+    EXPECT_EQ(TabKeys(dialog), (std::vector<std::string>{"General"}));
+  }
+  S().Dio.DIODetected = true;
+  S().Dio.DIBits = S().Dio.DOBits = 8;
+  {
+    dlgSetup dialog(S());
+    EXPECT_EQ(TabKeys(dialog), (std::vector<std::string>{"General", "DIO"}));
+    dialog.show();
+    ClickTab(dialog.Tabs()->tabBar(), 1);
+    ASSERT_NE(dialog.Page(1), nullptr);
+    EXPECT_EQ(dialog.Page(1)->objectName(), "tabDIO");
+    dialog.reject();
+  }
+  S().Detected = true;
+  dlgSetup dialog(S());
+  EXPECT_EQ(TabKeys(dialog), (std::vector<std::string>{"General", "ADC", "DIO"}));
+}
+
+TEST_F(SetupDialog, PagesAreMadeWhenTheirTabIsFirstChosenAndOnlyOneIsVisible) {
+  Detect();
+  dlgSetup dialog(S());
+  EXPECT_EQ(CreatedPages(dialog), 0);
+  dialog.show();
+  ASSERT_NE(dialog.Page(0), nullptr);
+  EXPECT_EQ(dialog.Page(0)->objectName(), "tabGeneral");
+  EXPECT_EQ(CreatedPages(dialog), 1);
+
+  ClickTab(dialog.Tabs()->tabBar(), 1);
+  SetupPage* adc = dialog.Page(1);
+  ASSERT_NE(adc, nullptr);
+  EXPECT_EQ(adc->objectName(), "tabADC");
+  EXPECT_TRUE(adc->isVisible());
+  EXPECT_FALSE(dialog.Page(0)->isVisible());
+  EXPECT_EQ(CreatedPages(dialog), 2);
+  // The page lies inside the tab strip, below its tabs.
+  const QRect strip = dialog.Tabs()->geometry();
+  EXPECT_TRUE(strip.contains(adc->geometry())) << adc->geometry().x() << "," << adc->geometry().y();
+  EXPECT_GT(adc->geometry().top(), strip.top() + dialog.Tabs()->tabBar()->height() - 2);
+
+  ClickTab(dialog.Tabs()->tabBar(), 0);
+  EXPECT_EQ(dialog.Page(1), adc);  // made once per dialog
+  EXPECT_TRUE(dialog.Page(0)->isVisible());
+  EXPECT_FALSE(adc->isVisible());
+  dialog.reject();
+}
+
+TEST_F(SetupDialog, OkSavesOnlyThePagesThatWereMade) {
+  Detect();
+  S().SyncMode = 2;
+  S().Sources[0] = {SourceTTL, 3};  // stored, but the ADC page never sees it
+  S().Dio.DOStartEnabled = true;
+  dlgSetup dialog(S());
+  dialog.show();
+  Click(Find<QRadioButton>(&dialog, "optSynchro0"));
+  Click(dialog.Button(0));
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(S().SyncMode, 0);
+  // The ADC page would have rebuilt the channel list, the DIO page copied its record.
+  EXPECT_TRUE(S().Adc.Tables.Ranges.empty());
+  EXPECT_EQ(S().Sources[0], (ChannelSource{SourceTTL, 3}));
+  EXPECT_TRUE(S().Dio.DOStartEnabled);
+}
+
+TEST_F(SetupDialog, CancelEscAndTheCloseBoxSaveNothing) {
+  Detect();
+  S().SyncMode = 2;
+  const std::vector<std::function<void(dlgSetup&)>> closers = {
+      [](dlgSetup& d) { Click(d.Button(1)); },
+      [](dlgSetup& d) { QTest::keyClick(&d, Qt::Key_Escape); },
+      [](dlgSetup& d) { d.close(); },
+  };
+  for (std::size_t i = 0; i < closers.size(); ++i) {
+    S().LastSetupTab = 0;
+    dlgSetup dialog(S());
+    dialog.show();
+    Click(Find<QRadioButton>(&dialog, "optSynchro0"));
+    ClickTab(dialog.Tabs()->tabBar(), 2);
+    Click(Find<QCheckBox>(&dialog, "chkStart0"));
+    closers[i](dialog);
+    EXPECT_FALSE(dialog.isVisible()) << i;
+    EXPECT_EQ(dialog.result(), QDialog::Rejected) << i;
+    EXPECT_EQ(S().SyncMode, 2) << i;
+    EXPECT_FALSE(S().Dio.DOStartEnabled) << i;
+  }
+}
+
+TEST_F(SetupDialog, EnterConfirmsLikeOk) {
+  S().SyncMode = 1;
+  dlgSetup dialog(S());
+  dialog.show();
+  Click(Find<QRadioButton>(&dialog, "optSynchro2"));
+  dialog.Tabs()->tabBar()->setFocus();
+  QTest::keyClick(dialog.Tabs()->tabBar(), Qt::Key_Return);
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(S().SyncMode, 2);
+}
+
+TEST_F(SetupDialog, RemembersTheTabItWasClosedOn) {
+  Detect();
+  S().LastSetupTab = 0;
+  {
+    dlgSetup dialog(S());
+    dialog.show();
+    ClickTab(dialog.Tabs()->tabBar(), 2);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+  }
+  EXPECT_EQ(S().LastSetupTab, 2);
+  dlgSetup again(S());
+  again.show();
+  EXPECT_EQ(again.Tabs()->currentIndex(), 2);
+  EXPECT_EQ(CreatedPages(again), 1);
+  ASSERT_NE(again.Page(2), nullptr);
+  EXPECT_TRUE(again.Page(2)->isVisible());
+  again.reject();
+}
+
+TEST_F(SetupDialog, ARememberedTabThatNoLongerExistsStartsOnGeneral) {
+  S().LastSetupTab = 2;  // the module is no longer detected: only "General" is left
+  dlgSetup dialog(S());
+  dialog.show();
+  EXPECT_EQ(dialog.Tabs()->count(), 1);
+  EXPECT_EQ(dialog.Tabs()->currentIndex(), 0);
+  ASSERT_NE(dialog.Page(0), nullptr);
+  EXPECT_TRUE(dialog.Page(0)->isVisible());
+  dialog.reject();
+  EXPECT_EQ(S().LastSetupTab, 0);
+}
+
+TEST_F(SetupDialog, APageThatCannotBeMadeLeavesItsTabEmpty) {
+  Detect();
+  const PageCreator original = RegisteredPage("Quillbox.ucADC");
+  ASSERT_TRUE(original);
+  RegisterPage("Quillbox.ucADC", [](QWidget*, DriverState&) -> SetupPage* {
+    throw std::runtime_error("cannot make the page");
+  });
+  S().SyncMode = 1;
+  {
+    dlgSetup dialog(S());
+    dialog.show();
+    Click(Find<QRadioButton>(&dialog, "optSynchro2"));
+    ClickTab(dialog.Tabs()->tabBar(), 1);
+    EXPECT_EQ(dialog.Page(1), nullptr);
+    EXPECT_FALSE(dialog.Page(0)->isVisible());
+    ClickTab(dialog.Tabs()->tabBar(), 2);  // the dialog keeps working
+    EXPECT_NE(dialog.Page(2), nullptr);
+    Click(dialog.Button(0));
+    EXPECT_EQ(S().SyncMode, 2);
+  }
+  RegisterPage("Quillbox.ucADC", {});  // no page of that name at all
+  {
+    dlgSetup dialog(S());
+    dialog.show();
+    ClickTab(dialog.Tabs()->tabBar(), 1);
+    EXPECT_EQ(dialog.Page(1), nullptr);
+    dialog.reject();
+  }
+  RegisterPage("Quillbox.ucADC", original);
+}
+
+TEST_F(SetupDialog, HelpOpensTheHelpFileAtTheDialogsContext) {
+  HookRecorder hooks;
+  {
+    dlgSetup dialog(S());
+    EXPECT_FALSE(dialog.Button(2)->isEnabled());
+    dialog.show();
+    QTest::keyClick(&dialog, Qt::Key_F1);
+    EXPECT_TRUE(hooks.help.empty());
+    dialog.reject();
+  }
+  SetHelpFilePath("/opt/e270/DUzud270.chm");
+  dlgSetup dialog(S());
+  EXPECT_TRUE(dialog.Button(2)->isEnabled());
+  EXPECT_EQ(dialog.HelpContext(), 270);
+  dialog.show();
+  Click(dialog.Button(2));
+  QCoreApplication::processEvents();  // the F1 the button sends arrives after the click
+  ASSERT_EQ(hooks.help.size(), 1u);
+  EXPECT_EQ(hooks.help[0].first, "/opt/e270/DUzud270.chm");
+  EXPECT_EQ(hooks.help[0].second, 270);
+  QTest::keyClick(Find<QPushButton>(&dialog, "cmdDialog1"), Qt::Key_F1);  // F1 anywhere
+  EXPECT_EQ(hooks.help.size(), 2u);
+  EXPECT_TRUE(dialog.isVisible());
+  dialog.reject();
+}
+
+TEST(HelpFile, FindsTheFirstMatchingFileInTheFolder) {
+  const fs::path dir = fs::temp_directory_path() / ("quillbox-help-" + std::to_string(getpid()));
+  fs::create_directories(dir / "DUzudDir.chm");  // a folder is no help file
+  std::ofstream(dir / "readme.txt") << "x";
+  std::ofstream(dir / "DUzud.txt") << "x";
+  SetHelpFilePath("");
+  FindHelpFileIn(dir.string());
+  EXPECT_EQ(HelpFilePath(), "");
+  std::ofstream(dir / "duzudE270.CHM") << "x";
+  std::ofstream(dir / "DUzud_b.chm") << "x";
+  FindHelpFileIn(dir.string());
+  EXPECT_EQ(HelpFilePath(), (dir / "DUzud_b.chm").string());
+  SetHelpFilePath("/kept.chm");
+  FindHelpFileIn((dir / "missing").string());  // nothing found: the path stays
+  EXPECT_EQ(HelpFilePath(), "/kept.chm");
+  SetHelpFilePath("");
+  fs::remove_all(dir);
+}
+
+TEST(HelpFile, LooksBesideTheCodeThatRuns) {
+  std::error_code ec;
+  EXPECT_EQ(ComponentFolder(), fs::read_symlink("/proc/self/exe", ec).parent_path().string());
+}
+
+}  // namespace
+}  // namespace quillbox::test

@@ -1,0 +1,55 @@
+#pragma once
+// What the driver uses of the user interface: the help file lookup, the Qt host hooks, the
+// device chooser, the setup dialog and its offscreen screenshots. Dialogs and pages work on the
+// DriverState they are given.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillbox {
+
+struct DriverState;
+
+// Looks for a help file "DUzud*.chm" in the folder of the component library and remembers the
+// first one found (see HelpFilePath); leaves the path as it was when there is none.
+void FindHelpFile();
+// The same search in `folder`.
+void FindHelpFileIn(const std::string& folder);
+// Folder of the library (or executable) that holds this code; "" when it cannot be told.
+std::string ComponentFolder();
+// The help file the setup dialog's Help button opens; "" when none was found.
+std::string HelpFilePath();
+void SetHelpFilePath(const std::string& path);
+
+// Installs the Qt implementations of the platform's UI host hooks (pending events, wait cursor,
+// message box, shell open, help).
+void InstallQtUiHooks();
+
+// True when a modal dialog can be shown and answered: the host made a QApplication, or one can
+// be made on a display (DISPLAY, WAYLAND_DISPLAY, or a QT_QPA_PLATFORM other than the
+// screenless offscreen and minimal platforms). Otherwise dialogs count as cancelled.
+bool CanShowDialogs();
+
+// The device selection dialog: the DeviceIndex of the chosen module, or -1.
+int16_t SelectDevice(DriverState& state);
+
+// Registers the page components "Quillbox.ucGeneral", "Quillbox.ucADC" and "Quillbox.ucDIO"
+// with the page factory (once per process).
+void RegisterStandardPages();
+
+enum class SetupResult {
+  Shown,      // the dialog was shown and closed
+  NoDisplay,  // no dialog can be shown in this process
+  Failed,     // an error ended the dialog; `error` describes it
+};
+
+// Shows the setup dialog modally on `state`.
+SetupResult ShowSetupDialog(DriverState& state, std::string& error);
+
+// Renders every tab of the setup dialog into dir/<tab>.png without showing it on screen (the
+// offscreen platform is used when there is no display). `written` receives the files.
+bool RenderSetupScreenshots(DriverState& state, const std::string& dir,
+                            std::vector<std::string>& written, std::string& error);
+
+}  // namespace quillbox
