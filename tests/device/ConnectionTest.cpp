@@ -397,7 +397,7 @@ TEST_F(Open, ReopenClosesTheEarlierConnection) {
   // only be reached on its other port.
   ASSERT_NE(DeviceOpen(S()), 0);
   EXPECT_EQ(S().Board.PortName, "USB");
-  EXPECT_NE(S().Dev.Handle, first);
+  EXPECT_NE(int32_t{S().Dev.Handle}, first);
   EXPECT_FALSE(sim::Status("com2").connected);
   DeviceClose(S());
   ExpectRecordReset();
