@@ -16,5 +16,8 @@ void AddDevicesCommand(CLI::App& app, Context& ctx, Action& run);
 void AddInfoCommand(CLI::App& app, Context& ctx, Action& run);
 void AddSettingsCommand(CLI::App& app, Context& ctx, Action& run);
 void AddRegisterCommand(CLI::App& app, Context& ctx, Action& run);
+void AddRecordCommand(CLI::App& app, Context& ctx, Action& run);
+void AddReadCommand(CLI::App& app, Context& ctx, Action& run);
+void AddDioCommand(CLI::App& app, Context& ctx, Action& run);
 
 }  // namespace quillbox::cli

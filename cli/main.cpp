@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
   AddInfoCommand(app, ctx, run);
   AddSettingsCommand(app, ctx, run);
   AddRegisterCommand(app, ctx, run);
+  AddRecordCommand(app, ctx, run);
+  AddReadCommand(app, ctx, run);
+  AddDioCommand(app, ctx, run);
 
   try {
     app.parse(argc, argv);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "driver/DriverState.h"
 #include "driver/ToolsInfo.h"
 #include "driver/ToolsSettings.h"
 
@@ -32,6 +33,12 @@ class Tools final : public ITools {
   bool Screenshots(const Object&, const std::string&, std::string& error) override {
     error = "the setup dialog is not available in this build";
     return false;
+  }
+  bool SetSyncMode(int mode) override {
+    DriverState& s = State();
+    if (mode < 0 || mode > 2 || s.Busy.load()) return false;
+    s.SyncMode = static_cast<int16_t>(mode);
+    return true;
   }
 };
 

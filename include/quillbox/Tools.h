@@ -26,6 +26,10 @@ class ITools {
   virtual bool ShowSetup(const Object& object, std::string& error) = 0;
   // Renders every tab of the setup dialog offscreen into dir/<tab>.png.
   virtual bool Screenshots(const Object& object, const std::string& dir, std::string& error) = 0;
+  // EIRQ synchronisation of the recordings started from now on, the General page's choice:
+  // 0 off, 1 rising edge ("0 -1"), 2 falling edge ("1- 0"). Not stored with the settings.
+  // False, with nothing changed, for another value or while a recording runs.
+  virtual bool SetSyncMode(int mode) = 0;
 };
 
 }  // namespace quillbox

@@ -1,0 +1,91 @@
+// quillbox dio: opens the module, optionally writes the output lines and sets the output values
+// of a recording's start and stop, then shows the lines.
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/ArgParsing.h"
+#include "cli/Commands.h"
+
+namespace quillbox::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+struct DioOptions {
+  std::string write, start, stop;
+  bool json = false;
+};
+
+// "0x00A5 (165)": upper-case hex padded to four places, then the decimal value.
+std::string HexText(int32_t value) {
+  char text[48];
+  std::snprintf(text, sizeof text, "0x%04X (%d)", static_cast<unsigned>(value), value);
+  return text;
+}
+
+int RunDio(Context& ctx, const DioOptions& o) {
+  int32_t write = 0, start = 0, stop = 0;
+  std::string error;
+  if ((!o.write.empty() && !ParseLong(o.write, write, error)) ||
+      (!o.start.empty() && !ParseLong(o.start, start, error)) ||
+      (!o.stop.empty() && !ParseLong(o.stop, stop, error))) {
+    PrintError(error);
+    return kExitUsage;
+  }
+  IADC3& adc = *ctx.Adc();
+  IDIO& dio = *ctx.Dio();
+  if (!adc.Test()) {
+    PrintError(adc.LastError());
+    return kExitFailure;
+  }
+  if (!o.start.empty()) {
+    dio.DOStartValue(start);
+    dio.DOStartEnabled(true);
+  }
+  if (!o.stop.empty()) {
+    dio.DOStopValue(stop);
+    dio.DOStopEnabled(true);
+  }
+  if (!o.write.empty()) dio.DOValue(write);
+
+  const int32_t inputs = dio.DIValue();
+  const int32_t outputs = dio.DOValue();
+  if (o.json) {
+    Json j = {{"name", dio.DIOName()},
+              {"di_bits", dio.DIBits()},
+              {"do_bits", dio.DOBits()},
+              {"inputs", inputs},
+              {"outputs", outputs},
+              {"start_enabled", dio.DOStartEnabled()},
+              {"start_value", dio.DOStartValue()},
+              {"stop_enabled", dio.DOStopEnabled()},
+              {"stop_value", dio.DOStopValue()}};
+    std::cout << j.dump(2) << '\n';
+    return kExitOk;
+  }
+  std::cout << "Inputs   " << HexText(inputs) << "  (" << int(dio.DIBits()) << " lines)\n"
+            << "Outputs  " << HexText(outputs) << "  (" << int(dio.DOBits()) << " lines)\n";
+  if (dio.DOStartEnabled()) std::cout << "At start " << HexText(dio.DOStartValue()) << '\n';
+  if (dio.DOStopEnabled()) std::cout << "At stop  " << HexText(dio.DOStopValue()) << '\n';
+  return kExitOk;
+}
+
+}  // namespace
+
+void AddDioCommand(CLI::App& app, Context& ctx, Action& run) {
+  auto* cmd = app.add_subcommand("dio", "Open the module, read and write its digital lines");
+  auto o = std::make_shared<DioOptions>();
+  cmd->add_option("--write", o->write, "Put VALUE on the output lines (decimal or 0x hex)");
+  cmd->add_option("--start", o->start,
+                  "Output value for the start of a recording (kept by this process only)");
+  cmd->add_option("--stop", o->stop,
+                  "Output value for the stop of a recording (kept by this process only)");
+  cmd->add_flag("--json", o->json, "Print one JSON object");
+  cmd->callback([&ctx, &run, o] { run = [&ctx, o] { return RunDio(ctx, *o); }; });
+}
+
+}  // namespace quillbox::cli
