@@ -389,7 +389,7 @@ BenchConfig ParseBench(const std::string& text, const std::string& source) {
   json root;
   try {
     root = json::parse(text);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {  // parse errors, and numbers too large for any type
     std::string what = e.what();
     if (const size_t at = what.find("] "); what.rfind("[json.", 0) == 0 && at != std::string::npos)
       what = what.substr(at + 2);

@@ -95,6 +95,8 @@ TEST_F(SimBenchFileTest, RefusalsNameTheKeyPathAndTheProblem) {
   }
   EXPECT_THAT(Refusal(R"({"modules": [{"attach": "usb0",}]})"),
               HasSubstr("bench text: not valid JSON: parse error at line 1"));
+  EXPECT_THAT(Refusal(Module(R"("revision": 1e999)")),
+              HasSubstr("not valid JSON: number overflow"));
   EXPECT_THAT(Refusal("[]"), HasSubstr("must be a JSON object"));
 }
 
