@@ -182,7 +182,7 @@ class Recorder {
     const double wall = std::chrono::duration<double>(Clock::now() - started).count();
     std::cout << "Recorded " << written_ << " frames of " << columns_.size() << " channel"
               << (columns_.size() == 1 ? "" : "s") << " at " << FloatText(rate_) << " Hz ("
-              << FloatText(std::round(written_ / static_cast<double>(rate_) * 10) / 10)
+              << FloatText(std::round(static_cast<double>(written_) / rate_ * 10) / 10)
               << " s of data, " << FloatText(std::round(wall * 10) / 10) << " s wall) to "
               << o_.output << '\n';
     if (g_interrupted == 0 && written_ < target) {
