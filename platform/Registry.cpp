@@ -398,22 +398,17 @@ class Store {
   // Checks that the file is ours (or empty) and makes it ready: WAL, full sync, the tables.
   LONG Prepare() {
     int32_t appId = 0;
-    {
-      Stmt s(Sql("PRAGMA application_id"));
-      if (!s.ok()) return PrepareError();
-      const int rc = s.Step();
-      if (rc != SQLITE_ROW) return FromSqlite(rc);
-      appId = static_cast<int32_t>(s.Int(0));
-    }
-    if (appId != 0 && appId != kApplicationId) return ERROR_REGISTRY_CORRUPT;
-    if (appId == 0 && !IsEmpty()) return ERROR_REGISTRY_CORRUPT;
-    {
+    bool empty = false;
+    if (const LONG r = Retry([&] { return ReadOwner(appId, empty); }); r != ERROR_SUCCESS) return r;
+    if (appId != kApplicationId && !(appId == 0 && empty)) return ERROR_REGISTRY_CORRUPT;
+    const LONG wal = Retry([this]() -> LONG {
       Stmt s(Sql("PRAGMA journal_mode=WAL"));
       if (!s.ok()) return PrepareError();
       const int rc = s.Step();
       if (rc != SQLITE_ROW) return FromSqlite(rc);
-      if (s.Text(0) != "wal") return ERROR_REGISTRY_IO_FAILED;
-    }
+      return s.Text(0) == "wal" ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+    });
+    if (wal != ERROR_SUCCESS) return wal;
     if (const int rc = Exec("PRAGMA synchronous=FULL"); rc != SQLITE_OK) return FromSqlite(rc);
     if (appId == kApplicationId) return ERROR_SUCCESS;
     return Write([this]() -> LONG {
@@ -453,9 +448,35 @@ class Store {
     });
   }
 
-  bool IsEmpty() {
-    Stmt s(Sql("SELECT count(*) FROM sqlite_schema"));
-    return s.ok() && s.Step() == SQLITE_ROW && s.Int(0) == 0;
+  // Reads, in one read transaction, whose file this is: our mark, or no mark and no tables
+  // (a new file), or something else.
+  LONG ReadOwner(int32_t& appId, bool& empty) {
+    if (const int rc = Exec("BEGIN"); rc != SQLITE_OK) return FromSqlite(rc);
+    LONG result = ERROR_SUCCESS;
+    {
+      Stmt id(Sql("PRAGMA application_id"));
+      Stmt count(Sql("SELECT count(*) FROM sqlite_schema"));
+      int rc = id.ok() ? id.Step() : lastRc_;
+      if (rc == SQLITE_ROW) {
+        appId = static_cast<int32_t>(id.Int(0));
+        rc = count.ok() ? count.Step() : lastRc_;
+        if (rc == SQLITE_ROW) empty = count.Int(0) == 0;
+      }
+      if (rc != SQLITE_ROW) result = FromSqlite(rc == SQLITE_OK ? SQLITE_ERROR : rc);
+    }
+    Exec("COMMIT");
+    return result;
+  }
+
+  // Repeats an operation that found the file locked by another process (for instance while
+  // that one sets the file up), until it gets through or the deadline passes.
+  template <class Op>
+  static LONG Retry(Op&& op) {
+    const auto deadline = std::chrono::steady_clock::now() + kBeginDeadline;
+    LONG r;
+    while ((r = op()) == ERROR_BUSY && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return r;
   }
 
   sqlite3* db_ = nullptr;

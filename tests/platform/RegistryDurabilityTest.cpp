@@ -200,7 +200,7 @@ TEST_F(RegistryTest, WritersKilledAtRandomPointsLeaveAnIntactStore) {
 }
 
 TEST_F(RegistryTest, FourProcessesWritingAtOnceAllSucceed) {
-  constexpr uint32_t kEach = 60;
+  constexpr uint32_t kEach = 40;
   std::vector<std::unique_ptr<Writer>> writers;
   for (uint32_t w = 0; w < 4; ++w)
     writers.push_back(std::make_unique<Writer>(registry_.path(), w * 1000, kEach));

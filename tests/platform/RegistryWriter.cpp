@@ -28,9 +28,12 @@ int main(int argc, char** argv) {
   const auto first = static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 10));
   const auto count = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10));
   HKEY root = 0;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Durable", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root,
-                      nullptr) != ERROR_SUCCESS)
+  if (const LONG r = RegCreateKeyExA(HKEY_CURRENT_USER, "Durable", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                     nullptr, &root, nullptr);
+      r != ERROR_SUCCESS) {
+    std::fprintf(stderr, "registry_writer: creating Durable failed with %d\n", r);
     return 1;
+  }
   int failures = 0;
   for (uint32_t i = first; i < first + count; ++i) {
     HKEY key = 0;
