@@ -195,7 +195,7 @@ class Recorder {
 
  private:
   static constexpr int32_t kPollFrames = 4096;
-  static constexpr double kPollSeconds = 0.1;
+  static constexpr double kPollSeconds = 0.2;  // one block period of the device
   static constexpr double kGraceSeconds = 2.0;
 
   double Seconds() const { return o_.seconds.value_or(10.0); }
