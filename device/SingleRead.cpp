@@ -36,7 +36,9 @@ int32_t NextCachedFrame(DriverState& s, uint32_t& blockTick, int32_t& frameCount
     if (E270GetDATA(&s.Dev, s.BlockBuffer.data()) == 0) {
       fetched = true;
       blockTick = platform::GetTickCount();
-      const uint16_t divider = std::max<uint16_t>(s.Dev.RateDivider, 1);
+      // Copied first: std::max would bind a reference to the unaligned packed field.
+      const uint16_t configured = s.Dev.RateDivider;
+      const uint16_t divider = std::max<uint16_t>(configured, 1);
       frameCount = static_cast<int32_t>(std::nearbyint(kBaseClock / 5.0 / divider));
       frameIndex = 0;
     }
