@@ -20,7 +20,7 @@ bool ToolsShowSetup(const Object& object, std::string& error) {
     error = "a recording is running; the setup dialog is not shown";
     return false;
   }
-  if (!CanShowDialogs()) {
+  if (!PrepareDialogs()) {
     error =
         "no display to show the setup dialog on (set DISPLAY or WAYLAND_DISPLAY, or use "
         "--screenshot DIR)";

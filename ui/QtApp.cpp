@@ -53,8 +53,18 @@ QApplication* Make() {
   static int argc = 1;
   static char arg0[] = "quillbox";
   static char* argv[] = {arg0, nullptr};
+  // A display that is named but cannot be reached must not end the process: unless the host
+  // chose a platform, the offscreen one is the last fallback (and then no dialog is shown).
+  const bool chosen = EnvSet("QT_QPA_PLATFORM");
+  if (!chosen) {
+    std::string platforms;
+    if (EnvSet("WAYLAND_DISPLAY")) platforms += "wayland;";
+    if (EnvSet("DISPLAY")) platforms += "xcb;";
+    setenv("QT_QPA_PLATFORM", (platforms + "offscreen").c_str(), 1);
+  }
   // Kept for the life of the process: a host without its own application gets this one.
   auto* app = new QApplication(argc, argv);
+  if (!chosen) unsetenv("QT_QPA_PLATFORM");
   g_madeHere = true;
   Note(app);
   return app;
@@ -97,10 +107,14 @@ bool CanShowDialogs() {
 
 QApplication* DialogApplication() {
   if (!CanShowDialogs()) return nullptr;
-  return QCoreApplication::instance() != nullptr ? Existing() : Make();
+  if (QCoreApplication::instance() == nullptr) Make();
+  // The display may have failed over to the offscreen platform.
+  return CanShowDialogs() ? Existing() : nullptr;
 }
 
 QApplication* AdoptApplication() { return Existing(); }
+
+bool PrepareDialogs() { return DialogApplication() != nullptr; }
 
 QApplication* RenderingApplication() {
   if (QCoreApplication::instance() != nullptr) return Existing();

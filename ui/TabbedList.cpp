@@ -53,7 +53,8 @@ QSize TabbedItemDelegate::sizeHint(const QStyleOptionViewItem& option,
                                    const QModelIndex& index) const {
   QStyleOptionViewItem opt = option;
   initStyleOption(&opt, index);
-  return QSize(opt.rect.width(), opt.fontMetrics.height() + 1);
+  // Rows as tight as the font, so that a list shows as many of them as its layout meant.
+  return QSize(opt.rect.width(), opt.fontMetrics.height());
 }
 
 void SetTabStops(QListWidget* list, std::vector<int> stops, int interval) {

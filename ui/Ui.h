@@ -30,6 +30,9 @@ void InstallQtUiHooks();
 // be made on a display (DISPLAY, WAYLAND_DISPLAY, or a QT_QPA_PLATFORM other than the
 // screenless offscreen and minimal platforms). Otherwise dialogs count as cancelled.
 bool CanShowDialogs();
+// Makes the application a dialog needs, when there is none, and tells whether a dialog can be
+// shown and answered; a display that is named but does not answer is found out here.
+bool PrepareDialogs();
 
 // The device selection dialog: the DeviceIndex of the chosen module, or -1.
 int16_t SelectDevice(DriverState& state);

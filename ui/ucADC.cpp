@@ -10,6 +10,7 @@
 
 #include "channels/ChannelList.h"
 #include "driver/DriverState.h"
+#include "ui/DialogStyle.h"
 #include "ui/TabbedList.h"
 #include "ui/Twips.h"
 
@@ -32,13 +33,14 @@ ucADC::ucADC(QWidget* parent, DriverState& state) : SetupPage(parent, state) {
   auto* title = new QLabel(QStringLiteral("Channels:"), this);
   title->setObjectName(QStringLiteral("lblChTitle0"));
   title->setGeometry(TwipsRect(120, 60, 705, 195));
+  FitCaption(title);
   lblChTitle[0] = title;
 
   lstADCh = new QListWidget(this);
   lstADCh->setObjectName(QStringLiteral("lstADCh"));
   lstADCh->setGeometry(TwipsRect(90, 270, 2205, 3180));
   lstADCh->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  SetTabStops(lstADCh, {Px(600)}, Px(600));
+  SetTabStops(lstADCh, {Px(660)}, Px(660));
   title->setBuddy(lstADCh);
 
   frChInput = new QGroupBox(QStringLiteral("&Input"), this);
@@ -51,6 +53,7 @@ ucADC::ucADC(QWidget* parent, DriverState& state) : SetupPage(parent, state) {
     auto* option = new QRadioButton(QString::fromLatin1(captions[i]), frChInput);
     option->setObjectName(QStringLiteral("optACh%1").arg(i));
     option->setGeometry(TwipsRect(120, tops[i], widths[i], 195));
+    FitCaption(option);
     connect(option, &QRadioButton::toggled, this, [this, i](bool on) {
       if (on) optACh_Click(i);
     });

@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -11,6 +12,7 @@
 
 #include "device/DigitalIO.h"
 #include "platform/Clock.h"
+#include "ui/DialogStyle.h"
 #include "ui/Twips.h"
 
 namespace quillbox {
@@ -38,13 +40,20 @@ QPushButton* MakeToggle(const QString& caption, QWidget* parent) {
 
 QCheckBox* MakeBox(QWidget* parent, double left) {
   auto* box = new QCheckBox(parent);
-  box->setGeometry(TwipsRect(left, kBoxTop, kBoxSize, kBoxSize));
+  // At least as large as the style's check mark, which may exceed the 13 pixels of the layout.
+  const QRect r = TwipsRect(left, kBoxTop, kBoxSize, kBoxSize);
+  const int side = std::max({r.width(), box->style()->pixelMetric(QStyle::PM_IndicatorWidth),
+                             box->style()->pixelMetric(QStyle::PM_IndicatorHeight)});
+  box->setGeometry(r.x(), r.y(), side, side);
   return box;
 }
 
 QLabel* MakeBitLabel(QWidget* parent, double left, const QString& caption) {
   auto* label = new QLabel(caption, parent);
-  // Wide enough for two digits of the dialog's font, still short of the next box.
+  // A narrow font keeps two digits apart from the next label, 15.6 pixels on.
+  QFont narrow(QStringLiteral("DejaVu Sans Condensed"));
+  narrow.setPixelSize(10);
+  label->setFont(narrow);
   const QRect r = TwipsRect(left, kLabelTop, kLabelWidth, kLabelHeight);
   const int width = std::min(Px(1.2 * kBoxSize) - 1,
                              std::max(r.width(), label->fontMetrics().horizontalAdvance("16") + 1));
@@ -113,6 +122,7 @@ ucDIO::ucDIO(QWidget* parent, DriverState& state) : SetupPage(parent, state) {
     chkStart[n] = new QCheckBox(QString::fromLatin1(startCaptions[i]), frDO);
     chkStart[n]->setObjectName(QStringLiteral("chkStart%1").arg(i));
     chkStart[n]->setGeometry(TwipsRect(120, startTops[i], 2205, 195));
+    FitCaption(chkStart[n]);
     connect(chkStart[n], &QCheckBox::toggled, this, [this, i] { chkStart_Click(i); });
     cmdStart[n] = new QPushButton(QStringLiteral("Set"), frDO);
     cmdStart[n]->setObjectName(QStringLiteral("cmdStart%1").arg(i));
@@ -261,8 +271,13 @@ void ucDIO::ApplyOutputs() {
 void ucDIO::ShowStartStopValue(int Index) {
   PageDIO.DOValue = Index != 0 ? PageDIO.DOStopValue : PageDIO.DOStartValue;
   const char* label = Index != 0 ? "On Stop: " : "On Start: ";
-  chkStart[Index != 0 ? 1 : 0]->setText(QString::fromLatin1(label) +
-                                        QString::fromStdString(HexAndDecimal(PageDIO.DOValue)));
+  const auto n = static_cast<std::size_t>(Index != 0 ? 1 : 0);
+  chkStart[n]->setText(QString::fromLatin1(label) +
+                       QString::fromStdString(HexAndDecimal(PageDIO.DOValue)));
+  // Long values get the room up to the "Set" button.
+  const int room = cmdStart[n]->x() - chkStart[n]->x() - 4;
+  chkStart[n]->resize(std::clamp(chkStart[n]->sizeHint().width(), Px(2205), room),
+                      chkStart[n]->height());
 }
 
 void ucDIO::chkInput_Click() {

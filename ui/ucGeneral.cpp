@@ -11,6 +11,7 @@
 #include "channels/Catalogue.h"
 #include "driver/DriverState.h"
 #include "platform/UiHost.h"
+#include "ui/DialogStyle.h"
 #include "ui/Pictures.h"
 #include "ui/TabbedList.h"
 #include "ui/Twips.h"
@@ -64,7 +65,7 @@ ucGeneral::ucGeneral(QWidget* parent, DriverState& state) : SetupPage(parent, st
   txtInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   txtInfo->document()->setDocumentMargin(1);
   txtInfo->setTabStopDistance(
-      txtInfo->fontMetrics().horizontalAdvance(QStringLiteral("Serial N: ")));
+      txtInfo->fontMetrics().horizontalAdvance(QStringLiteral("Serial N:  ")));
   QPalette face = txtInfo->palette();
   face.setColor(QPalette::Base, face.color(QPalette::Button));
   txtInfo->setPalette(face);
@@ -100,6 +101,7 @@ ucGeneral::ucGeneral(QWidget* parent, DriverState& state) : SetupPage(parent, st
     auto* option = new QRadioButton(QString::fromUtf8(captions[i]), frTrigger);
     option->setObjectName(QStringLiteral("optSynchro%1").arg(i));
     option->setGeometry(TwipsRect(lefts[i], 240, widths[i], 255));
+    FitCaption(option);
     optSynchro[static_cast<std::size_t>(i)] = option;
   }
   const double iconLefts[] = {1350, 2880};
