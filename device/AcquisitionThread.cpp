@@ -90,8 +90,10 @@ void WakeAcquisition(DriverState& s) {
 void StopAcquisition(DriverState& s) {
   s.Busy.store(false);
   WakeAcquisition(s);
-  platform::DoEvents();
+  // The thread is gone before pending events run: a host re-entered from them may use the
+  // device and the block buffer again.
   s.ThreadHandle.Join();
+  platform::DoEvents();
   if (s.Dio.DOStopEnabled) WriteOutputs(s, s.Dio.DOStopValue);
 }
 

@@ -41,8 +41,8 @@ void AcquisitionThread(DriverState& s, const AcquisitionPlan& plan);
 // Wakes the thread's waits so that it looks at Busy again.
 void WakeAcquisition(DriverState& s);
 
-// The stop sequence: Busy = False, one yield, wait for the thread to leave (at most the data
-// call it is in), then the stop output value when enabled.
+// The stop sequence: Busy = False, wait for the thread to leave (at most the data call it is
+// in), one yield, then the stop output value when enabled.
 void StopAcquisition(DriverState& s);
 
 }  // namespace quillbox

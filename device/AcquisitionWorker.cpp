@@ -17,7 +17,6 @@ AcquisitionWorker::~AcquisitionWorker() {
 }
 
 bool AcquisitionWorker::Start(std::function<void()> body, std::function<void()> requestStop) {
-  if (thread_.joinable() && requestStop_) requestStop_();
   Join();
   if (g_creationFails.load()) return false;
   try {

@@ -15,8 +15,9 @@ class AcquisitionWorker {
   AcquisitionWorker(const AcquisitionWorker&) = delete;
   AcquisitionWorker& operator=(const AcquisitionWorker&) = delete;
 
-  // Joins an earlier thread, then runs `body` on a new one. `requestStop` must make the body
-  // return soon; the destructor calls it before joining. False when no thread could be made.
+  // Joins an earlier thread (which must have been asked to stop), then runs `body` on a new one.
+  // `requestStop` must make the body return soon; the destructor calls it before joining.
+  // False when no thread could be made.
   bool Start(std::function<void()> body, std::function<void()> requestStop);
   // Waits for the thread to end (it must have been asked to stop). No-op without a thread.
   void Join();
