@@ -19,5 +19,6 @@ void AddRegisterCommand(CLI::App& app, Context& ctx, Action& run);
 void AddRecordCommand(CLI::App& app, Context& ctx, Action& run);
 void AddReadCommand(CLI::App& app, Context& ctx, Action& run);
 void AddDioCommand(CLI::App& app, Context& ctx, Action& run);
+void AddSetupCommand(CLI::App& app, Context& ctx, Action& run);
 
 }  // namespace quillbox::cli

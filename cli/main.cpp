@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
   AddRecordCommand(app, ctx, run);
   AddReadCommand(app, ctx, run);
   AddDioCommand(app, ctx, run);
+  AddSetupCommand(app, ctx, run);
 
   try {
     app.parse(argc, argv);

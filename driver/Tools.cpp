@@ -5,6 +5,7 @@
 #include "driver/DriverState.h"
 #include "driver/ToolsInfo.h"
 #include "driver/ToolsSettings.h"
+#include "driver/ToolsUi.h"
 
 namespace quillbox {
 namespace {
@@ -26,13 +27,11 @@ class Tools final : public ITools {
   bool Register(const std::string& libraryPath, std::string& error) override {
     return ToolsRegister(libraryPath, error);
   }
-  bool ShowSetup(const Object&, std::string& error) override {
-    error = "the setup dialog is not available in this build";
-    return false;
+  bool ShowSetup(const Object& object, std::string& error) override {
+    return ToolsShowSetup(object, error);
   }
-  bool Screenshots(const Object&, const std::string&, std::string& error) override {
-    error = "the setup dialog is not available in this build";
-    return false;
+  bool Screenshots(const Object& object, const std::string& dir, std::string& error) override {
+    return ToolsScreenshots(object, dir, error);
   }
   bool SetSyncMode(int mode) override {
     DriverState& s = State();
