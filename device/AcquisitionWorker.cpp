@@ -3,12 +3,20 @@
 #include <atomic>
 #include <system_error>
 
+#include "platform/Clock.h"
+
 namespace quillbox {
 namespace {
 std::atomic<bool> g_creationFails{false};
 }  // namespace
 
 void AcquisitionWorker::SetCreationFails(bool fails) { g_creationFails.store(fails); }
+
+AcquisitionWorker::AcquisitionWorker() {
+  // Brings the process clock up before the holder is complete, so that at exit the clock is
+  // destroyed after the holder has joined a thread that still reads it.
+  platform::GetTickCount();
+}
 
 AcquisitionWorker::~AcquisitionWorker() {
   if (!thread_.joinable()) return;

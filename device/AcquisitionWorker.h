@@ -10,7 +10,7 @@ namespace quillbox {
 
 class AcquisitionWorker {
  public:
-  AcquisitionWorker() = default;
+  AcquisitionWorker();
   ~AcquisitionWorker();
   AcquisitionWorker(const AcquisitionWorker&) = delete;
   AcquisitionWorker& operator=(const AcquisitionWorker&) = delete;

@@ -326,6 +326,18 @@ TEST_F(RecordingDriverTest, ReleasingTheDriverStopsTheRecordingAndItsThread) {
   EXPECT_FALSE(sim::Status("usb0").connected);
 }
 
+TEST_F(RecordingDriverTest, ExitDuringARecordingEndsTheThreadCleanly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        Open();
+        if (!Adc().StartRecord()) std::_Exit(3);
+        SleepScaled(500ms);
+        std::exit(0);  // no stop: the component's state joins the thread at exit
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(RecordingDriverTest, DigitalLinesThroughIDIO) {
   EXPECT_EQ(Dio().DIOName(), "E-270");
   if (FreshProcess()) {
