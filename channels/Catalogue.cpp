@@ -72,6 +72,7 @@ float GetModuleScale(uint8_t type) { return static_cast<float>(32768.0 / Lookup(
 int32_t GetModuleOffset(uint8_t type) { return Lookup(type).offset; }
 
 std::string LocaleDecimalSeparator() {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the process changes the locale meanwhile
   const std::lconv* conv = std::localeconv();
   if (conv == nullptr || conv->decimal_point == nullptr || conv->decimal_point[0] == '\0') {
     return ".";

@@ -338,13 +338,13 @@ class Store {
   }
 
   // Finds the child of parent named name (any case); 0 when there is none.
-  LONG Child(int64_t parent, const std::string& name, int64_t& row) {
+  LONG Child(int64_t parent, const std::string& name, int64_t& child) {
     Stmt s(Sql("SELECT id FROM keys WHERE parent = ?1 AND fold = ?2"));
     if (!s.ok()) return PrepareError();
     s.Bind(1, parent);
     s.Bind(2, Fold(name));
     const int rc = s.Step();
-    row = rc == SQLITE_ROW ? s.Int(0) : 0;
+    child = rc == SQLITE_ROW ? s.Int(0) : 0;
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc);
   }
 
@@ -380,7 +380,7 @@ class Store {
 
   HKEY NewHandle(int64_t row, REGSAM access) {
     HKEY h = nextHandle_;
-    while (handles_.count(h) != 0 || h < kFirstHandle || h >= 0x80000000u) {
+    while (handles_.contains(h) || h < kFirstHandle || h >= 0x80000000u) {
       h += 4;
       if (h >= 0x80000000u) h = kFirstHandle;
     }
@@ -605,6 +605,7 @@ LONG RegCloseKey(HKEY hKey) {
   return store.CloseHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the Windows signature; must be null
 LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType,
                       BYTE* lpData, DWORD* lpcbData) {
   if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
@@ -724,6 +725,7 @@ LONG RegDeleteValueA(HKEY hKey, const char* lpValueName) {
   });
 }
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the Windows signature; must be null
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName, DWORD* lpReserved,
                    char* lpClass, DWORD* lpcchClass, void* /*lpftLastWriteTime*/) {
   if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr)
@@ -750,6 +752,7 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName, DWO
 }
 
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName,
+                   // NOLINTNEXTLINE(readability-non-const-parameter): as above
                    DWORD* lpReserved, DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
   if (lpValueName == nullptr || lpcchValueName == nullptr || lpReserved != nullptr ||
       (lpData != nullptr && lpcbData == nullptr))
@@ -785,6 +788,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValu
   return ERROR_SUCCESS;
 }
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the Windows signature; must be null
 LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass, DWORD* lpReserved,
                       DWORD* lpcSubKeys, DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
                       DWORD* lpcValues, DWORD* lpcbMaxValueNameLen, DWORD* lpcbMaxValueLen,

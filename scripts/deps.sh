@@ -8,6 +8,7 @@ packages=(
   libsqlite3-dev nlohmann-json3-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xauth xvfb
+  gcovr
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <system_error>
 
 namespace quillbox::sim {
 namespace {
@@ -103,7 +104,7 @@ class Reader {
   // Printable ASCII of at most `maxLength` characters (the EEPROM field's width).
   std::string Text(const json& value, const std::string& path, size_t maxLength) const {
     if (!value.is_string()) Fail(path, "must be a text, not " + Shown(value));
-    const std::string text = value.get<std::string>();
+    std::string text = value.get<std::string>();
     if (text.size() > maxLength)
       Fail(path,
            "must be at most " + std::to_string(maxLength) + " characters, not " + Shown(value));
@@ -274,7 +275,7 @@ Signal* SignalSlot(ModuleConfig& m, const std::string& key) {
     const int n = number(2, kDirectInputs);
     return n < 0 ? nullptr : &m.direct[static_cast<size_t>(n)];
   }
-  if (key.rfind("m", 0) == 0) {
+  if (key.rfind('m', 0) == 0) {
     const int n = number(1, kMezzanineChannels);
     return n < 0 ? nullptr : &m.mezzanine[static_cast<size_t>(n)];
   }
@@ -419,7 +420,9 @@ BenchConfig ReadBenchFile(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) throw BenchError(source + ": is a directory");
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw BenchError(source + ": cannot be read: " + std::strerror(errno));
+  if (!in)
+    throw BenchError(
+        source + ": cannot be read: " + std::error_code(errno, std::generic_category()).message());
   std::ostringstream text;
   text << in.rdbuf();
   if (in.bad()) throw BenchError(source + ": cannot be read");

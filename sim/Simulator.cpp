@@ -385,7 +385,7 @@ bool Simulator::NodeControl(int32_t handle, uint32_t code, const void* in, uint3
   static constexpr uint8_t kExpected[8] = {1, 0, 11, 0, 0, 0, 0, 0};
   if (std::memcmp(request, kExpected, 8) != 0) return false;
   uint8_t name[8] = {};
-  std::memcpy(name, m->cfg.name.data(), std::min<size_t>(8, m->cfg.name.size()));
+  std::copy_n(m->cfg.name.begin(), std::min<size_t>(8, m->cfg.name.size()), name);  // NUL-padded
   std::memcpy(out, name, 8);
   returned = 8;
   return true;
