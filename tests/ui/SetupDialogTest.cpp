@@ -21,7 +21,6 @@ class SetupDialog : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
-    RegisterStandardPages();
     state_ = FreshState();
     FillSlots(*state_, {10, 10, 21, 22, 255, 9, 40, 14});
     SetHelpFilePath("");

@@ -29,14 +29,17 @@
 #include "driver/DriverState.h"
 #include "platform/UiHost.h"
 #include "sim/Bench.h"
+#include "ui/Ui.h"
 
 namespace quillbox::test {
 
 // Set in the environment of a child process that must start without any QApplication.
 constexpr const char* kHeadlessChild = "QUILLBOX_UI_HEADLESS_CHILD";
 
-// The test process plays a host that made its own application.
+// The test process plays a host that made its own application; the component's pages are
+// registered as the driver's binding does.
 inline QApplication* App() {
+  RegisterStandardPages();
   if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return app;
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   static int argc = 1;
