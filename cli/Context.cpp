@@ -10,8 +10,11 @@ namespace quillbox::cli {
 constexpr const char* kProgId = "Quillbox.E_270";
 
 void Context::ApplyGlobals() const {
+  // Runs before the component is loaded, while the process has one thread.
+  // NOLINTBEGIN(concurrency-mt-unsafe)
   if (!benchFile.empty()) setenv("QUILLBOX_BENCH", benchFile.c_str(), 1);
   if (!device.empty()) setenv("QUILLBOX_DEVICE", device.c_str(), 1);
+  // NOLINTEND(concurrency-mt-unsafe)
 }
 
 Object Context::Driver() {

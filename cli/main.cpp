@@ -19,7 +19,7 @@ std::string BenchProblem() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   using namespace quillbox::cli;
   CLI::App app{"quillbox - record from and drive an E-270 acquisition module", "quillbox"};
   app.set_version_flag("--version", std::string("quillbox ") + QUILLBOX_VERSION);
@@ -64,4 +64,8 @@ int main(int argc, char** argv) {
     PrintError(e.what());
     return kExitFailure;
   }
+} catch (const std::exception& e) {
+  // What the setup above can throw: no memory, an option that cannot be defined.
+  quillbox::cli::PrintError(e.what());
+  return quillbox::cli::kExitFailure;
 }

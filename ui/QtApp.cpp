@@ -60,11 +60,13 @@ QApplication* Make() {
     std::string platforms;
     if (EnvSet("WAYLAND_DISPLAY")) platforms += "wayland;";
     if (EnvSet("DISPLAY")) platforms += "xcb;";
+    // The environment changes only on the host's thread, and never while a recording runs.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     setenv("QT_QPA_PLATFORM", (platforms + "offscreen").c_str(), 1);
   }
   // Kept for the life of the process: a host without its own application gets this one.
   auto* app = new QApplication(argc, argv);
-  if (!chosen) unsetenv("QT_QPA_PLATFORM");
+  if (!chosen) unsetenv("QT_QPA_PLATFORM");  // NOLINT(concurrency-mt-unsafe): as above
   g_madeHere = true;
   Note(app);
   return app;
@@ -118,6 +120,7 @@ bool PrepareDialogs() { return DialogApplication() != nullptr; }
 
 QApplication* RenderingApplication() {
   if (QCoreApplication::instance() != nullptr) return Existing();
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): host thread only, as in Make()
   if (!EnvironmentHasDisplay()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   return Make();
 }

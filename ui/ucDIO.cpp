@@ -149,7 +149,7 @@ bool ucDIO::MonitorRunning() const { return tmrDI->isActive(); }
 void ucDIO::InitSetting() {
   // 1. The bit rows: copies of element 0, box k for bit 15 - k, labelled 16 - k.
   int first = 0;
-  while (first + 1 < kBits && chkOut[static_cast<std::size_t>(first + 1)] != nullptr) ++first;
+  while (first + 1 < kBits && chkOut[static_cast<std::size_t>(first) + 1] != nullptr) ++first;
   for (int k = first + 1; k < kBits; ++k) {
     const auto n = static_cast<std::size_t>(k);
     const QString label = QString::number(16 - k);
