@@ -14,17 +14,28 @@
 #include "ui/Ui.h"
 #include "ui/dlgSetup.h"
 
-// The leak checker's suppressions for this process; children get them through LSAN_OPTIONS.
+// The sanitizers' suppressions for this process (lsan.supp, tsan.supp); children get the files
+// through LSAN_OPTIONS and TSAN_OPTIONS.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:libQt6Core.so\nrace:libQt6Gui.so\nrace:libQt6Widgets.so\n";
+}
 
 namespace quillbox::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Environment of every child: the same leak suppressions as this process.
-void AddLeakSuppressions(std::map<std::string, std::optional<std::string>>& env) {
-  env["LSAN_OPTIONS"] = std::string("suppressions=") + QUILLBOX_UI_TEST_DIR + "/lsan.supp";
+// Environment of every child: the same suppressions as this process, after the options the
+// test run gave.
+void AddSanitizerSuppressions(std::map<std::string, std::optional<std::string>>& env) {
+  for (const auto& [variable, file] :
+       {std::pair<const char*, const char*>{"LSAN_OPTIONS", "lsan.supp"},
+        {"TSAN_OPTIONS", "tsan.supp"}}) {
+    const char* given = std::getenv(variable);
+    std::string options = given != nullptr && *given != '\0' ? std::string(given) + ":" : "";
+    env[variable] = options + "suppressions=" + QUILLBOX_UI_TEST_DIR + "/" + file;
+  }
 }
 
 fs::path TempDir(const std::string& name) {
@@ -142,7 +153,7 @@ TEST(Headless, ProcessesWithoutADisplayGetTheCancelledResult) {
   for (auto [mode, env] : modes) {
     env["WAYLAND_DISPLAY"] = std::nullopt;
     env[kHeadlessChild] = mode;
-    AddLeakSuppressions(env);
+    AddSanitizerSuppressions(env);
     const ProcessResult r = RunProcess({SelfPath(), "--gtest_filter=HeadlessChild.*"}, env, 60000);
     ASSERT_TRUE(r.started);
     EXPECT_FALSE(r.timedOut) << mode;
@@ -159,7 +170,7 @@ TEST(SetupCommand, ScreenshotsWithoutADisplayAndAClearRefusalToShow) {
                                                                 {"WAYLAND_DISPLAY", std::nullopt},
                                                                 {"QT_QPA_PLATFORM", std::nullopt},
                                                                 {"QUILLBOX_BENCH", std::nullopt}};
-  AddLeakSuppressions(headless);
+  AddSanitizerSuppressions(headless);
   const ProcessResult shots =
       RunProcess({QUILLBOX_CLI, "setup", "--screenshot", dir.string()}, headless);
   ASSERT_TRUE(shots.started);
