@@ -60,7 +60,12 @@ void DeleteTree(const std::string& path, int depth = 0) {
     children.emplace_back(name, cch);
   }
   reg::RegCloseKey(key);
-  for (const std::string& child : children) DeleteTree(path + "\\" + child, depth + 1);
+  for (const std::string& child : children) {
+    std::string below = path;
+    below += '\\';
+    below += child;
+    DeleteTree(below, depth + 1);
+  }
   FUZZ_CHECK(reg::RegDeleteKeyA(reg::HKEY_CURRENT_USER, path.c_str()) == reg::ERROR_SUCCESS);
 }
 

@@ -27,6 +27,7 @@ filters=()
 for f in "${folders[@]}"; do filters+=(--filter "$f/"); done
 mkdir -p build/coverage/html
 gcovr --root . --object-directory build/coverage "${filters[@]}" --exclude-unreachable-branches \
+  --exclude-directories 'build/coverage/CMakeFiles' \
   --txt build/coverage/coverage.txt --json-summary build/coverage/coverage.json \
   --html-details build/coverage/html/index.html >/dev/null
 python3 - "${folders[@]}" <<'PY'

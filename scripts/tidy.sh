@@ -16,9 +16,11 @@ db=build/default/compile_commands.json
 mapfile -t known < <(python3 - "$db" "$PWD" <<'PY'
 import json, os, sys
 root = sys.argv[2] + os.sep
+seen = set()
 for entry in json.load(open(sys.argv[1])):
     path = os.path.normpath(os.path.join(entry["directory"], entry["file"]))
-    if path.startswith(root) and not path[len(root):].startswith("build"):
+    if path.startswith(root) and not path[len(root):].startswith("build") and path not in seen:
+        seen.add(path)  # a file compiled into several targets is checked once
         print(path[len(root):])
 PY
 )

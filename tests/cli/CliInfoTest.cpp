@@ -44,7 +44,7 @@ CliRun Quillbox(const std::string& args, const std::string& env = "") {
 }
 
 std::string BenchFile(const std::string& name, const Json& bench) {
-  const std::string path = ::testing::TempDir() + name;
+  std::string path = ::testing::TempDir() + name;
   std::ofstream(path) << bench.dump();
   return path;
 }

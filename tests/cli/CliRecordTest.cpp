@@ -19,8 +19,6 @@
 
 #include <nlohmann/json.hpp>
 
-extern char** environ;
-
 namespace {
 
 using Json = nlohmann::json;
@@ -114,7 +112,7 @@ std::string Bench(const std::string& name, Json faults = Json::object()) {
                    {"ttl2", {{"kind", "constant"}, {"value", 1}}}}},
                  {"dio", {{"inputs", 0x81}}},
                  {"faults", faults}};
-  const std::string path = Dir() + name;
+  std::string path = Dir() + name;
   std::ofstream(path) << Json{{"modules", {module}}}.dump();
   return path;
 }

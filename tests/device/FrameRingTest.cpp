@@ -245,7 +245,7 @@ TEST_F(FrameRingTest, ConcurrentWriterAndReaderLoseNothing) {
     writerDone.store(true);
   });
   std::mt19937 random(12345);
-  std::vector<int16_t> host(4 * 64);
+  std::vector<int16_t> host(std::size_t{4} * 64);
   uint32_t expected = 0;
   bool inOrder = true;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -257,7 +257,8 @@ TEST_F(FrameRingTest, ConcurrentWriterAndReaderLoseNothing) {
     } else {
       int32_t size = static_cast<int32_t>(4 * (1 + random() % 64)), unread = 0;
       const int32_t got = ReadFrames(r_, host.data(), size, unread);
-      for (int32_t i = 0; i < got; ++i) inOrder &= NumberOf(&host[4 * i]) == expected++;
+      for (int32_t i = 0; i < got; ++i)
+        inOrder &= NumberOf(&host[4 * static_cast<std::size_t>(i)]) == expected++;
     }
     if (random() % 8 == 0) std::this_thread::yield();
   }

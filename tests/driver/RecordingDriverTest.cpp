@@ -158,7 +158,7 @@ TEST_F(RecordingDriverTest, RatesBelowFiveKeepEveryKthDeviceFrame) {
   ASSERT_TRUE(Eventually([&] {
     const auto got = Drain();
     values.insert(values.end(), got.begin(), got.end());
-    return values.size() >= 2 * 12;
+    return values.size() >= std::size_t{2} * 12;
   }));
   Adc().StopRecord();
   const auto rest = Drain();
@@ -172,7 +172,7 @@ TEST_F(RecordingDriverTest, RatesBelowFiveKeepEveryKthDeviceFrame) {
   ASSERT_TRUE(Eventually([&] {
     const auto got = Drain();
     values.insert(values.end(), got.begin(), got.end());
-    return values.size() >= 2 * 3;
+    return values.size() >= std::size_t{2} * 3;
   }));
   Adc().StopRecord();
   ExpectContinuous(values, 64, values.size() / 2);
@@ -232,7 +232,7 @@ TEST_F(RecordingDriverTest, UnpluggedModuleKeepsTheDriverAliveAndStoppable) {
   ASSERT_TRUE(Eventually([&] {
     const auto got = Drain();
     values.insert(values.end(), got.begin(), got.end());
-    return values.size() >= 2 * 100;
+    return values.size() >= std::size_t{2} * 100;
   }));
   sim::Unplug("usb0");
   SleepScaled(1000ms);

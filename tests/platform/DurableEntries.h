@@ -11,7 +11,7 @@ namespace quillbox::testing {
 inline std::vector<uint8_t> Pattern(uint32_t i) {
   std::vector<uint8_t> data(300);
   for (std::size_t k = 0; k < data.size(); ++k)
-    data[k] = static_cast<uint8_t>((i * 31 + k * 7) & 0xFF);
+    data[k] = static_cast<uint8_t>((std::size_t{i} * 31 + k * 7) & 0xFF);
   return data;
 }
 

@@ -22,8 +22,6 @@
 #include "RegistryTestSupport.h"
 #include "platform/Registry.h"
 
-extern char** environ;
-
 namespace quillbox::platform {
 namespace {
 
@@ -46,6 +44,7 @@ class Writer {
       if (std::strncmp(*e, "QUILLBOX_REGISTRY=", 18) != 0) env.emplace_back(*e);
     env.push_back("QUILLBOX_REGISTRY=" + store);
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string exe = QUILLBOX_REGISTRY_WRITER;

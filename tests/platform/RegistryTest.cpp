@@ -402,6 +402,7 @@ TEST_F(RegistryTest, ThreadsShareTheStoreSafely) {
   RegCloseKey(root);
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t, &failures] {
       for (int i = 0; i < 25; ++i) {
