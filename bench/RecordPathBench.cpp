@@ -41,6 +41,7 @@ std::vector<SampleSource> Sources() {
   SourceInfo ttl;
   ttl.Scale = 1000.0f;
   std::vector<SampleSource> plan;
+  plan.reserve(kChannels);
   for (int c = 0; c < kChannels; ++c) plan.push_back(ResolveSample(c, sources, modules, ttl));
   return plan;
 }
@@ -67,7 +68,7 @@ void BM_RecordPath(benchmark::State& state) {
   ResetRing(ring);
   const std::vector<SampleSource> sources = Sources();
   const std::vector<DeviceFrame> block = Block();
-  std::vector<int16_t> host(kChannels * kBlock);
+  std::vector<int16_t> host(std::size_t{kChannels} * kBlock);
   int32_t phase = 0;
   for (auto _ : state) {
     StoreBlock(ring, sources.data(), block.data(), kBlock, 1, phase);
@@ -81,7 +82,8 @@ void BM_RecordPath(benchmark::State& state) {
 BENCHMARK(BM_RecordPath);
 
 void BM_MemcpyOfTheFrames(benchmark::State& state) {
-  std::vector<int16_t> from(kChannels * kBlock, 7), to(kChannels * kBlock);
+  std::vector<int16_t> from(std::size_t{kChannels} * kBlock, 7),
+      to(std::size_t{kChannels} * kBlock);
   for (auto _ : state) {
     std::memcpy(to.data(), from.data(), to.size() * sizeof(int16_t));
     benchmark::DoNotOptimize(to.data());

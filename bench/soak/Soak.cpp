@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -95,7 +96,7 @@ struct Tally {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   CLI::App app{"Soak run: one long recording on the simulated bench, checked frame by frame"};
   uint64_t frames = 10'000'000;
   double scale = 1000.0;
@@ -209,4 +210,7 @@ int main(int argc, char** argv) {
   const bool ok = complete && tally.Clean();
   std::printf("soak: %s\n", ok ? "PASSED" : "FAILED");
   return ok ? 0 : 1;
+} catch (const std::exception& e) {
+  std::fprintf(stderr, "soak: %s\n", e.what());
+  return 1;
 }

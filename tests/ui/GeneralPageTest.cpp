@@ -22,6 +22,7 @@ class GeneralPage : public ::testing::Test {
 
 std::vector<std::string> Lines(QListWidget* list) {
   std::vector<std::string> lines;
+  lines.reserve(static_cast<std::size_t>(list->count()));
   for (int i = 0; i < list->count(); ++i) lines.push_back(list->item(i)->text().toStdString());
   return lines;
 }

@@ -39,7 +39,7 @@ void AddSanitizerSuppressions(std::map<std::string, std::optional<std::string>>&
 }
 
 fs::path TempDir(const std::string& name) {
-  const fs::path dir =
+  fs::path dir =
       fs::temp_directory_path() / ("quillbox-ui-" + name + "-" + std::to_string(getpid()));
   fs::remove_all(dir);
   return dir;

@@ -19,8 +19,6 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace quillbox::test {
 
 struct ProcessResult {
@@ -39,15 +37,17 @@ inline ProcessResult RunProcess(const std::vector<std::string>& args,
   std::vector<std::string> entries;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
-    if (env.count(entry.substr(0, entry.find('='))) == 0) entries.push_back(entry);
+    if (!env.contains(entry.substr(0, entry.find('=')))) entries.push_back(entry);
   }
   for (const auto& [name, value] : env)
     if (value) entries.push_back(name + "=" + *value);
   std::vector<char*> envp;
+  envp.reserve(entries.size() + 1);
   for (std::string& entry : entries) envp.push_back(entry.data());
   envp.push_back(nullptr);
   std::vector<std::string> argStore = args;
   std::vector<char*> argv;
+  argv.reserve(argStore.size() + 1);
   for (std::string& arg : argStore) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
