@@ -22,8 +22,11 @@ void RemoveFolder() {
   std::filesystem::remove_all(g_folder, ec);
 }
 
-// Memory-backed when possible: every registry write is a synchronous transaction.
+// QUILLBOX_FUZZ_TMPDIR when set (fuzz/run.sh removes it: libFuzzer ends its runs without the exit
+// handlers), else memory-backed when possible: every registry write is a synchronous transaction.
 std::string TemporaryBase() {
+  if (const char* base = std::getenv("QUILLBOX_FUZZ_TMPDIR"); base != nullptr && *base != '\0')
+    return base;
   std::error_code ec;
   if (std::filesystem::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK) == 0)
     return "/dev/shm";

@@ -18,6 +18,10 @@ cp -n "fuzz/corpus/${target}/"* "$work/corpus/" 2>/dev/null || true
 options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -print_final_stats=1
          -artifact_prefix="$work/artifacts/")
 [[ -f "fuzz/${target}.dict" ]] && options+=(-dict="fuzz/${target}.dict")
+# The target's registry store goes here and is removed afterwards.
+QUILLBOX_FUZZ_TMPDIR="$(mktemp -d /dev/shm/quillbox-fuzz-run.XXXXXX 2>/dev/null || mktemp -d)"
+export QUILLBOX_FUZZ_TMPDIR
+trap 'rm -rf "$QUILLBOX_FUZZ_TMPDIR"' EXIT
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 echo "$binary ${options[*]} $* $work/corpus" | tee "$work/command.txt"
