@@ -19,6 +19,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -136,7 +137,8 @@ class Recorder {
 
     std::ofstream csv(o_.output, std::ios::binary | std::ios::trunc);
     if (!csv) {
-      PrintError("cannot write " + o_.output + ": " + std::strerror(errno));
+      PrintError("cannot write " + o_.output + ": " +
+                 std::error_code(errno, std::generic_category()).message());
       return kExitFailure;
     }
     InterruptGuard interrupts;
@@ -173,7 +175,8 @@ class Recorder {
     if (progress) std::cerr << "\r\033[K";
     csv.flush();
     if (!csv) {
-      PrintError("cannot write " + o_.output + ": " + std::strerror(errno));
+      PrintError("cannot write " + o_.output + ": " +
+                 std::error_code(errno, std::generic_category()).message());
       return kExitFailure;
     }
     csv.close();
@@ -328,7 +331,8 @@ class Recorder {
     std::ofstream out(path, std::ios::trunc);
     out << j.dump(2) << '\n';
     if (!out) {
-      PrintError("cannot write " + path + ": " + std::strerror(errno));
+      PrintError("cannot write " + path + ": " +
+                 std::error_code(errno, std::generic_category()).message());
       return false;
     }
     return true;
