@@ -47,9 +47,12 @@ void PrepareProcess() {
     g_folder = dir;
     g_owner = getpid();
     std::atexit(RemoveFolder);
+    // Before the first input, while no thread of the targets runs.
+    // NOLINTBEGIN(concurrency-mt-unsafe)
     setenv("QUILLBOX_REGISTRY", (dir + "/registry.sqlite3").c_str(), 1);
     unsetenv("QUILLBOX_DEVICE");
     unsetenv("QUILLBOX_BENCH");
+    // NOLINTEND(concurrency-mt-unsafe)
     platform::RegistryReopen();
     platform::SetTimeScale(kFuzzTimeScale);
   });

@@ -64,7 +64,9 @@ TEST_F(RegistryTest, WhatIsNotAComponentIsRefused) {
   for (const auto& [path, why] : cases) {
     std::string error;
     EXPECT_FALSE(RegisterComponent(path, error)) << path;
-    EXPECT_NE(error.find("cannot register " + path + ": " + why), std::string::npos) << error;
+    std::string expected = "cannot register ";
+    expected.append(path).append(": ").append(why);
+    EXPECT_NE(error.find(expected), std::string::npos) << error;
   }
   EXPECT_EQ(RegisteredComponent("Quillbox.E_270"), "");
 }
