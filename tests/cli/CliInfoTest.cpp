@@ -2,49 +2,29 @@
 // contract, the exit codes and the error text.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "ChildProcess.h"
 
 namespace {
 
 using Json = nlohmann::json;
+using quillbox::test::ChildResult;
+using quillbox::test::EnvChanges;
+using quillbox::test::ScratchPrefix;
 
-struct CliRun {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quoted(const std::string& text) {
-  std::string q = "'";
-  for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-CliRun Quillbox(const std::string& args, const std::string& env = "") {
-  const std::string errFile = ::testing::TempDir() + "quillbox-cli-stderr.txt";
-  const std::string command =
-      env + " " + Quoted(QUILLBOX_CLI) + " " + args + " 2>" + Quoted(errFile);
-  CliRun r;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return r;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
-  const int status = pclose(pipe);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(errFile);
-  r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-  return r;
+ChildResult Quillbox(std::vector<std::string> args, const EnvChanges& env = {}) {
+  args.insert(args.begin(), QUILLBOX_CLI);
+  return quillbox::test::RunProcess(args, env);
 }
 
 std::string BenchFile(const std::string& name, const Json& bench) {
-  std::string path = ::testing::TempDir() + name;
+  std::string path = ScratchPrefix() + name;
   std::ofstream(path) << bench.dump();
   return path;
 }
@@ -57,8 +37,8 @@ TEST(CliInfo, JsonDescribesTheOpenedModule) {
                     {"serial", "27000123"},
                     {"slots", {{{"type", 10}, {"version", {1, 2}}, {"serial", {5, "A", 1234}}}}},
                     {"dio", {{"inputs", 165}}}}}}});
-  const CliRun r = Quillbox("--bench " + Quoted(bench) + " info --json");
-  ASSERT_EQ(r.code, 0) << r.err;
+  const ChildResult r = Quillbox({"--bench", bench, "info", "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   const Json j = Json::parse(r.out);
   EXPECT_EQ(j["detected"], true);
   EXPECT_EQ(j["last_error"], "");
@@ -99,16 +79,16 @@ TEST(CliInfo, JsonDescribesTheOpenedModule) {
 
 TEST(CliInfo, NoModuleExitsOneWithTheReason) {
   const std::string bench = BenchFile("cli-none.json", {{"modules", Json::array()}});
-  const CliRun json = Quillbox("--bench " + Quoted(bench) + " info --json");
-  EXPECT_EQ(json.code, 1);
+  const ChildResult json = Quillbox({"--bench", bench, "info", "--json"});
+  EXPECT_EQ(json.exitCode, 1);
   EXPECT_EQ(json.err, "quillbox: No found E-270 on USB or COM ports!\n");
   const Json j = Json::parse(json.out);
   EXPECT_EQ(j["detected"], false);
   EXPECT_EQ(j["last_error"], "No found E-270 on USB or COM ports!");
   EXPECT_EQ(j["base_port"], 0);
 
-  const CliRun text = Quillbox("--bench " + Quoted(bench) + " info");
-  EXPECT_EQ(text.code, 1);
+  const ChildResult text = Quillbox({"--bench", bench, "info"});
+  EXPECT_EQ(text.exitCode, 1);
   EXPECT_EQ(text.out, "");
   EXPECT_EQ(text.err, "quillbox: No found E-270 on USB or COM ports!\n");
 }
@@ -116,14 +96,14 @@ TEST(CliInfo, NoModuleExitsOneWithTheReason) {
 TEST(CliInfo, ChecksumFailureIsReported) {
   const std::string bench =
       BenchFile("cli-crc.json", {{"modules", {{{"attach", "com3"}, {"crc_ok", false}}}}});
-  const CliRun r = Quillbox("--bench " + Quoted(bench) + " info");
-  EXPECT_EQ(r.code, 1);
+  const ChildResult r = Quillbox({"--bench", bench, "info"});
+  EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "quillbox: CRC error of module!\n");
 }
 
 TEST(CliInfo, PlainTextListsSlotsRangesAndChannels) {
-  const CliRun r = Quillbox("info", "QUILLBOX_BENCH=");
-  ASSERT_EQ(r.code, 0) << r.err;
+  const ChildResult r = Quillbox({"info"}, {{"QUILLBOX_BENCH", ""}});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   for (const char* text : {"E-270 on USB", "Mezzanines", "Ranges", "Channels", "M1-Ch1_U10",
                            "AD-Ch8", "TTL-In8", "62.499996", "0x00A5 (165)"}) {
     EXPECT_NE(r.out.find(text), std::string::npos) << text;
@@ -131,9 +111,9 @@ TEST(CliInfo, PlainTextListsSlotsRangesAndChannels) {
 }
 
 TEST(CliInfo, UsageErrorsExitTwo) {
-  EXPECT_EQ(Quillbox("info --no-such-flag").code, 2);
-  EXPECT_EQ(Quillbox("info extra").code, 2);
-  EXPECT_EQ(Quillbox("devices --no-such-flag").code, 2);
+  EXPECT_EQ(Quillbox({"info", "--no-such-flag"}).exitCode, 2);
+  EXPECT_EQ(Quillbox({"info", "extra"}).exitCode, 2);
+  EXPECT_EQ(Quillbox({"devices", "--no-such-flag"}).exitCode, 2);
 }
 
 TEST(CliDevices, ListsUsbModules) {
@@ -142,15 +122,15 @@ TEST(CliDevices, ListsUsbModules) {
                                   {{{"attach", "usb4"}, {"serial", "SER00004"}},
                                    {{"attach", "usb1"}, {"serial", "SER00001"}},
                                    {{"attach", "com2"}, {"serial", "SER0COM2"}}}}});
-  const CliRun r = Quillbox("--bench " + Quoted(bench) + " devices --json");
-  ASSERT_EQ(r.code, 0) << r.err;
+  const ChildResult r = Quillbox({"--bench", bench, "devices", "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Json::parse(r.out),
             Json::parse(R"([{"device": 1, "port": "USB2", "board": "E-270", "serial": "SER00001"},
                             {"device": 4, "port": "USB5", "board": "E-270", "serial": "SER00004"}])"));
 
   const std::string none = BenchFile("cli-nousb.json", {{"modules", Json::array()}});
-  const CliRun empty = Quillbox("--bench " + Quoted(none) + " devices --json");
-  EXPECT_EQ(empty.code, 0);
+  const ChildResult empty = Quillbox({"--bench", none, "devices", "--json"});
+  EXPECT_EQ(empty.exitCode, 0);
   EXPECT_EQ(Json::parse(empty.out), Json::array());
 }
 
@@ -159,11 +139,11 @@ TEST(CliInfo, DeviceOptionPicksOneOfSeveral) {
       BenchFile("cli-pick.json", {{"modules",
                                    {{{"attach", "usb0"}, {"serial", "PICK0000"}},
                                     {{"attach", "usb6"}, {"serial", "PICK0006"}}}}});
-  CliRun r = Quillbox("--bench " + Quoted(bench) + " --device PICK0006 info --json");
-  ASSERT_EQ(r.code, 0) << r.err;
+  ChildResult r = Quillbox({"--bench", bench, "--device", "PICK0006", "info", "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Json::parse(r.out)["board"]["serial"], "PICK0006");
-  r = Quillbox("--bench " + Quoted(bench) + " --device usb0 info --json");
-  ASSERT_EQ(r.code, 0) << r.err;
+  r = Quillbox({"--bench", bench, "--device", "usb0", "info", "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Json::parse(r.out)["board"]["serial"], "PICK0000");
 }
 

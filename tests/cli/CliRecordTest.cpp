@@ -1,11 +1,7 @@
 // Runs the built quillbox command: record (CSV, description, interruption, refusals, a module
 // that goes away), read and dio, on bench files at an accelerated clock.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -19,24 +15,26 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ChildProcess.h"
+
 namespace {
 
 using Json = nlohmann::json;
+using quillbox::test::ChildProcess;
+using quillbox::test::ChildResult;
+using quillbox::test::EnvChanges;
+using quillbox::test::ReadFile;
+using quillbox::test::ScratchPrefix;
+
+std::vector<std::string> Command(std::vector<std::string> args) {
+  args.insert(args.begin(), QUILLBOX_CLI);
+  return args;
+}
+
+ChildResult Quillbox(const std::vector<std::string>& args, const EnvChanges& env = {}) {
+  return quillbox::test::RunProcess(Command(args), env);
+}
 using namespace std::chrono_literals;
-
-struct CliRun {
-  int code = -1;
-  std::string out, err;
-};
-
-std::string Dir() {
-  return ::testing::TempDir() + "quillbox-record-" + std::to_string(getpid()) + "-";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -52,54 +50,6 @@ std::vector<std::string> Cells(const std::string& line) {
   return cells;
 }
 
-// Starts quillbox with `args` and extra environment entries; stdout and stderr go to files.
-class Process {
- public:
-  Process(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    static int count = 0;
-    const std::string base = Dir() + "run" + std::to_string(++count);
-    out_ = base + ".out";
-    err_ = base + ".err";
-    std::vector<std::string> argv = {QUILLBOX_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> envs;
-    for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
-    envs.insert(envs.end(), env.begin(), env.end());
-    std::vector<char*> a, e;
-    for (auto& s : argv) a.push_back(s.data());
-    a.push_back(nullptr);
-    for (auto& s : envs) e.push_back(s.data());
-    e.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (posix_spawn(&pid_, QUILLBOX_CLI, &actions, nullptr, a.data(), e.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  void Signal(int sig) const {
-    if (pid_ > 0) kill(pid_, sig);
-  }
-  CliRun Wait() {
-    CliRun r;
-    int status = 0;
-    if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_)
-      r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = ReadFile(out_);
-    r.err = ReadFile(err_);
-    return r;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::string out_, err_;
-};
-
-CliRun Quillbox(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-  return Process(args, env).Wait();
-}
-
 // One module: slot 0 a "U20" (zero offset) whose first channel reads the frame number, direct
 // input 0 the frame number's low byte, TTL line 2 high; `faults` as given.
 std::string Bench(const std::string& name, Json faults = Json::object()) {
@@ -112,12 +62,12 @@ std::string Bench(const std::string& name, Json faults = Json::object()) {
                    {"ttl2", {{"kind", "constant"}, {"value", 1}}}}},
                  {"dio", {{"inputs", 0x81}}},
                  {"faults", faults}};
-  std::string path = Dir() + name;
+  std::string path = ScratchPrefix() + name;
   std::ofstream(path) << Json{{"modules", {module}}}.dump();
   return path;
 }
 
-const std::vector<std::string> kFast = {"QUILLBOX_TIME_SCALE=50"};
+const EnvChanges kFast = {{"QUILLBOX_TIME_SCALE", "50"}};
 
 // The CSV's code columns: frame numbers must step by one, direct input 0 must be their low byte.
 void ExpectCountingRows(const std::vector<std::string>& rows, double rate) {
@@ -136,11 +86,11 @@ void ExpectCountingRows(const std::vector<std::string>& rows, double rate) {
 }
 
 TEST(CliRecord, WritesEveryFrameAndDescribesTheRecording) {
-  const std::string csv = Dir() + "raw.csv";
-  const CliRun r = Quillbox({"--bench", Bench("b1.json"), "record", "-c", "0,16", "-r", "100", "-n",
-                             "300", "--raw", "-o", csv},
-                            kFast);
-  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string csv = ScratchPrefix() + "raw.csv";
+  const ChildResult r = Quillbox({"--bench", Bench("b1.json"), "record", "-c", "0,16", "-r", "100",
+                                  "-n", "300", "--raw", "-o", csv},
+                                 kFast);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("Recorded 300 frames of 2 channels at 100 Hz"), std::string::npos) << r.out;
   const Json j = Json::parse(ReadFile(csv + ".json"));
   EXPECT_TRUE(std::regex_match(j["start_utc"].get<std::string>(),
@@ -163,11 +113,11 @@ TEST(CliRecord, WritesEveryFrameAndDescribesTheRecording) {
 }
 
 TEST(CliRecord, ValuesInUnitsReadBackAsTheCodes) {
-  const std::string csv = Dir() + "units.csv";
-  const CliRun r = Quillbox(
+  const std::string csv = ScratchPrefix() + "units.csv";
+  const ChildResult r = Quillbox(
       {"--bench", Bench("b2.json"), "record", "-c", "0,16,26", "-r", "7", "-d", "3", "-o", csv},
-      {"QUILLBOX_TIME_SCALE=10"});  // the 2 s of grace after -d must not shrink to nothing
-  ASSERT_EQ(r.code, 0) << r.err;
+      {{"QUILLBOX_TIME_SCALE", "10"}});  // the 2 s of grace after -d must not shrink to nothing
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   const Json j = Json::parse(ReadFile(csv + ".json"));
   const double rate = j["rate"];
   EXPECT_NEAR(rate, 7.0008, 5e-5);
@@ -189,16 +139,16 @@ TEST(CliRecord, ValuesInUnitsReadBackAsTheCodes) {
 }
 
 TEST(CliRecord, InterruptionEndsLikeTheEndWithEveryFrameWritten) {
-  const std::string csv = Dir() + "int.csv";
-  Process p({"--bench", Bench("b3.json"), "record", "-c", "0,16", "-r", "100", "-d", "100000",
-             "--raw", "-o", csv},
-            {"QUILLBOX_TIME_SCALE=10"});
+  const std::string csv = ScratchPrefix() + "int.csv";
+  ChildProcess p(Command({"--bench", Bench("b3.json"), "record", "-c", "0,16", "-r", "100", "-d",
+                          "100000", "--raw", "-o", csv}),
+                 {{"QUILLBOX_TIME_SCALE", "10"}});
   const auto end = std::chrono::steady_clock::now() + 20s;
   while (Lines(ReadFile(csv)).size() < 50 && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(10ms);
   p.Signal(SIGINT);
-  const CliRun r = p.Wait();
-  ASSERT_EQ(r.code, 0) << r.err;
+  const ChildResult r = p.Wait();
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto rows = Lines(ReadFile(csv));
   ASSERT_GE(rows.size(), 50u);
   EXPECT_EQ(Json::parse(ReadFile(csv + ".json"))["frames"], rows.size() - 1);
@@ -206,11 +156,11 @@ TEST(CliRecord, InterruptionEndsLikeTheEndWithEveryFrameWritten) {
 }
 
 TEST(CliRecord, ModuleThatGoesAwayEndsTheRecordingWithWhatCame) {
-  const std::string csv = Dir() + "gone.csv";
-  const CliRun r = Quillbox({"--bench", Bench("b4.json", {{"unplug_after_s", 2.0}}), "record", "-c",
-                             "0,16", "-r", "100", "-d", "6", "--raw", "-o", csv},
-                            {"QUILLBOX_TIME_SCALE=20"});
-  EXPECT_EQ(r.code, 1);
+  const std::string csv = ScratchPrefix() + "gone.csv";
+  const ChildResult r = Quillbox({"--bench", Bench("b4.json", {{"unplug_after_s", 2.0}}), "record",
+                                  "-c", "0,16", "-r", "100", "-d", "6", "--raw", "-o", csv},
+                                 {{"QUILLBOX_TIME_SCALE", "20"}});
+  EXPECT_EQ(r.exitCode, 1);
   const auto rows = Lines(ReadFile(csv));
   EXPECT_GT(rows.size(), 100u);
   EXPECT_LT(rows.size(), 600u);
@@ -222,23 +172,23 @@ TEST(CliRecord, ModuleThatGoesAwayEndsTheRecordingWithWhatCame) {
 }
 
 TEST(CliRecord, RefusalsAndBadArguments) {
-  const std::string none = Dir() + "none.json";
+  const std::string none = ScratchPrefix() + "none.json";
   std::ofstream(none) << R"({"modules": []})";
-  CliRun r = Quillbox({"--bench", none, "record", "-o", Dir() + "none.csv"});
-  EXPECT_EQ(r.code, 1);
+  ChildResult r = Quillbox({"--bench", none, "record", "-o", ScratchPrefix() + "none.csv"});
+  EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "quillbox: No found E-270 on USB or COM ports!\n");
   for (const char* list : {"32", "3-1", "0,,1"}) {
     r = Quillbox({"--bench", none, "record", "-c", list});
-    EXPECT_EQ(r.code, 2) << list;
+    EXPECT_EQ(r.exitCode, 2) << list;
   }
-  EXPECT_EQ(Quillbox({"record", "-d", "1", "-n", "5"}).code, 2);
-  EXPECT_EQ(Quillbox({"--bench", none, "record", "--do-start", "0x1FFFFFFFF"}).code, 2);
+  EXPECT_EQ(Quillbox({"record", "-d", "1", "-n", "5"}).exitCode, 2);
+  EXPECT_EQ(Quillbox({"--bench", none, "record", "--do-start", "0x1FFFFFFFF"}).exitCode, 2);
 }
 
 TEST(CliRead, ChannelsAndTheScanList) {
   const std::string bench = Bench("b6.json");
-  CliRun r = Quillbox({"--bench", bench, "read", "26", "27", "--json"}, kFast);
-  ASSERT_EQ(r.code, 0) << r.err;
+  ChildResult r = Quillbox({"--bench", bench, "read", "26", "27", "--json"}, kFast);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   Json j = Json::parse(r.out);
   ASSERT_EQ(j.size(), 2u);
   EXPECT_EQ(j[0]["channel"], 26);
@@ -247,23 +197,23 @@ TEST(CliRead, ChannelsAndTheScanList) {
   EXPECT_EQ(j[0]["unit"], "TTL");
   EXPECT_EQ(j[1]["code"], 0);
   r = Quillbox({"--bench", bench, "read"}, kFast);
-  ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("Name"), std::string::npos);
-  EXPECT_EQ(Quillbox({"--bench", bench, "read", "40"}).code, 2);
+  EXPECT_EQ(Quillbox({"--bench", bench, "read", "40"}).exitCode, 2);
 }
 
 TEST(CliDio, WritesAndReadsTheLines) {
-  const CliRun r =
+  const ChildResult r =
       Quillbox({"--bench", Bench("b7.json"), "dio", "--write", "0x1A5", "--start", "3", "--json"});
-  ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   const Json j = Json::parse(r.out);
   EXPECT_EQ(j["inputs"], 0x81);
   EXPECT_EQ(j["outputs"], 0x1A5);
   EXPECT_EQ(j["start_enabled"], true);
   EXPECT_EQ(j["start_value"], 3);
-  const CliRun text = Quillbox({"--bench", Bench("b7.json"), "dio"});
+  const ChildResult text = Quillbox({"--bench", Bench("b7.json"), "dio"});
   EXPECT_NE(text.out.find("0x0081 (129)"), std::string::npos) << text.out;
-  EXPECT_EQ(Quillbox({"--bench", Bench("b7.json"), "dio", "--write", "lots"}).code, 2);
+  EXPECT_EQ(Quillbox({"--bench", Bench("b7.json"), "dio", "--write", "lots"}).exitCode, 2);
 }
 
 }  // namespace

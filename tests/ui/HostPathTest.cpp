@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ProcessSupport.h"
+#include "ChildProcess.h"
 #include "UiTestSupport.h"
 #include "driver/E_270.h"
 #include "quillbox/IADC3.h"
@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 
 // Environment of every child: the same suppressions as this process, after the options the
 // test run gave.
-void AddSanitizerSuppressions(std::map<std::string, std::optional<std::string>>& env) {
+void AddSanitizerSuppressions(EnvChanges& env) {
   for (const auto& [variable, file] :
        {std::pair<const char*, const char*>{"LSAN_OPTIONS", "lsan.supp"},
         {"TSAN_OPTIONS", "tsan.supp"}}) {
@@ -144,7 +144,7 @@ TEST(HeadlessChild, DialogsCountAsCancelledWithoutAbort) {
 }
 
 TEST(Headless, ProcessesWithoutADisplayGetTheCancelledResult) {
-  using Env = std::map<std::string, std::optional<std::string>>;
+  using Env = EnvChanges;
   const std::vector<std::pair<std::string, Env>> modes = {
       {"none", {{"DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}}},
       {"offscreen", {{"DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", "offscreen"}}},
@@ -154,31 +154,31 @@ TEST(Headless, ProcessesWithoutADisplayGetTheCancelledResult) {
     env["WAYLAND_DISPLAY"] = std::nullopt;
     env[kHeadlessChild] = mode;
     AddSanitizerSuppressions(env);
-    const ProcessResult r = RunProcess({SelfPath(), "--gtest_filter=HeadlessChild.*"}, env, 60000);
+    const ChildResult r = RunProcess({SelfPath(), "--gtest_filter=HeadlessChild.*"}, env);
     ASSERT_TRUE(r.started);
     EXPECT_FALSE(r.timedOut) << mode;
-    EXPECT_EQ(r.signal, 0) << mode << "\n" << r.output;
-    EXPECT_EQ(r.exitCode, 0) << mode << "\n" << r.output;
-    EXPECT_NE(r.output.find("[  PASSED  ] 1 test"), std::string::npos) << r.output;
-    EXPECT_EQ(r.output.find("SKIPPED"), std::string::npos) << r.output;
+    EXPECT_EQ(r.signal, 0) << mode << "\n" << r.Output();
+    EXPECT_EQ(r.exitCode, 0) << mode << "\n" << r.Output();
+    EXPECT_NE(r.Output().find("[  PASSED  ] 1 test"), std::string::npos) << r.Output();
+    EXPECT_EQ(r.Output().find("SKIPPED"), std::string::npos) << r.Output();
   }
 }
 
 TEST(SetupCommand, ScreenshotsWithoutADisplayAndAClearRefusalToShow) {
   const fs::path dir = TempDir("cli");
-  std::map<std::string, std::optional<std::string>> headless = {{"DISPLAY", std::nullopt},
-                                                                {"WAYLAND_DISPLAY", std::nullopt},
-                                                                {"QT_QPA_PLATFORM", std::nullopt},
-                                                                {"QUILLBOX_BENCH", std::nullopt}};
+  EnvChanges headless = {{"DISPLAY", std::nullopt},
+                         {"WAYLAND_DISPLAY", std::nullopt},
+                         {"QT_QPA_PLATFORM", std::nullopt},
+                         {"QUILLBOX_BENCH", std::nullopt}};
   AddSanitizerSuppressions(headless);
-  const ProcessResult shots =
+  const ChildResult shots =
       RunProcess({QUILLBOX_CLI, "setup", "--screenshot", dir.string()}, headless);
   ASSERT_TRUE(shots.started);
-  EXPECT_EQ(shots.exitCode, 0) << shots.output;
+  EXPECT_EQ(shots.exitCode, 0) << shots.Output();
   for (const char* tab : {"General", "ADC", "DIO"}) {
     const fs::path file = dir / (std::string(tab) + ".png");
     EXPECT_TRUE(fs::is_regular_file(file)) << file;
-    EXPECT_NE(shots.output.find(file.string()), std::string::npos) << shots.output;
+    EXPECT_NE(shots.Output().find(file.string()), std::string::npos) << shots.Output();
   }
   fs::remove_all(dir);
 
@@ -189,11 +189,11 @@ TEST(SetupCommand, ScreenshotsWithoutADisplayAndAClearRefusalToShow) {
     auto env = headless;
     env["DISPLAY"] = display;
     env["QT_QPA_PLATFORM"] = platform;
-    const ProcessResult show = RunProcess({QUILLBOX_CLI, "setup"}, env, 60000);
+    const ChildResult show = RunProcess({QUILLBOX_CLI, "setup"}, env);
     EXPECT_FALSE(show.timedOut);
-    EXPECT_EQ(show.signal, 0) << show.output;
-    EXPECT_EQ(show.exitCode, 1) << show.output;
-    EXPECT_NE(show.output.find("no display"), std::string::npos) << show.output;
+    EXPECT_EQ(show.signal, 0) << show.Output();
+    EXPECT_EQ(show.exitCode, 1) << show.Output();
+    EXPECT_NE(show.Output().find("no display"), std::string::npos) << show.Output();
   }
 }
 
