@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when they are missing.
+#   scripts/deps.sh [PACKAGE...]   the extra packages named are installed too
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xauth xvfb
   gcovr
+  "$@"
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -12,8 +12,6 @@
 #include <iterator>
 #include <thread>
 
-extern char** environ;
-
 namespace quillbox::test {
 
 std::string ScratchPrefix() {
