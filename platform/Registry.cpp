@@ -525,6 +525,23 @@ void CopyName(const std::string& name, char* buffer) {
   buffer[name.size()] = '\0';
 }
 
+// Hands a value's data out as the query calls do: without a buffer only the size, into a short
+// buffer nothing but the size needed and ERROR_MORE_DATA.
+LONG CopyValueData(const std::vector<BYTE>& data, BYTE* lpData, DWORD* lpcbData) {
+  const auto size = static_cast<DWORD>(data.size());
+  if (lpData == nullptr) {
+    if (lpcbData != nullptr) *lpcbData = size;
+    return ERROR_SUCCESS;
+  }
+  if (*lpcbData < size) {
+    *lpcbData = size;
+    return ERROR_MORE_DATA;
+  }
+  if (size > 0) std::memcpy(lpData, data.data(), size);
+  *lpcbData = size;
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
@@ -622,19 +639,7 @@ LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWO
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
   if (rc != SQLITE_ROW) return FromSqlite(rc);
   if (lpType != nullptr) *lpType = static_cast<DWORD>(q.Int(0));
-  const std::vector<BYTE> data = q.Blob(1);
-  const auto size = static_cast<DWORD>(data.size());
-  if (lpData == nullptr) {
-    if (lpcbData != nullptr) *lpcbData = size;
-    return ERROR_SUCCESS;
-  }
-  if (*lpcbData < size) {
-    *lpcbData = size;
-    return ERROR_MORE_DATA;
-  }
-  if (size > 0) std::memcpy(lpData, data.data(), size);
-  *lpcbData = size;
-  return ERROR_SUCCESS;
+  return CopyValueData(q.Blob(1), lpData, lpcbData);
 }
 
 LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
@@ -773,19 +778,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValu
   CopyName(name, lpValueName);
   *lpcchValueName = static_cast<DWORD>(name.size());
   if (lpType != nullptr) *lpType = static_cast<DWORD>(q.Int(1));
-  const std::vector<BYTE> data = q.Blob(2);
-  const auto size = static_cast<DWORD>(data.size());
-  if (lpData == nullptr) {
-    if (lpcbData != nullptr) *lpcbData = size;
-    return ERROR_SUCCESS;
-  }
-  if (*lpcbData < size) {
-    *lpcbData = size;
-    return ERROR_MORE_DATA;
-  }
-  if (size > 0) std::memcpy(lpData, data.data(), size);
-  *lpcbData = size;
-  return ERROR_SUCCESS;
+  return CopyValueData(q.Blob(2), lpData, lpcbData);
 }
 
 // NOLINTNEXTLINE(readability-non-const-parameter): the Windows signature; must be null
