@@ -4,6 +4,14 @@
 
 namespace quillbox {
 
+ChannelSources DefaultChannelSources() {
+  ChannelSources sources{};
+  for (uint8_t i = 0; i < kMezzanineChannels; ++i) sources[i] = {SourceMezzanine, i};
+  for (uint8_t i = 0; i < 8; ++i) sources[kMezzanineChannels + i] = {SourceADC, i};
+  for (uint8_t i = 0; i < 8; ++i) sources[kMezzanineChannels + 8 + i] = {SourceTTL, i};
+  return sources;
+}
+
 std::string GetSourceName(ChannelSource& source, const ModuleSlots& modules) {
   switch (source.Source) {
     case SourceADC:

@@ -13,6 +13,10 @@ namespace quillbox {
 // writes it back.
 std::string GetSourceName(ChannelSource& source, const ModuleSlots& modules);
 
+// The sources a new driver starts with: channels 0-15 the sixteen mezzanine channels, 16-23 the
+// eight direct converter inputs, 24-31 the eight TTL lines, each in order.
+ChannelSources DefaultChannelSources();
+
 // Rebuilds the range tables, channel names and channel ranges from the channel sources, the
 // slots and the two fixed sources. Channels share a range row when their range texts are
 // equal; the first channel with a text decides the row's unit and scale.

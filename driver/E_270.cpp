@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "channels/ChannelList.h"
 #include "device/Connection.h"
 #include "driver/DriverState.h"
 #include "driver/UiBinding.h"
@@ -86,10 +87,7 @@ void E_270::InitDefaults() {
   s.Adc.ChannelsCount = kChannelsCount;
   s.Adc.Tables.ChannelNames = {};
   s.Adc.Tables.ChannelRanges = {};
-  s.Sources = {};
-  for (uint8_t i = 0; i < 16; ++i) s.Sources[i] = {SourceMezzanine, i};
-  for (uint8_t i = 0; i < 8; ++i) s.Sources[16 + i] = {SourceADC, i};
-  for (uint8_t i = 0; i < 8; ++i) s.Sources[24 + i] = {SourceTTL, i};
+  s.Sources = DefaultChannelSources();
   s.Record.RateMax = 100.0f;
   s.Record.Rate = 10.0f;
   s.Record.InputSizeRequest = 1 << 14;

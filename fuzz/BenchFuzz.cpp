@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "channels/ChannelList.h"
 #include "device/Connection.h"
 #include "device/DeviceChooser.h"
 #include "device/E270API.h"
@@ -86,9 +87,7 @@ int FuzzBench(const uint8_t* data, std::size_t size) {
     DriverState& s = *state;
     s.Adc.ADCName = "E-270";
     s.Adc.ChannelsCount = kChannelsCount;
-    for (uint8_t i = 0; i < 16; ++i) s.Sources[i] = {SourceMezzanine, i};
-    for (uint8_t i = 0; i < 8; ++i) s.Sources[16 + i] = {SourceADC, i};
-    for (uint8_t i = 0; i < 8; ++i) s.Sources[24 + i] = {SourceTTL, i};
+    s.Sources = DefaultChannelSources();
     E270Init(&s.Dev);
     if (DeviceOpen(s) != 0) {
       FUZZ_CHECK(s.Adc.LastError.empty());

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "channels/ChannelList.h"
 #include "channels/ChannelTypes.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/FuzzTargets.h"
@@ -21,14 +22,6 @@ namespace reg = quillbox::platform;
 const std::string kKey = SettingsKeyFor("E-270");
 const std::string kTop = "Software\\Tarn";
 constexpr float kDefaultRate = 10.0f;
-
-ChannelSources DefaultSources() {
-  ChannelSources s{};
-  for (uint8_t i = 0; i < 16; ++i) s[i] = {SourceMezzanine, i};
-  for (uint8_t i = 0; i < 8; ++i) s[16 + i] = {SourceADC, i};
-  for (uint8_t i = 0; i < 8; ++i) s[24 + i] = {SourceTTL, i};
-  return s;
-}
 
 // Writes a value of any type and bytes below HKEY_CURRENT_USER\path (created when missing).
 bool Store(const std::string& path, const std::string& name, uint32_t type,
@@ -129,7 +122,7 @@ int FuzzSettings(const uint8_t* data, std::size_t size) {
   FUZZ_CHECK(defaultText == "E-270");
 
   float loadedRate = kDefaultRate;
-  ChannelSources sources = DefaultSources();
+  ChannelSources sources = DefaultChannelSources();
   LoadSettings(kKey, rateMax, channelsCount, loadedRate, sources);
 
   // Rate: the first four bytes as a float, taken only when it is usable.
@@ -146,7 +139,7 @@ int FuzzSettings(const uint8_t* data, std::size_t size) {
   const int count = channelsCount < 0                ? 0
                     : channelsCount > kChannelsCount ? kChannelsCount
                                                      : channelsCount;
-  ChannelSources expected = DefaultSources();
+  ChannelSources expected = DefaultChannelSources();
   if (channels.present && !channels.bytes.empty() &&
       channels.bytes.size() >= 2 * static_cast<std::size_t>(count)) {
     for (int i = 0; i < count; ++i) {
@@ -161,7 +154,7 @@ int FuzzSettings(const uint8_t* data, std::size_t size) {
   // What the driver does at destruction, and the next creation reads it back.
   SaveSettings(kKey, loadedRate, rateMax, channelsCount, sources);
   float reloadedRate = kDefaultRate;
-  ChannelSources reloaded = DefaultSources();
+  ChannelSources reloaded = DefaultChannelSources();
   LoadSettings(kKey, rateMax, channelsCount, reloadedRate, reloaded);
   FUZZ_CHECK(reloaded == sources);
   if (loadedRate > 0.0f && loadedRate <= rateMax) FUZZ_CHECK(SameRate(reloadedRate, loadedRate));

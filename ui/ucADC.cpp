@@ -15,17 +15,6 @@
 #include "ui/Twips.h"
 
 namespace quillbox {
-namespace {
-
-ChannelSources DefaultSources() {
-  ChannelSources sources{};
-  for (uint8_t i = 0; i < 16; ++i) sources[i] = {SourceMezzanine, i};
-  for (uint8_t i = 0; i < 8; ++i) sources[16 + i] = {SourceADC, i};
-  for (uint8_t i = 0; i < 8; ++i) sources[24 + i] = {SourceTTL, i};
-  return sources;
-}
-
-}  // namespace
 
 ucADC::ucADC(QWidget* parent, DriverState& state) : SetupPage(parent, state) {
   resize(Px(4710), Px(3600));
@@ -175,7 +164,7 @@ void ucADC::cmdChSet_Click(int Index) {
   int s = lstADCh->currentRow();
   lstADCh->setCurrentRow(-1);
   if (Index == 0) {
-    WorkSources = DefaultSources();
+    WorkSources = DefaultChannelSources();
     for (int i = 0; i < lstADCh->count(); ++i) UpdateListItem(i);
   } else if (Index == 1) {
     InitSetting();

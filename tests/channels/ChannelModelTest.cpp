@@ -124,14 +124,6 @@ ModuleSlots SlotsOf(std::initializer_list<uint8_t> types) {
   return slots;
 }
 
-ChannelSources DefaultSources() {
-  ChannelSources s{};
-  for (uint8_t i = 0; i < 16; ++i) s[i] = {SourceMezzanine, i};
-  for (uint8_t i = 0; i < 8; ++i) s[16 + i] = {SourceADC, i};
-  for (uint8_t i = 0; i < 8; ++i) s[24 + i] = {SourceTTL, i};
-  return s;
-}
-
 TEST(SourceName, NamesAndIndexNormalisation) {
   const ModuleSlots slots = SlotsOf({10, 10, 21, 255, 40, 11, 12, 14});
   struct Case {
@@ -164,7 +156,7 @@ TEST(SourceName, NamesAndIndexNormalisation) {
 
 TEST(ChannelList, EightEqualMezzaninesGiveThreeRanges) {
   const ModuleSlots slots = SlotsOf({10, 10, 10, 10, 10, 10, 10, 10});
-  ChannelSources sources = DefaultSources();
+  ChannelSources sources = DefaultChannelSources();
   ChannelTables t;
   BuildChannelList(sources, slots, DirectSourceInfo(), TTLSourceInfo(), t);
   ASSERT_EQ(t.Ranges, (std::vector<std::string>{kPm + "10 V", "0" + kEl + "4.096 V", "0/1 TTL"}));
@@ -172,17 +164,21 @@ TEST(ChannelList, EightEqualMezzaninesGiveThreeRanges) {
   EXPECT_EQ(t.UnitScales, (std::vector<float>{1638.4f, 62.499996185302734f, 1000.0f}));
   EXPECT_EQ(t.UnitOffsets, (std::vector<float>{0.0f, 0.0f, 0.0f}));
   for (int ch = 0; ch < 32; ++ch) EXPECT_EQ(t.ChannelRanges[ch], ch < 16 ? 0 : ch < 24 ? 1 : 2);
-  EXPECT_EQ(t.ChannelNames[0], "M1-Ch1_U10");
-  EXPECT_EQ(t.ChannelNames[15], "M8-Ch16_U10");
-  EXPECT_EQ(t.ChannelNames[16], "AD-Ch1");
-  EXPECT_EQ(t.ChannelNames[31], "TTL-In8");
+  // The default sources: the mezzanine channels, the direct inputs, the TTL lines, in order.
+  for (int ch = 0; ch < 32; ++ch) {
+    const std::string expected =
+        ch < 16   ? "M" + std::to_string(ch / 2 + 1) + "-Ch" + std::to_string(ch + 1) + "_U10"
+        : ch < 24 ? "AD-Ch" + std::to_string(ch - 15)
+                  : "TTL-In" + std::to_string(ch - 23);
+    EXPECT_EQ(t.ChannelNames[ch], expected) << ch;
+  }
 }
 
 TEST(ChannelList, RangesInOrderOfFirstUseSharedByTextOnly) {
   // U20 and U10 share a scale but not a text; U10 and I10 share neither; R100 and T share the
   // scale 327.68 but not the text. The empty slot and the unknown type share "?? ??".
   const ModuleSlots slots = SlotsOf({11, 10, 21, 255, 31, 40, 14, 10});
-  ChannelSources sources = DefaultSources();
+  ChannelSources sources = DefaultChannelSources();
   // Channel 0 reads the TTL inputs, so "0/1 TTL" becomes row 0.
   sources[0] = {SourceTTL, 3};
   ChannelTables t;
@@ -213,7 +209,7 @@ TEST(ChannelList, FirstChannelOfATextDecidesUnitAndScale) {
   SourceInfo direct = DirectSourceInfo();
   direct.RangeText = slots[0].RangeText;
   direct.Scale = 5.0f;
-  ChannelSources sources = DefaultSources();
+  ChannelSources sources = DefaultChannelSources();
   ChannelTables t;
   BuildChannelList(sources, slots, direct, TTLSourceInfo(), t);
   ASSERT_EQ(t.Ranges.size(), 2u);
@@ -229,7 +225,7 @@ TEST(ChannelList, FirstChannelOfATextDecidesUnitAndScale) {
 
 TEST(ChannelList, RebuildReplacesTablesAndNormalisesStoredSources) {
   ModuleSlots slots = SlotsOf({10, 20, 255, 255, 255, 255, 255, 255});
-  ChannelSources sources = DefaultSources();
+  ChannelSources sources = DefaultChannelSources();
   sources[5] = {SourceMezzanine, 18};  // mezzanine channel 2, on M2
   sources[20] = {SourceADC, 12};
   ChannelTables t;

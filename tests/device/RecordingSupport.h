@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "channels/ChannelList.h"
 #include "device/AcquisitionThread.h"
 #include "device/AcquisitionWorker.h"
 #include "device/Connection.h"
@@ -56,9 +57,7 @@ class RecordingTest : public ::testing::Test {
     DriverState& s = *state_;
     s.Adc.ADCName = "E-270";
     s.Adc.ChannelsCount = 32;
-    for (uint8_t i = 0; i < 16; ++i) s.Sources[i] = {SourceMezzanine, i};
-    for (uint8_t i = 0; i < 8; ++i) s.Sources[16 + i] = {SourceADC, i};
-    for (uint8_t i = 0; i < 8; ++i) s.Sources[24 + i] = {SourceTTL, i};
+    s.Sources = DefaultChannelSources();
     s.Record.RateMax = 100.0f;
     s.Record.Rate = 10.0f;
     s.Record.InputSizeRequest = 16384;

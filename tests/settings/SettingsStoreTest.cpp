@@ -1,3 +1,4 @@
+#include "channels/ChannelList.h"
 #include "settings/SettingsStore.h"
 
 #include <gtest/gtest.h>
@@ -16,14 +17,6 @@ namespace {
 namespace reg = quillbox::platform;
 constexpr int32_t HKCU = cRegistry::kHKeyCurrentUser;
 const std::string kKey = "Software\\Tarn\\ADC\\L-Card\\E-270";
-
-ChannelSources Defaults() {
-  ChannelSources s{};
-  for (uint8_t i = 0; i < 16; ++i) s[i] = {SourceMezzanine, i};
-  for (uint8_t i = 0; i < 8; ++i) s[16 + i] = {SourceADC, i};
-  for (uint8_t i = 0; i < 8; ++i) s[24 + i] = {SourceTTL, i};
-  return s;
-}
 
 class SettingsStoreTest : public quillbox::testing::RegistryTest {
  protected:
@@ -56,7 +49,7 @@ class SettingsStoreTest : public quillbox::testing::RegistryTest {
   std::string displayName;
   std::string settingsKey;
   float rate = 10.0f;
-  ChannelSources sources = Defaults();
+  ChannelSources sources = DefaultChannelSources();
 };
 
 TEST_F(SettingsStoreTest, FirstRunCreatesTheKeyNamingTheDriver) {
@@ -74,7 +67,7 @@ TEST_F(SettingsStoreTest, FirstRunCreatesTheKeyNamingTheDriver) {
   EXPECT_EQ(ValueType("Channels"), 0u);
   Load();
   EXPECT_EQ(rate, 10.0f);
-  EXPECT_EQ(sources, Defaults());
+  EXPECT_EQ(sources, DefaultChannelSources());
 
   // A display name already set is kept.
   displayName = "Bench module";
@@ -129,7 +122,7 @@ TEST_F(SettingsStoreTest, ChannelsNeedAtLeastTwoBytesPerChannel) {
   std::vector<uint8_t> bytes(63, 7);
   StoreRaw("Channels", reg::REG_BINARY, bytes);
   Load();
-  EXPECT_EQ(sources, Defaults());
+  EXPECT_EQ(sources, DefaultChannelSources());
 
   bytes.assign(70, 0);
   for (std::size_t i = 0; i < 64; ++i) bytes[i] = static_cast<uint8_t>(i % 2 == 0 ? 9 : i);
@@ -142,12 +135,12 @@ TEST_F(SettingsStoreTest, ChannelsNeedAtLeastTwoBytesPerChannel) {
   }
 
   // With fewer channels, fewer bytes are needed and the rest of the table is untouched.
-  sources = Defaults();
+  sources = DefaultChannelSources();
   StoreRaw("Channels", reg::REG_BINARY, {2, 5, 1, 6});
   LoadSettings(settingsKey, 100.0f, 2, rate, sources);
   EXPECT_EQ(sources[0], (ChannelSource{2, 5}));
   EXPECT_EQ(sources[1], (ChannelSource{1, 6}));
-  EXPECT_EQ(sources[2], Defaults()[2]);
+  EXPECT_EQ(sources[2], DefaultChannelSources()[2]);
 }
 
 TEST_F(SettingsStoreTest, SavingWritesChannelsAlwaysAndOnlyAUsableRate) {
@@ -200,7 +193,7 @@ TEST_F(SettingsStoreTest, WithoutAUsableStoreTheDefaultsStay) {
   Load();
   SaveSettings(settingsKey, 50.0f, 100.0f, 32, sources);
   EXPECT_EQ(rate, 10.0f);
-  EXPECT_EQ(sources, Defaults());
+  EXPECT_EQ(sources, DefaultChannelSources());
 }
 
 }  // namespace

@@ -57,9 +57,7 @@ inline std::unique_ptr<DriverState> FreshState() {
   s->Adc.Resolution = 16;
   s->Adc.ChannelsCount = 32;
   E270Init(&s->Dev);
-  for (uint8_t i = 0; i < 16; ++i) s->Sources[i] = {SourceMezzanine, i};
-  for (uint8_t i = 0; i < 8; ++i) s->Sources[16 + i] = {SourceADC, i};
-  for (uint8_t i = 0; i < 8; ++i) s->Sources[24 + i] = {SourceTTL, i};
+  s->Sources = DefaultChannelSources();
   return s;
 }
 
