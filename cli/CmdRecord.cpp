@@ -27,8 +27,8 @@
 
 #include "cli/ArgParsing.h"
 #include "cli/Commands.h"
-#include "cli/ScaledTime.h"
 #include "cli/TextTable.h"
+#include "platform/Clock.h"
 
 namespace quillbox::cli {
 namespace {
@@ -149,25 +149,30 @@ class Recorder {
       PrintError(adc.LastError());
       return kExitFailure;
     }
-    const auto started = Clock::now();
+    // Durations run on the driver's clock, so that an accelerated time scale (tests) also
+    // shortens the command's own waits.
+    const auto started = platform::Now();
+    const auto wallStart = Clock::now();
     csv << Header();
     const int64_t target =
         o_.frames ? *o_.frames : std::max<int64_t>(1, std::llround(Seconds() * rate_));
-    const std::optional<Clock::duration> limit =
+    const std::optional<std::chrono::nanoseconds> limit =
         o_.frames ? std::nullopt
-                  : std::optional<Clock::duration>(ScaledToReal(Seconds() + kGraceSeconds));
+                  : std::optional<std::chrono::nanoseconds>(
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::duration<double>(Seconds() + kGraceSeconds)));
     const bool progress = isatty(STDERR_FILENO) != 0;
-    auto lastProgress = started;
+    auto lastProgress = wallStart;
 
     std::vector<int16_t> buffer(static_cast<std::size_t>(columns_.size()) * kPollFrames);
     while (written_ < target && g_interrupted == 0) {
-      if (limit && Clock::now() - started > *limit) break;
+      if (limit && platform::Now() - started > *limit) break;
       Take(adc, buffer, csv, target);
       if (progress && Clock::now() - lastProgress > std::chrono::milliseconds(500)) {
         lastProgress = Clock::now();
         ShowProgress(adc, started);
       }
-      if (written_ < target) SleepScaled(kPollSeconds);
+      if (written_ < target) platform::Sleep(kPollMs);
     }
     adc.StopRecord();
     while (written_ < target && Take(adc, buffer, csv, target) > 0) {
@@ -182,7 +187,7 @@ class Recorder {
     csv.close();
     if (!WriteDescription()) return kExitFailure;
 
-    const double wall = std::chrono::duration<double>(Clock::now() - started).count();
+    const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
     std::cout << "Recorded " << written_ << " frames of " << columns_.size() << " channel"
               << (columns_.size() == 1 ? "" : "s") << " at " << FloatText(rate_) << " Hz ("
               << FloatText(std::round(static_cast<double>(written_) / rate_ * 10) / 10)
@@ -198,7 +203,7 @@ class Recorder {
 
  private:
   static constexpr int32_t kPollFrames = 4096;
-  static constexpr double kPollSeconds = 0.2;  // one block period of the device
+  static constexpr uint32_t kPollMs = 200;  // one block period of the device
   static constexpr double kGraceSeconds = 2.0;
 
   double Seconds() const { return o_.seconds.value_or(10.0); }
@@ -300,12 +305,12 @@ class Recorder {
     return frames;
   }
 
-  void ShowProgress(IADC3& adc, Clock::time_point started) const {
-    const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+  void ShowProgress(IADC3& adc, std::chrono::nanoseconds started) const {
+    const double elapsed = std::chrono::duration<double>(platform::Now() - started).count();
     char line[160];
-    std::snprintf(line, sizeof line, "\r\033[K%7.1f s  %lld frames  %s Hz  ring %d/%d",
-                  elapsed * TimeScale(), static_cast<long long>(written_), FloatText(rate_).c_str(),
-                  adc.InputCountKadrs(), adc.InputSizeKadrs());
+    std::snprintf(line, sizeof line, "\r\033[K%7.1f s  %lld frames  %s Hz  ring %d/%d", elapsed,
+                  static_cast<long long>(written_), FloatText(rate_).c_str(), adc.InputCountKadrs(),
+                  adc.InputSizeKadrs());
     std::cerr << line << std::flush;
   }
 
