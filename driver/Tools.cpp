@@ -39,6 +39,10 @@ class Tools final : public ITools {
     s.SyncMode = static_cast<int16_t>(mode);
     return true;
   }
+  std::string StoreProblem() override { return ""; }
+  std::string LastCallFailure() override { return ""; }
+  std::string AcquisitionProblem() override { return ""; }
+  std::string BusyModules() override { return ""; }
 };
 
 }  // namespace

@@ -30,6 +30,23 @@ class ITools {
   // 0 off, 1 rising edge ("0 -1"), 2 falling edge ("1- 0"). Not stored with the settings.
   // False, with nothing changed, for another value or while a recording runs.
   virtual bool SetSyncMode(int mode) = 0;
+
+  // What a host needs to know beyond the interfaces' specified results, which stay as they are.
+
+  // Trouble with the settings store since the component was loaded: "" when every use of it
+  // worked, else one line naming the store's path and the reason, e.g.
+  // "/home/u/.config/quillbox/registry.sqlite3: locked by another process". Once the store was
+  // found locked, later uses give up at once, so a command waits for it at most once.
+  virtual std::string StoreProblem() = 0;
+  // "" when the vendor calls behind the last single read (IADC3 GetChannel/GetKadr) or digital-I/O
+  // member reached the module, else the name of the call that failed ("E270GetDIO").
+  virtual std::string LastCallFailure() = 0;
+  // "" while the running (or last) recording's data calls succeed; otherwise why its thread
+  // gets no data, e.g. "E270GetDATA failed".
+  virtual std::string AcquisitionProblem() = 0;
+  // Port names ("USB1") of the modules that the last open or device listing found in use by
+  // another process, separated by ", "; "" when none.
+  virtual std::string BusyModules() = 0;
 };
 
 }  // namespace quillbox
