@@ -58,6 +58,7 @@ bool StartAcquisition(DriverState& s) {
     return false;
   }
 
+  r.FailedDataCalls.store(0);
   if (!StartAcquisitionThread(s)) return false;
   if (s.Dio.DOStartEnabled) WriteOutputs(s, s.Dio.DOStartValue);
   return true;

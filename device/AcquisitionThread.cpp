@@ -52,11 +52,13 @@ void AcquisitionThread(DriverState& s, const AcquisitionPlan& plan) {
   while (!stopped()) {
     if (E270GetDATA(&s.Dev, s.BlockBuffer.data()) == 0) {
       lastBlockTick = platform::GetTickCount();
+      r.FailedDataCalls.store(0);
       if (planFits)
         StoreBlock(r, plan.Sources.data(), s.BlockBuffer.data(), t.BlockFrames, t.Decimation,
                    phase);
     } else {
       // No block (module gone, transfer error): try again one block period later.
+      r.FailedDataCalls.fetch_add(1);
       std::unique_lock lock(r.RingMutex);
       platform::WaitFor(r.RingSignal, lock, static_cast<uint32_t>(t.BlockMs), stopped);
     }

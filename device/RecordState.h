@@ -35,6 +35,8 @@ struct RecordInfo {
 
   // Unread frames as last counted (not kept current by the thread's writes).
   std::atomic<int32_t> InputCountKadrs{0};
+  // Data calls of the running recording that failed since its last good block.
+  std::atomic<int32_t> FailedDataCalls{0};
 
   // (channel 0..RingChannels-1, frame 0..RingFrames); column 0 holds the scan list the ring
   // was recorded with, columns 1..RingFrames the frames.

@@ -21,7 +21,7 @@ void EnsureSingleReadConfig(DriverState& s, int32_t& frameCount) {
     return;
   s.Dev.ControlByte = kSingleReadControlByte;
   s.Dev.RateDivider = kSingleReadDivider;
-  [[maybe_unused]] const int32_t configResult = E270SetConfig(&s.Dev, 0);
+  if (E270SetConfig(&s.Dev, 0) != 0) s.LastFailedCall = "E270SetConfig";
   frameCount = 10;  // 25000 / 5 / 500
 }
 
@@ -41,6 +41,8 @@ int32_t NextCachedFrame(DriverState& s, uint32_t& blockTick, int32_t& frameCount
       const uint16_t divider = std::max<uint16_t>(configured, 1);
       frameCount = static_cast<int32_t>(std::nearbyint(kBaseClock / 5.0 / divider));
       frameIndex = 0;
+    } else {
+      s.LastFailedCall = "E270GetDATA";
     }
   } else {
     ++frameIndex;
@@ -57,6 +59,7 @@ DeviceFrame LatestRecordedFrame(DriverState& s) {
 
 int16_t ReadChannelNow(DriverState& s, int channel) {
   if (channel < 0 || channel >= s.Adc.ChannelsCount) return 0;
+  s.LastFailedCall.clear();
   if (s.Busy.load()) return ConvertSample(s, LatestRecordedFrame(s), channel);
   ReadCacheInfo& c = s.ReadCache;
   EnsureSingleReadConfig(s, c.ChannelFrames);
@@ -69,6 +72,7 @@ int16_t ReadFrameNow(DriverState& s, BoundedArray<int16_t>& values) {
   const int16_t count = std::max<int16_t>(s.Record.InputCountChannels, 0);
   values = BoundedArray<int16_t>(0, count - 1);
   if (count == 0) return 0;
+  s.LastFailedCall.clear();
   DeviceFrame frame;
   if (s.Busy.load()) {
     frame = LatestRecordedFrame(s);

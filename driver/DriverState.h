@@ -66,6 +66,9 @@ struct DriverState {
   uint8_t DIOAuxByte = 0;
   std::array<DeviceFrame, kBlockBufferFrames> BlockBuffer{};  // filled by E270GetDATA
   ReadCacheInfo ReadCache;
+  // The vendor call that failed in the last single read or digital-I/O call, "" if none.
+  // The interface members keep their specified results; hosts ask for this through the tools.
+  std::string LastFailedCall;
 
   DioInfo Dio;
 

@@ -40,8 +40,10 @@ class Tools final : public ITools {
     return true;
   }
   std::string StoreProblem() override { return ""; }
-  std::string LastCallFailure() override { return ""; }
-  std::string AcquisitionProblem() override { return ""; }
+  std::string LastCallFailure() override { return State().LastFailedCall; }
+  std::string AcquisitionProblem() override {
+    return State().Record.FailedDataCalls.load() > 0 ? "E270GetDATA failed" : "";
+  }
   std::string BusyModules() override { return ""; }
 };
 
