@@ -47,10 +47,11 @@ void PortName(const Device& device, std::string& portName) {
 bool DeviceConnectUSB(DriverState& s, const std::string& name) {
   const int16_t found = EnumerateDevices(s, name);
   if (found <= 0 || s.Devices.empty()) return false;
-  int16_t number;
-  if (found == 1) {
-    number = s.Devices.front().DeviceIndex;
-  } else {
+  int16_t number = s.Devices.front().DeviceIndex;
+  if (!RequestedDevice().empty()) {
+    // The module QUILLBOX_DEVICE names, even when it is the only one listed, or none.
+    number = DeviceFromEnvironment(s);
+  } else if (found > 1) {
     number = ChooseDevice(s);
     platform::DoEvents();
   }
@@ -75,8 +76,23 @@ bool DeviceConnect(DriverState& s) {
   Device& dev = s.Dev;
   E270Init(&dev);
   dev.OpenFlags = 0;
-  if (DeviceConnectUSB(s, kUsbName)) return true;
-  for (uint8_t port = kFirstComPort; port <= kLastComPort; ++port) {
+  // QUILLBOX_DEVICE narrows the search: "COMn" to that serial port, any other value to the USB
+  // module it names. A module it does not name is never opened in its place.
+  const std::string wanted = RequestedDevice();
+  const uint8_t onlyPort = ComPortOf(wanted);
+  if (onlyPort == 0 && DeviceConnectUSB(s, kUsbName)) return true;
+  if (!wanted.empty() && onlyPort == 0) {
+    // When the named module was found but would not open, the usual text says so.
+    if (DeviceFromEnvironment(s) < 0) {
+      s.Adc.LastError = "QUILLBOX_DEVICE \"" + wanted + "\" names none or several of the " +
+                        s.Adc.ADCName + " modules on USB!";
+    }
+    E270Init(&dev);
+    return false;
+  }
+  const uint8_t first = onlyPort != 0 ? onlyPort : kFirstComPort;
+  const uint8_t last = onlyPort != 0 ? onlyPort : kLastComPort;
+  for (uint8_t port = first; port <= last; ++port) {
     E270Init(&dev);
     dev.OpenFlags = 0;
     dev.Interface = kInterfaceSerial;
@@ -84,6 +100,9 @@ bool DeviceConnect(DriverState& s) {
     if (E270Open(&dev) == 0) return true;
   }
   E270Init(&dev);
+  if (onlyPort != 0) {
+    s.Adc.LastError = "No found " + s.Adc.ADCName + " on COM" + std::to_string(onlyPort) + "!";
+  }
   return false;
 }
 

@@ -1,5 +1,6 @@
 #include "device/DeviceChooser.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -12,11 +13,11 @@ namespace {
 std::mutex g_mutex;
 DeviceChooser g_chooser;
 
-// "usbN" with N a decimal device number 0..7; -1 for any other text.
-int DeviceNumberOf(const std::string& text) {
-  if (text.size() != 4 || text.compare(0, 3, "usb") != 0) return -1;
-  const char d = text[3];
-  return (d >= '0' && d <= '7') ? d - '0' : -1;
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char x, char y) { return Upper(x) == Upper(y); });
 }
 
 }  // namespace
@@ -26,15 +27,24 @@ void SetDeviceChooser(DeviceChooser chooser) {
   g_chooser = std::move(chooser);
 }
 
-int16_t DeviceFromEnvironment(const DriverState& s) {
+std::string RequestedDevice() {
   const char* value = std::getenv("QUILLBOX_DEVICE");
-  if (value == nullptr || *value == '\0') return -1;
-  const std::string wanted = value;
-  const int number = DeviceNumberOf(wanted);
+  return value != nullptr ? value : "";
+}
+
+uint8_t ComPortOf(const std::string& value) {
+  if (value.size() != 4 || !SameIgnoringCase(value.substr(0, 3), "COM")) return 0;
+  const char d = value[3];
+  return (d >= '1' && d <= '8') ? static_cast<uint8_t>(d - '0') : 0;
+}
+
+int16_t DeviceFromEnvironment(const DriverState& s) {
+  const std::string wanted = RequestedDevice();
+  if (wanted.empty() || ComPortOf(wanted) != 0) return -1;
   int16_t chosen = -1;
   int matches = 0;
   for (const DeviceEntry& e : s.Devices) {
-    if (e.SerialNumber == wanted || e.DeviceIndex == number) {
+    if (e.SerialNumber == wanted || SameIgnoringCase(e.PortName, wanted)) {
       chosen = e.DeviceIndex;
       ++matches;
     }
@@ -43,8 +53,7 @@ int16_t DeviceFromEnvironment(const DriverState& s) {
 }
 
 int16_t ChooseDevice(DriverState& s) {
-  const int16_t fromEnvironment = DeviceFromEnvironment(s);
-  if (fromEnvironment >= 0) return fromEnvironment;
+  if (!RequestedDevice().empty()) return DeviceFromEnvironment(s);
   DeviceChooser chooser;
   {
     std::lock_guard lock(g_mutex);

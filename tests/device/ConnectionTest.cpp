@@ -193,19 +193,37 @@ TEST_F(Open, TwoModulesAskTheChooser) {
   EXPECT_FALSE(sim::Status("usb1").usbNodeOpen);
 }
 
-TEST_F(Open, EnvironmentPicksAModuleWithoutTheChooser) {
-  Load({Module("usb1", {{"serial", "FIRST001"}}), Module("usb3", {{"serial", "SECOND03"}})});
+TEST_F(Open, EnvironmentOpensTheNamedModuleOrNone) {
+  const std::vector<Json> one = {Module("usb0", {{"serial", "FIRST000"}}),
+                                 Module("com5", {{"serial", "SERIAL05"}})};
+  const std::vector<Json> two = {Module("usb1", {{"serial", "FIRST001"}}),
+                                 Module("usb3", {{"serial", "SECOND03"}}),
+                                 Module("com5", {{"serial", "SERIAL05"}})};
   int calls = 0;
   SetDeviceChooser([&calls](DriverState&) {
     ++calls;
     return int16_t(3);
   });
-  setenv("QUILLBOX_DEVICE", "FIRST001", 1);
-  ASSERT_NE(DeviceOpen(S()), 0);
-  EXPECT_EQ(S().Board.SerialNumber, "FIRST001");
-  setenv("QUILLBOX_DEVICE", "usb3", 1);
-  ASSERT_NE(DeviceOpen(S()), 0);
-  EXPECT_EQ(S().Board.SerialNumber, "SECOND03");
+  struct Case {
+    const std::vector<Json>& bench;
+    const char* value;
+    std::string serial;  // of the opened module; "" when the open must fail
+  };
+  const std::vector<Case> cases = {
+      {two, "FIRST001", "FIRST001"}, {two, "usb4", "SECOND03"},
+      {two, "com5", "SERIAL05"},     {one, "usb2", ""},
+      {one, "NOSUCH00", ""},         {two, "COM2", ""},
+  };
+  for (const Case& c : cases) {
+    Load(c.bench);
+    setenv("QUILLBOX_DEVICE", c.value, 1);
+    const int16_t port = DeviceOpen(S());
+    EXPECT_EQ(port != 0 ? S().Board.SerialNumber : "", c.serial) << c.value;
+    if (port != 0) continue;
+    // Nothing else was opened in its place, and the reason names the value.
+    ExpectAllClosed();
+    EXPECT_NE(S().Adc.LastError.find(c.value), std::string::npos) << S().Adc.LastError;
+  }
   EXPECT_EQ(calls, 0);
 }
 
@@ -217,8 +235,6 @@ TEST_F(Open, CancelledChoiceFallsBackToSerialPorts) {
     ++calls;
     return int16_t(-1);
   });
-  // Same serial on both: the environment cannot tell them apart, the chooser is asked.
-  setenv("QUILLBOX_DEVICE", "SAME0000", 1);
   ASSERT_NE(DeviceOpen(S()), 0);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(S().Board.PortName, "COM3");
