@@ -8,6 +8,8 @@ namespace quillbox::cli {
 namespace {
 
 constexpr int kLastChannel = 31;
+// The interface counts a scan list in a 16-bit integer.
+constexpr std::size_t kMaxScanList = 32767;
 
 bool ParseChannel(const std::string& text, int& channel) {
   if (text.empty() || text.size() > 2) return false;
@@ -44,6 +46,10 @@ bool ParseChannelList(const std::string& text, std::vector<int16_t>& channels, s
       return false;
     }
     for (int c = first; c <= last; ++c) channels.push_back(static_cast<int16_t>(c));
+    if (channels.size() > kMaxScanList) {
+      error = "a scan list holds at most " + std::to_string(kMaxScanList) + " entries";
+      return false;
+    }
     if (comma == std::string::npos) break;
     start = comma + 1;
   }

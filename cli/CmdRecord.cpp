@@ -1,26 +1,23 @@
 // quillbox record: opens the module, records the scan list to a CSV file (values in the
 // channels' units, or codes) and describes the recording in FILE.json beside it.
 //
-// The duration is counted in frames: -d SECONDS asks for round(SECONDS x rate) frames and
-// gives up SECONDS + 2 s after the start when the module delivers no more; -n FRAMES waits for
-// that many. SIGINT / SIGTERM end the recording like reaching the end: every frame recorded is
-// written. The command's own waits follow QUILLBOX_TIME_SCALE like the driver's clock.
+// The files are safe at every instant: rows reach the CSV at every poll (one block period of
+// the module) and are made durable every --sync-every seconds; FILE.json is replaced whole, says
+// "complete": false until the recording ended, and then how many frames the CSV holds, how many
+// the elapsed time called for and why it ended. SIGINT, SIGTERM and SIGHUP end the recording like
+// reaching its end; a write error, or a module that stops delivering, ends it at once.
+//
+// The duration is counted in frames: -d SECONDS asks for round(SECONDS x rate) frames and gives
+// up SECONDS + 2 s after the start when the module delivers no more; -n FRAMES waits for that
+// many. The command's own waits follow QUILLBOX_TIME_SCALE like the driver's clock.
 
 #include <unistd.h>
 
-#include <charconv>
 #include <chrono>
 #include <cmath>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -28,40 +25,22 @@
 #include "cli/ArgParsing.h"
 #include "cli/Commands.h"
 #include "cli/TextTable.h"
+#include "cli/recording/CsvRows.h"
+#include "cli/recording/OutputFile.h"
+#include "cli/recording/Sidecar.h"
+#include "cli/recording/StopSignals.h"
 #include "platform/Clock.h"
 
 namespace quillbox::cli {
 namespace {
 
-using Json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
 
-volatile std::sig_atomic_t g_interrupted = 0;
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
-
-// Catches SIGINT and SIGTERM while alive; a second signal takes its default action.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    g_interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~InterruptGuard() {
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-};
+// The longest recording the command takes on: time stamps and frame numbers stay exact far
+// beyond it.
+constexpr double kMaxSeconds = 1e9;  // about 31 years
+constexpr double kMaxSyncSeconds = 86400;
 
 struct RecordOptions {
   std::string channels;
@@ -70,44 +49,12 @@ struct RecordOptions {
   std::optional<int64_t> frames;
   std::string output = "recording.csv";
   bool raw = false;
+  bool force = false;
+  double syncEvery = 1.0;
   std::optional<int32_t> ring;
   std::string sync;
   std::string doStart, doStop;
 };
-
-// What each scan-list column is.
-struct ColumnInfo {
-  int16_t channel = 0;
-  std::string name, unit;
-  float scale = 1.0f;
-  bool scaled = false;  // false: no usable scale, the column holds codes
-};
-
-std::string CsvCell(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string q = "\"";
-  for (char c : text) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return q + "\"";
-}
-
-void AppendNumber(std::string& line, double value, int digits) {
-  char text[40];
-  const auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
-  line.append(text, r.ptr);
-}
-
-std::string UtcNow() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t t = std::chrono::system_clock::to_time_t(now);
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
-                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms));
-  return text;
-}
 
 std::string ModuleSerial(ITools& tools) {
   try {
@@ -120,114 +67,79 @@ std::string ModuleSerial(ITools& tools) {
   return "";
 }
 
+bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
 class Recorder {
  public:
   Recorder(Context& ctx, const RecordOptions& o) : ctx_(ctx), o_(o) {}
 
   int Run() {
-    IADC3& adc = *ctx_.Adc();
-    IDIO& dio = *ctx_.Dio();
     if (int code = ParseValues(); code != kExitOk) return code;
-    if (!adc.Test()) {
-      PrintError(adc.LastError());
-      return kExitFailure;
-    }
-    if (int code = Configure(adc, dio); code != kExitOk) return code;
-    Describe(adc);
-
-    std::ofstream csv(o_.output, std::ios::binary | std::ios::trunc);
-    if (!csv) {
-      PrintError("cannot write " + o_.output + ": " +
-                 std::error_code(errno, std::generic_category()).message());
-      return kExitFailure;
-    }
-    InterruptGuard interrupts;
-    startUtc_ = UtcNow();
-    if (!adc.StartRecord()) {
-      csv.close();
-      std::remove(o_.output.c_str());
-      PrintError(adc.LastError());
-      return kExitFailure;
-    }
-    // Durations run on the driver's clock, so that an accelerated time scale (tests) also
-    // shortens the command's own waits.
-    const auto started = platform::Now();
-    const auto wallStart = Clock::now();
-    csv << Header();
-    const int64_t target =
-        o_.frames ? *o_.frames : std::max<int64_t>(1, std::llround(Seconds() * rate_));
-    const std::optional<std::chrono::nanoseconds> limit =
-        o_.frames ? std::nullopt
-                  : std::optional<std::chrono::nanoseconds>(
-                        std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            std::chrono::duration<double>(Seconds() + kGraceSeconds)));
-    const bool progress = isatty(STDERR_FILENO) != 0;
-    auto lastProgress = wallStart;
-
-    std::vector<int16_t> buffer(static_cast<std::size_t>(columns_.size()) * kPollFrames);
-    while (written_ < target && g_interrupted == 0) {
-      if (limit && platform::Now() - started > *limit) break;
-      Take(adc, buffer, csv, target);
-      if (progress && Clock::now() - lastProgress > std::chrono::milliseconds(500)) {
-        lastProgress = Clock::now();
-        ShowProgress(adc, started);
+    // The files first: a name already taken is refused before the module is touched.
+    sidecarPath_ = o_.output + ".json";
+    for (const std::string& path : {o_.output, sidecarPath_}) {
+      if (!o_.force && Exists(path)) {
+        PrintError(path + " exists; choose another name or use --force to replace it");
+        return kExitFailure;
       }
-      if (written_ < target) platform::Sleep(kPollMs);
     }
-    adc.StopRecord();
-    while (written_ < target && Take(adc, buffer, csv, target) > 0) {
-    }
-    if (progress) std::cerr << "\r\033[K";
-    csv.flush();
-    if (!csv) {
-      PrintError("cannot write " + o_.output + ": " +
-                 std::error_code(errno, std::generic_category()).message());
+    if (!csv_.Open(o_.output, o_.force)) {
+      PrintError(csv_.Error());
       return kExitFailure;
     }
-    csv.close();
-    if (!WriteDescription()) return kExitFailure;
-
-    const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
-    std::cout << "Recorded " << written_ << " frames of " << columns_.size() << " channel"
-              << (columns_.size() == 1 ? "" : "s") << " at " << FloatText(rate_) << " Hz ("
-              << FloatText(std::round(static_cast<double>(written_) / rate_ * 10) / 10)
-              << " s of data, " << FloatText(std::round(wall * 10) / 10) << " s wall) to "
-              << o_.output << '\n';
-    if (g_interrupted == 0 && written_ < target) {
-      PrintError("the module delivered " + std::to_string(written_) + " of " +
-                 std::to_string(target) + " frames");
-      return kExitFailure;
-    }
-    return kExitOk;
+    const int code = Record();
+    if (code != kExitOk && !recording_) csv_.RemoveIfCreated();
+    return code;
   }
 
  private:
   static constexpr int32_t kPollFrames = 4096;
-  static constexpr uint32_t kPollMs = 200;  // one block period of the device
+  static constexpr uint32_t kPollMs = 200;  // one block period of the module
   static constexpr double kGraceSeconds = 2.0;
+  static constexpr double kStallSeconds = 2.0;
 
-  double Seconds() const { return o_.seconds.value_or(10.0); }
+  double DurationSeconds() const { return o_.seconds.value_or(10.0); }
 
-  // Checks the values given as text before anything is opened.
+  // Checks the values given as text and the numbers before anything is opened.
   int ParseValues() {
     std::string error;
-    if (!o_.channels.empty() && !ParseChannelList(o_.channels, channels_, error)) {
-      PrintError("--channels: " + error);
+    const auto usage = [](const std::string& message) {
+      PrintError(message);
       return kExitUsage;
+    };
+    if (!o_.channels.empty() && !ParseChannelList(o_.channels, channels_, error))
+      return usage("--channels: " + error);
+    if (!o_.doStart.empty() && !ParseLong(o_.doStart, doStart_, error))
+      return usage("--do-start: " + error);
+    if (!o_.doStop.empty() && !ParseLong(o_.doStop, doStop_, error))
+      return usage("--do-stop: " + error);
+    if (o_.rate) {
+      const auto asFloat = static_cast<float>(*o_.rate);
+      if (!std::isfinite(*o_.rate) || !(*o_.rate > 0) || !std::isfinite(asFloat) ||
+          !(asFloat > 0.0f))
+        return usage("--rate: " + FloatText(*o_.rate) + " is not a usable frame rate in Hz");
     }
-    if (!o_.doStart.empty() && !ParseLong(o_.doStart, doStart_, error)) {
-      PrintError("--do-start: " + error);
-      return kExitUsage;
-    }
-    if (!o_.doStop.empty() && !ParseLong(o_.doStop, doStop_, error)) {
-      PrintError("--do-stop: " + error);
-      return kExitUsage;
-    }
+    if (o_.seconds &&
+        (!std::isfinite(*o_.seconds) || !(*o_.seconds > 0) || *o_.seconds > kMaxSeconds))
+      return usage("--duration: " + FloatText(*o_.seconds) +
+                   " is not a number of seconds between 0 and " + FloatText(kMaxSeconds));
+    if (o_.frames && *o_.frames <= 0) return usage("--frames: must be at least 1");
+    if (!std::isfinite(o_.syncEvery) || o_.syncEvery < 0 || o_.syncEvery > kMaxSyncSeconds)
+      return usage("--sync-every: " + FloatText(o_.syncEvery) +
+                   " is not a number of seconds between 0 and " + FloatText(kMaxSyncSeconds));
+    if (o_.ring && *o_.ring <= 0) return usage("--ring: must be at least 1");
     return kExitOk;
   }
 
   int Configure(IADC3& adc, IDIO& dio) {
-    if (!o_.channels.empty()) adc.InputChannels(BoundedArray<int16_t>::FromVector(channels_));
+    if (!o_.channels.empty()) {
+      adc.InputChannels(BoundedArray<int16_t>::FromVector(channels_));
+      if (adc.InputChannels().values() != channels_) {
+        PrintError("--channels: the driver did not take the scan list of " +
+                   std::to_string(channels_.size()) + " entries");
+        return kExitUsage;
+      }
+    }
     if (o_.rate) {
       if (*o_.rate > adc.RateMax())
         PrintError("rate " + FloatText(*o_.rate) + " Hz is above the highest rate; using " +
@@ -254,10 +166,11 @@ class Recorder {
   }
 
   void Describe(IADC3& adc) {
-    rateRequested_ = o_.rate ? *o_.rate : adc.Rate();
-    rate_ = adc.Rate();
+    sidecar_.rateRequested = o_.rate ? *o_.rate : adc.Rate();
+    sidecar_.rate = adc.Rate();
+    sidecar_.raw = o_.raw;
     for (int16_t channel : adc.InputChannels()) {
-      ColumnInfo c;
+      RecordColumn c;
       c.channel = channel;
       c.name = adc.ChannelName(channel);
       c.unit = adc.ChannelUnitName(channel);
@@ -268,90 +181,224 @@ class Recorder {
         c.scale = 1.0f;
         c.unit = "code";
       }
-      columns_.push_back(std::move(c));
+      sidecar_.columns.push_back(std::move(c));
     }
+    sidecar_.serial = ModuleSerial(ctx_.Tools());
   }
 
-  std::string Header() const {
-    std::string line = "frame,time_s";
-    for (const ColumnInfo& c : columns_) line += "," + CsvCell(c.name + " (" + c.unit + ")");
-    return line + "\n";
+  // Frames the recording is to hold; 0 with a message when they cannot be represented.
+  int64_t Target() const {
+    const double rate = sidecar_.rate;
+    if (o_.frames) {
+      if (static_cast<double>(*o_.frames) / rate > kMaxSeconds) return 0;
+      return *o_.frames;
+    }
+    return std::max<int64_t>(1, std::llround(DurationSeconds() * rate));
   }
 
-  // One GetData; writes the rows (at most up to `target`); returns the frames taken.
-  int32_t Take(IADC3& adc, std::vector<int16_t>& buffer, std::ofstream& csv, int64_t target) {
-    if (columns_.empty()) return 0;
-    int32_t size = static_cast<int32_t>(buffer.size()), unread = 0;
-    const int32_t frames = adc.GetData(buffer[0], size, unread);
-    const std::size_t width = columns_.size();
-    std::string text;
-    for (int32_t f = 0; f < frames && written_ < target; ++f, ++written_) {
-      text += std::to_string(written_);
-      text += ',';
-      char time[32];
-      std::snprintf(time, sizeof time, "%.6f", static_cast<double>(written_) / rate_);
-      text += time;
-      for (std::size_t j = 0; j < width; ++j) {
-        const int16_t code = buffer[static_cast<std::size_t>(f) * width + j];
-        text += ',';
-        if (o_.raw || !columns_[j].scaled)
-          text += std::to_string(code);
-        else
-          AppendNumber(text, code / static_cast<double>(columns_[j].scale), 7);
+  int Record() {
+    IADC3& adc = *ctx_.Adc();
+    IDIO& dio = *ctx_.Dio();
+    if (int code = ctx_.OpenModule(); code != kExitOk) return code;
+    if (int code = Configure(adc, dio); code != kExitOk) return code;
+    Describe(adc);
+    target_ = Target();
+    if (target_ == 0) {
+      PrintError("--frames: " + std::to_string(*o_.frames) + " frames at " +
+                 FloatText(sidecar_.rate) + " Hz last longer than " + FloatText(kMaxSeconds) +
+                 " s");
+      return kExitUsage;
+    }
+    rows_ = CsvRows(sidecar_.columns, sidecar_.rate, o_.raw);
+    StopSignals signals;
+    sidecar_.startUtc = UtcNow();
+    if (!adc.StartRecord()) {
+      PrintError(adc.LastError());
+      return kExitFailure;
+    }
+    recording_ = true;
+    startTime_ = platform::Now();
+    const auto wallStart = Clock::now();
+    if (!o_.doStart.empty()) ReportOutputWrite("start");
+
+    // The description says "incomplete" before the first row reaches the file.
+    std::string error;
+    if (!csv_.Truncate())
+      Fail("write error", csv_.Error());
+    else if (!sidecar_.Write(sidecarPath_, error))
+      Fail("write error", error);
+    else
+      Write(rows_.Header());
+    Poll(adc);
+    adc.StopRecord();
+    if (!o_.doStop.empty()) ReportOutputWrite("stop");
+    // Frames that arrived before the stop are the user's too.
+    if (sidecar_.stopReason != "write error")
+      while (written_ < target_ && Take(adc) > 0 && sidecar_.stopReason != "write error") {
       }
-      text += '\n';
+    if (sidecar_.stopReason == "recording") {
+      sidecar_.stopReason = "short";
+      Fail("short", "the module delivered " + std::to_string(written_) + " of " +
+                        std::to_string(target_) + " frames");
     }
-    csv << text;
-    return frames;
+    Finish();
+
+    const double wall = Seconds(Clock::now() - wallStart).count();
+    std::cout << "Recorded " << written_ << " frames of " << sidecar_.columns.size() << " channel"
+              << (sidecar_.columns.size() == 1 ? "" : "s") << " at " << FloatText(sidecar_.rate)
+              << " Hz ("
+              << FloatText(std::round(static_cast<double>(written_) / sidecar_.rate * 10) / 10)
+              << " s of data, " << FloatText(std::round(wall * 10) / 10) << " s wall) to "
+              << o_.output << '\n'
+              << std::flush;
+    return sidecar_.error ? kExitFailure : kExitOk;
   }
 
-  void ShowProgress(IADC3& adc, std::chrono::nanoseconds started) const {
-    const double elapsed = std::chrono::duration<double>(platform::Now() - started).count();
-    char line[160];
-    std::snprintf(line, sizeof line, "\r\033[K%7.1f s  %lld frames  %s Hz  ring %d/%d", elapsed,
-                  static_cast<long long>(written_), FloatText(rate_).c_str(), adc.InputCountKadrs(),
-                  adc.InputSizeKadrs());
-    std::cerr << line << std::flush;
+  // Takes frames until the recording has them all, a stop signal arrives, or it fails.
+  void Poll(IADC3& adc) {
+    // -d gives up this long after the start; -n waits for its frames.
+    const auto limit = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        Seconds(o_.frames ? kMaxSeconds * 2 : DurationSeconds() + kGraceSeconds));
+    // No frame for this long means the module stopped delivering (a slow rate gets three of
+    // its frame periods).
+    const auto stallAfter = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        Seconds(std::max(kStallSeconds, 3.0 / sidecar_.rate)));
+    const auto syncEvery =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Seconds(o_.syncEvery));
+    const bool progress = isatty(STDERR_FILENO) != 0;
+    auto lastProgress = Clock::now();
+    auto lastFrame = platform::Now();
+    auto lastSync = lastFrame;
+
+    while (sidecar_.stopReason == "recording") {
+      if (const int signal = StopSignals::Received(); signal != 0) {
+        sidecar_.stopReason = StopSignals::Name(signal);
+        break;
+      }
+      const auto now = platform::Now();
+      if (written_ >= target_) {
+        sidecar_.stopReason = "end";
+        break;
+      }
+      if (now - startTime_ > limit) break;  // short: said after the stop
+      if (Take(adc) > 0) {
+        lastFrame = now;
+      } else if (now - lastFrame > stallAfter) {
+        std::string message = "the module stopped delivering data";
+        if (const std::string why = ctx_.Tools().AcquisitionProblem(); !why.empty())
+          message += " (" + why + ")";
+        Fail("stalled", message);
+        break;
+      }
+      if (now - lastSync >= syncEvery) {
+        lastSync = now;
+        if (!SyncAndDescribe()) break;
+      }
+      if (progress && Clock::now() - lastProgress > std::chrono::milliseconds(500)) {
+        lastProgress = Clock::now();
+        ShowProgress(adc);
+      }
+      if (written_ < target_ && sidecar_.stopReason == "recording") platform::Sleep(kPollMs);
+    }
+    if (progress) std::cerr << "\r\033[K" << std::flush;
   }
 
-  bool WriteDescription() const {
-    Json j;
-    j["start_utc"] = startUtc_;
-    j["rate_requested"] = rateRequested_;
-    j["rate"] = std::stod(FloatText(rate_));
-    j["channels"] = Json::array();
-    j["names"] = Json::array();
-    j["units"] = Json::array();
-    j["scales"] = Json::array();
-    for (const ColumnInfo& c : columns_) {
-      j["channels"].push_back(c.channel);
-      j["names"].push_back(c.name);
-      j["units"].push_back(c.unit);
-      j["scales"].push_back(std::stod(FloatText(c.scale)));
+  // Takes what the driver holds and appends it to the CSV; returns the frames taken.
+  int64_t Take(IADC3& adc) {
+    const std::size_t width = sidecar_.columns.size();
+    if (width == 0) return 0;
+    buffer_.resize(width * kPollFrames);
+    text_.clear();
+    int64_t taken = 0;
+    for (;;) {
+      int32_t size = static_cast<int32_t>(buffer_.size()), unread = 0;
+      const int32_t frames = adc.GetData(buffer_[0], size, unread);
+      if (frames <= 0) break;
+      const int64_t keep = std::min<int64_t>(frames, target_ - written_ - taken);
+      rows_.Append(text_, std::span(buffer_.data(), static_cast<std::size_t>(keep) * width),
+                   written_ + taken);
+      taken += keep;
+      if (frames < kPollFrames || written_ + taken >= target_) break;
     }
-    j["frames"] = written_;
-    j["serial"] = ModuleSerial(ctx_.Tools());
-    j["raw"] = o_.raw;
-    const std::string path = o_.output + ".json";
-    std::ofstream out(path, std::ios::trunc);
-    out << j.dump(2) << '\n';
-    if (!out) {
-      PrintError("cannot write " + path + ": " +
-                 std::error_code(errno, std::generic_category()).message());
+    if (taken > 0 && !Write(text_)) return 0;
+    written_ += taken;
+    return taken;
+  }
+
+  bool Write(const std::string& text) {
+    if (csv_.Append(text)) return true;
+    Fail("write error", csv_.Error());
+    return false;
+  }
+
+  // Makes the rows durable and says in FILE.json how far the recording got.
+  bool SyncAndDescribe() {
+    if (!csv_.Sync()) {
+      Fail("write error", csv_.Error());
+      return false;
+    }
+    sidecar_.frames = written_;
+    sidecar_.framesExpected = FramesExpected();
+    std::string error;
+    if (!sidecar_.Write(sidecarPath_, error)) {
+      Fail("write error", error);
       return false;
     }
     return true;
+  }
+
+  int64_t FramesExpected() const {
+    const double elapsed = Seconds(platform::Now() - startTime_).count();
+    return std::min<int64_t>(target_, std::llround(elapsed * sidecar_.rate));
+  }
+
+  // Ends the recording with `reason`; the first failure is the one reported.
+  void Fail(const char* reason, const std::string& message) {
+    if (sidecar_.error) return;
+    sidecar_.stopReason = reason;
+    sidecar_.error = message;
+    PrintError(message);
+  }
+
+  void Finish() {
+    const bool writeFailed = sidecar_.stopReason == "write error";
+    sidecar_.framesExpected = FramesExpected();
+    sidecar_.frames = written_;
+    sidecar_.complete = true;
+    if (!writeFailed && !csv_.Sync()) Fail("write error", csv_.Error());
+    std::string error;
+    if (!sidecar_.Write(sidecarPath_, error)) Fail("write error", error);
+  }
+
+  void ReportOutputWrite(const char* when) {
+    if (const std::string call = ctx_.Tools().LastCallFailure(); !call.empty())
+      PrintError(std::string("the digital outputs were not set at ") + when + ": " + call +
+                 " failed");
+  }
+
+  void ShowProgress(IADC3& adc) const {
+    const double elapsed = Seconds(platform::Now() - startTime_).count();
+    char line[160];
+    std::snprintf(line, sizeof line, "\r\033[K%7.1f s  %lld frames  %s Hz  ring %d/%d", elapsed,
+                  static_cast<long long>(written_), FloatText(sidecar_.rate).c_str(),
+                  adc.InputCountKadrs(), adc.InputSizeKadrs());
+    std::cerr << line << std::flush;
   }
 
   Context& ctx_;
   const RecordOptions& o_;
   std::vector<int16_t> channels_;
   int32_t doStart_ = 0, doStop_ = 0;
-  std::vector<ColumnInfo> columns_;
-  double rateRequested_ = 0;
-  float rate_ = 0;
+  OutputFile csv_;
+  std::string sidecarPath_;
+  Sidecar sidecar_;
+  CsvRows rows_{{}, 1.0f, false};
+  int64_t target_ = 0;
   int64_t written_ = 0;
-  std::string startUtc_;
+  bool recording_ = false;
+  std::chrono::nanoseconds startTime_{};
+  std::vector<int16_t> buffer_;
+  std::string text_;
 };
 
 }  // namespace
@@ -363,16 +410,16 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
   cmd->add_option("-c,--channels", o->channels,
                   "Scan list: channel numbers 0..31 and ranges, e.g. 0,1,16-18 "
                   "(default: the driver's scan list)");
-  cmd->add_option("-r,--rate", o->rate, "Frame rate in Hz (default: the stored rate)")
-      ->check(CLI::PositiveNumber);
-  auto* duration = cmd->add_option("-d,--duration", o->seconds, "Seconds to record (default 10)")
-                       ->check(CLI::PositiveNumber);
-  auto* frames =
-      cmd->add_option("-n,--frames", o->frames, "Frames to record")->check(CLI::PositiveNumber);
+  cmd->add_option("-r,--rate", o->rate, "Frame rate in Hz (default: the stored rate)");
+  auto* duration = cmd->add_option("-d,--duration", o->seconds, "Seconds to record (default 10)");
+  auto* frames = cmd->add_option("-n,--frames", o->frames, "Frames to record");
   duration->excludes(frames);
   cmd->add_option("-o,--output", o->output, "CSV file to write (default recording.csv)");
+  cmd->add_flag("--force", o->force, "Replace FILE and FILE.json when they exist");
+  cmd->add_option("--sync-every", o->syncEvery,
+                  "Make the rows durable (fdatasync) every SECONDS; 0: at every poll (default 1)");
   cmd->add_flag("--raw", o->raw, "Write codes instead of values in the channels' units");
-  cmd->add_option("--ring", o->ring, "Ring size in frames")->check(CLI::PositiveNumber);
+  cmd->add_option("--ring", o->ring, "Ring size in frames");
   cmd->add_option("--sync", o->sync, "EIRQ synchronisation: off, rising or falling")
       ->check(CLI::IsMember({"off", "rising", "falling"}));
   cmd->add_option("--do-start", o->doStart, "Digital output value to put on the lines at start");

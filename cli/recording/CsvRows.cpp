@@ -1,0 +1,80 @@
+#include "cli/recording/CsvRows.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace quillbox::cli {
+namespace {
+
+template <typename T>
+void AppendInteger(std::string& out, T value) {
+  char text[24];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  out.append(text, end);
+}
+
+// Seconds of frame `frame` at `rate`, as microseconds rounded to the nearest, written with six
+// decimals: 12.345678.
+void AppendTime(std::string& out, int64_t frame, double rate) {
+  const auto us = std::llround(static_cast<double>(frame) * 1e6 / rate);
+  const auto whole = us / 1000000;
+  const auto part = us % 1000000;
+  AppendInteger(out, whole);
+  char digits[7] = {'.', '0', '0', '0', '0', '0', '0'};
+  auto rest = part;
+  for (int i = 6; i >= 1; --i, rest /= 10) digits[i] = static_cast<char>('0' + rest % 10);
+  out.append(digits, sizeof digits);
+}
+
+void AppendValue(std::string& out, double value) {
+  char text[40];
+  const auto end =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::general, 7).ptr;
+  out.append(text, end);
+}
+
+}  // namespace
+
+std::string CsvCell(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+CsvRows::CsvRows(std::vector<RecordColumn> columns, float rate, bool raw)
+    : columns_(std::move(columns)), rate_(rate) {
+  for (const RecordColumn& c : columns_) asCode_.push_back(raw || !c.scaled);
+}
+
+std::string CsvRows::Header() const {
+  std::string line = "frame,time_s";
+  for (const RecordColumn& c : columns_) line += "," + CsvCell(c.name + " (" + c.unit + ")");
+  return line + "\n";
+}
+
+void CsvRows::Append(std::string& out, std::span<const int16_t> codes, int64_t firstFrame) const {
+  const std::size_t width = columns_.size();
+  if (width == 0) return;
+  const std::size_t frames = codes.size() / width;
+  for (std::size_t f = 0; f < frames; ++f) {
+    const int64_t frame = firstFrame + static_cast<int64_t>(f);
+    AppendInteger(out, frame);
+    out += ',';
+    AppendTime(out, frame, rate_);
+    for (std::size_t j = 0; j < width; ++j) {
+      const int16_t code = codes[f * width + j];
+      out += ',';
+      if (asCode_[j])
+        AppendInteger(out, code);
+      else
+        AppendValue(out, code / static_cast<double>(columns_[j].scale));
+    }
+    out += '\n';
+  }
+}
+
+}  // namespace quillbox::cli

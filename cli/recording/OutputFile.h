@@ -1,0 +1,53 @@
+#pragma once
+// The CSV file of a recording: created exclusively (or, when asked, taken over) and locked for
+// as long as the recording writes it, so two recordings never share a file. Appends are whole:
+// text that reached the file only in part is cut off again, so the file never ends in a torn
+// line. Every failure keeps its reason, named with the file.
+
+#include <string>
+#include <string_view>
+
+namespace quillbox::cli {
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Creates `path`. Without `replace` a file of that name must not exist; with it an existing
+  // one is taken over (emptied only by Truncate). False when it exists, cannot be created, or
+  // another process holds it.
+  bool Open(const std::string& path, bool replace);
+  // Empties the file (a taken-over file keeps its old content until the recording starts).
+  bool Truncate();
+  bool Append(std::string_view text);
+  // Makes what was appended durable.
+  bool Sync();
+  // Removes the file when this object created it (a start that failed).
+  void RemoveIfCreated();
+
+  const std::string& Path() const { return path_; }
+  // "cannot write FILE: reason" for the last failure.
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool Fail(const std::string& what, int error);
+
+  int fd_ = -1;
+  bool created_ = false;
+  bool regular_ = true;
+  long long size_ = 0;  // bytes of whole lines in the file
+  std::string path_;
+  std::string error_;
+};
+
+// Writes `text` to `path` through a temporary file in the same folder and a rename, so that a
+// reader sees the old or the new content, never a part. False with `error` set otherwise.
+bool ReplaceFileAtomically(const std::string& path, const std::string& text, std::string& error);
+
+// Error text of errno value `error`.
+std::string ErrorText(int error);
+
+}  // namespace quillbox::cli

@@ -1,0 +1,38 @@
+#pragma once
+// FILE.json beside a recording's CSV: what the columns are, how many frames the CSV holds, how
+// many the elapsed time called for, and whether and why the recording ended. It is replaced
+// whole at every change, so a reader always finds one complete description.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/recording/CsvRows.h"
+
+namespace quillbox::cli {
+
+struct Sidecar {
+  std::string startUtc;
+  double rateRequested = 0;
+  float rate = 0;
+  std::vector<RecordColumn> columns;
+  std::string serial;
+  bool raw = false;
+
+  int64_t frames = 0;          // rows in the CSV
+  int64_t framesExpected = 0;  // frames the elapsed time called for
+  bool complete = false;       // false while recording, and after a killed run
+  // How it ended: "end", "SIGINT"/"SIGTERM"/"SIGHUP", "stalled", "short", "write error";
+  // "recording" while it runs.
+  std::string stopReason = "recording";
+  std::optional<std::string> error;  // what went wrong, said as on stderr
+
+  std::string Text() const;
+  bool Write(const std::string& path, std::string& failure) const;
+};
+
+// The current time as "2026-12-05T23:39:44.123Z".
+std::string UtcNow();
+
+}  // namespace quillbox::cli
