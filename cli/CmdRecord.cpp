@@ -211,6 +211,7 @@ class Recorder {
     }
     rows_ = CsvRows(sidecar_.columns, sidecar_.rate, o_.raw);
     StopSignals signals;
+    sidecarFile_.Reserve();
     sidecar_.startUtc = UtcNow();
     if (!adc.StartRecord()) {
       PrintError(adc.LastError());
@@ -225,7 +226,7 @@ class Recorder {
     std::string error;
     if (!csv_.Truncate())
       Fail("write error", csv_.Error());
-    else if (!sidecar_.Write(sidecarPath_, error))
+    else if (!sidecarFile_.Write(sidecar_, error))
       Fail("write error", error);
     else
       Write(rows_.Header());
@@ -340,7 +341,7 @@ class Recorder {
     sidecar_.frames = written_;
     sidecar_.framesExpected = FramesExpected();
     std::string error;
-    if (!sidecar_.Write(sidecarPath_, error)) {
+    if (!sidecarFile_.Write(sidecar_, error)) {
       Fail("write error", error);
       return false;
     }
@@ -367,7 +368,7 @@ class Recorder {
     sidecar_.complete = true;
     if (!writeFailed && !csv_.Sync()) Fail("write error", csv_.Error());
     std::string error;
-    if (!sidecar_.Write(sidecarPath_, error)) Fail("write error", error);
+    if (!sidecarFile_.WriteFinal(sidecar_, error)) Fail("write error", error);
   }
 
   void ReportOutputWrite(const char* when) {
@@ -391,6 +392,7 @@ class Recorder {
   int32_t doStart_ = 0, doStop_ = 0;
   OutputFile csv_;
   std::string sidecarPath_;
+  SidecarFile sidecarFile_{o_.output + ".json"};
   Sidecar sidecar_;
   CsvRows rows_{{}, 1.0f, false};
   int64_t target_ = 0;

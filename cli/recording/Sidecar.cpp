@@ -1,8 +1,13 @@
 #include "cli/recording/Sidecar.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -37,8 +42,58 @@ std::string Sidecar::Text() const {
   return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-bool Sidecar::Write(const std::string& path, std::string& failure) const {
-  return ReplaceFileAtomically(path, Text(), failure);
+namespace {
+
+constexpr off_t kReservedBytes = 256 * 1024;
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+SidecarFile::~SidecarFile() {
+  if (reserved_ >= 0) ::close(reserved_);
+}
+
+void SidecarFile::Reserve() {
+  reserved_ = ::open(FolderOf(path_).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+  if (reserved_ < 0) return;  // a file system without unnamed files: no reserve
+  if (::posix_fallocate(reserved_, 0, kReservedBytes) != 0) {
+    ::close(reserved_);
+    reserved_ = -1;
+  }
+}
+
+bool SidecarFile::Write(const Sidecar& sidecar, std::string& error) {
+  return ReplaceFileAtomically(path_, sidecar.Text(), error);
+}
+
+bool SidecarFile::WriteFinal(const Sidecar& sidecar, std::string& error) {
+  const std::string text = sidecar.Text();
+  if (reserved_ < 0 || static_cast<off_t>(text.size()) > kReservedBytes)
+    return ReplaceFileAtomically(path_, text, error);
+  // Written into blocks already allocated, named, then renamed over the old description.
+  const int fd = std::exchange(reserved_, -1);
+  const std::string temporary = path_ + ".final-" + std::to_string(::getpid());
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  int failure = 0;
+  if (::pwrite(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
+    failure = errno != 0 ? errno : EIO;
+  if (failure == 0 && ::ftruncate(fd, static_cast<off_t>(text.size())) != 0) failure = errno;
+  if (failure == 0 && ::fsync(fd) != 0) failure = errno;
+  if (failure == 0 &&
+      ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    failure = errno;
+  ::close(fd);
+  if (failure == 0 && ::rename(temporary.c_str(), path_.c_str()) != 0) {
+    failure = errno;
+    ::unlink(temporary.c_str());
+  }
+  if (failure != 0) return ReplaceFileAtomically(path_, text, error);
+  return true;
 }
 
 std::string UtcNow() {

@@ -29,7 +29,29 @@ struct Sidecar {
   std::optional<std::string> error;  // what went wrong, said as on stderr
 
   std::string Text() const;
-  bool Write(const std::string& path, std::string& failure) const;
+};
+
+// Writes a Sidecar to its path, each time replacing the file whole. Space for the last
+// description is set aside when the recording starts, so that a recording ended by a full disk
+// still says so.
+class SidecarFile {
+ public:
+  explicit SidecarFile(std::string path) : path_(std::move(path)) {}
+  ~SidecarFile();
+  SidecarFile(const SidecarFile&) = delete;
+  SidecarFile& operator=(const SidecarFile&) = delete;
+
+  // Sets the space aside (an unnamed file in the same folder, gone if the process dies).
+  void Reserve();
+  bool Write(const Sidecar& sidecar, std::string& error);
+  // The last write: into the space set aside when there is one.
+  bool WriteFinal(const Sidecar& sidecar, std::string& error);
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  int reserved_ = -1;
 };
 
 // The current time as "2026-12-05T23:39:44.123Z".

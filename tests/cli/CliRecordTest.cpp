@@ -7,6 +7,7 @@
 #include <cmath>
 #include <csignal>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -138,37 +139,107 @@ TEST(CliRecord, ValuesInUnitsReadBackAsTheCodes) {
   }
 }
 
-TEST(CliRecord, InterruptionEndsLikeTheEndWithEveryFrameWritten) {
-  const std::string csv = ScratchPrefix() + "int.csv";
-  ChildProcess p(Command({"--bench", Bench("b3.json"), "record", "-c", "0,16", "-r", "100", "-d",
-                          "100000", "--raw", "-o", csv}),
-                 {{"QUILLBOX_TIME_SCALE", "10"}});
+// Starts a recording of channels 0 and 16 at 100 Hz that runs until stopped, and waits until
+// its CSV holds `rows` rows.
+std::unique_ptr<ChildProcess> StartRecording(const std::string& csv, std::size_t rows,
+                                             std::vector<std::string> extra = {}) {
+  std::vector<std::string> args = {
+      "--bench", Bench("long.json"), "record", "-c", "0,16", "-r", "100",
+      "-d",      "100000",           "--raw",  "-o", csv};
+  args.insert(args.end(), extra.begin(), extra.end());
+  auto p = std::make_unique<ChildProcess>(Command(args), EnvChanges{{"QUILLBOX_TIME_SCALE", "10"}});
   const auto end = std::chrono::steady_clock::now() + 20s;
-  while (Lines(ReadFile(csv)).size() < 50 && std::chrono::steady_clock::now() < end)
+  while (Lines(ReadFile(csv)).size() < rows && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(10ms);
-  p.Signal(SIGINT);
-  const ChildResult r = p.Wait();
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  const auto rows = Lines(ReadFile(csv));
-  ASSERT_GE(rows.size(), 50u);
-  EXPECT_EQ(Json::parse(ReadFile(csv + ".json"))["frames"], rows.size() - 1);
-  ExpectCountingRows(rows, 100.0);
+  return p;
 }
 
-TEST(CliRecord, ModuleThatGoesAwayEndsTheRecordingWithWhatCame) {
+TEST(CliRecord, StopSignalsEndLikeTheEndWithEveryFrameWrittenAndTheStopOutputSet) {
+  for (const auto& [sig, name] :
+       {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGHUP, "SIGHUP"}}) {
+    const std::string csv = ScratchPrefix() + "sig" + std::to_string(sig) + ".csv";
+    auto p = StartRecording(csv, 50, {"--do-stop", "0x03"});
+    p->Signal(sig);
+    const ChildResult r = p->Wait();
+    ASSERT_EQ(r.exitCode, 0) << sig << r.err;
+    const auto rows = Lines(ReadFile(csv));
+    ASSERT_GE(rows.size(), 50u);
+    const Json j = Json::parse(ReadFile(csv + ".json"));
+    EXPECT_EQ(j["frames"], rows.size() - 1);
+    EXPECT_EQ(j["complete"], true);
+    EXPECT_EQ(j["stop_reason"], name);
+    ExpectCountingRows(rows, 100.0);
+    const Json dio = Json::parse(Quillbox({"--bench", Bench("long.json"), "dio", "--json"}).out);
+    EXPECT_EQ(dio["outputs"], 0x03) << "the stop output of a recording ended by " << sig;
+  }
+}
+
+TEST(CliRecord, FilesAreNeitherClobberedNorSharedAndAKilledRunLeavesThemWellFormed) {
+  const std::string csv = ScratchPrefix() + "kill.csv";
+  auto p = StartRecording(csv, 60, {"--sync-every", "0"});
+  ChildResult r = Quillbox({"record", "-n", "5", "-o", csv}, kFast);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err,
+            "quillbox: " + csv + " exists; choose another name or use --force to replace it\n");
+  r = Quillbox({"record", "-n", "5", "--force", "-o", csv}, kFast);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "quillbox: " + csv + " is being written by another recording\n");
+
+  p->Signal(SIGKILL);
+  EXPECT_EQ(p->Wait().signal, SIGKILL);
+  const auto rows = Lines(ReadFile(csv));
+  ASSERT_GE(rows.size(), 60u);
+  ExpectCountingRows(rows, 100.0);  // no torn last line
+  Json j = Json::parse(ReadFile(csv + ".json"));
+  EXPECT_EQ(j["complete"], false);
+  EXPECT_LE(j["frames"].get<std::size_t>(), rows.size() - 1);
+
+  r = Quillbox(
+      {"--bench", Bench("long.json"), "record", "-c", "0,16", "-n", "7", "--force", "-o", csv},
+      kFast);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(ReadFile(csv)).size(), 8u);
+  j = Json::parse(ReadFile(csv + ".json"));
+  EXPECT_EQ(j["frames"], 7);
+  EXPECT_EQ(j["complete"], true);
+}
+
+TEST(CliRecord, AWriteErrorEndsTheRecordingAtOnceWithWholeRows) {
+  const std::string csv = ScratchPrefix() + "full.csv";
+  // A file-size limit fails the writes like a full disk.
+  const ChildResult r = quillbox::test::RunProcess(
+      {"/usr/bin/prlimit", "--fsize=100000", QUILLBOX_CLI, "--bench", Bench("full.json"), "record",
+       "-c", "0,16", "-r", "100", "-d", "100000", "--raw", "-o", csv},
+      kFast);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("quillbox: cannot write " + csv + ": File too large"), std::string::npos)
+      << r.err;
+  const std::string text = ReadFile(csv);
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n');
+  const auto rows = Lines(text);
+  ExpectCountingRows(rows, 100.0);
+  const Json j = Json::parse(ReadFile(csv + ".json"));
+  EXPECT_EQ(j["stop_reason"], "write error");
+  EXPECT_EQ(j["frames"], rows.size() - 1);
+}
+
+TEST(CliRecord, AModuleThatStopsDeliveringEndsTheRecordingWithWhatCame) {
   const std::string csv = ScratchPrefix() + "gone.csv";
   const ChildResult r = Quillbox({"--bench", Bench("b4.json", {{"unplug_after_s", 2.0}}), "record",
-                                  "-c", "0,16", "-r", "100", "-d", "6", "--raw", "-o", csv},
+                                  "-c", "0,16", "-r", "100", "-n", "100000", "--raw", "-o", csv},
                                  {{"QUILLBOX_TIME_SCALE", "20"}});
   EXPECT_EQ(r.exitCode, 1);
-  const auto rows = Lines(ReadFile(csv));
-  EXPECT_GT(rows.size(), 100u);
-  EXPECT_LT(rows.size(), 600u);
-  EXPECT_NE(r.err.find("quillbox: the module delivered " + std::to_string(rows.size() - 1) +
-                       " of 600 frames"),
+  EXPECT_NE(r.err.find("quillbox: the module stopped delivering data (E270GetDATA failed)"),
             std::string::npos)
       << r.err;
+  const auto rows = Lines(ReadFile(csv));
+  EXPECT_GT(rows.size(), 100u);
   ExpectCountingRows(rows, 100.0);
+  const Json j = Json::parse(ReadFile(csv + ".json"));
+  EXPECT_EQ(j["stop_reason"], "stalled");
+  EXPECT_EQ(j["frames"], rows.size() - 1);
+  EXPECT_GT(j["frames_expected"], j["frames"]);
 }
 
 TEST(CliRecord, RefusalsAndBadArguments) {
@@ -177,9 +248,19 @@ TEST(CliRecord, RefusalsAndBadArguments) {
   ChildResult r = Quillbox({"--bench", none, "record", "-o", ScratchPrefix() + "none.csv"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "quillbox: No found E-270 on USB or COM ports!\n");
-  for (const char* list : {"32", "3-1", "0,,1"}) {
-    r = Quillbox({"--bench", none, "record", "-c", list});
-    EXPECT_EQ(r.exitCode, 2) << list;
+  std::string tooLong;
+  for (int i = 0; i < 1025; ++i) tooLong += "0-31,";
+  tooLong += "0";
+  const std::vector<std::vector<std::string>> usage = {
+      {"-c", "32"},   {"-c", "3-1"},   {"-c", "0,,1"},         {"-c", tooLong},
+      {"-r", "nan"},  {"-r", "inf"},   {"-r", "1e-300"},       {"-r", "-5"},
+      {"-d", "1e10"}, {"-d", "1e300"}, {"-d", "nan"},          {"-d", "0"},
+      {"-n", "0"},    {"-n", "1e99"},  {"--sync-every", "-1"}, {"--ring", "0"}};
+  for (const auto& args : usage) {
+    std::vector<std::string> command = {"--bench", none, "record", "-o", ScratchPrefix() + "u.csv"};
+    command.insert(command.end(), args.begin(), args.end());
+    r = Quillbox(command);
+    EXPECT_EQ(r.exitCode, 2) << args[0] << " " << args[1].substr(0, 20) << ": " << r.err;
   }
   EXPECT_EQ(Quillbox({"record", "-d", "1", "-n", "5"}).exitCode, 2);
   EXPECT_EQ(Quillbox({"--bench", none, "record", "--do-start", "0x1FFFFFFFF"}).exitCode, 2);
@@ -200,6 +281,16 @@ TEST(CliRead, ChannelsAndTheScanList) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("Name"), std::string::npos);
   EXPECT_EQ(Quillbox({"--bench", bench, "read", "40"}).exitCode, 2);
+  // A value the module did not give is never printed.
+  for (const char* channels : {"0", ""}) {
+    std::vector<std::string> args = {"--bench", Bench("nodata.json", {{"data_calls_fail", true}}),
+                                     "read"};
+    if (*channels != 0) args.emplace_back(channels);
+    r = Quillbox(args, kFast);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("E270GetDATA failed"), std::string::npos) << r.err;
+  }
 }
 
 TEST(CliDio, WritesAndReadsTheLines) {
@@ -214,6 +305,23 @@ TEST(CliDio, WritesAndReadsTheLines) {
   const ChildResult text = Quillbox({"--bench", Bench("b7.json"), "dio"});
   EXPECT_NE(text.out.find("0x0081 (129)"), std::string::npos) << text.out;
   EXPECT_EQ(Quillbox({"--bench", Bench("b7.json"), "dio", "--write", "lots"}).exitCode, 2);
+  const std::string failing = Bench("nodio.json", {{"dio_calls_fail", true}});
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"dio"}, {"dio", "--write", "3"}}) {
+    std::vector<std::string> command = {"--bench", failing};
+    command.insert(command.end(), args.begin(), args.end());
+    const ChildResult f = Quillbox(command);
+    EXPECT_EQ(f.exitCode, 1) << args.size();
+    EXPECT_EQ(f.out, "");
+    EXPECT_NE(f.err.find("E270GetDIO failed"), std::string::npos) << f.err;
+  }
+  const ChildResult rec = Quillbox({"--bench", failing, "record", "-c", "0", "-n", "3",
+                                    "--do-start", "1", "-o", ScratchPrefix() + "nodio.csv"},
+                                   kFast);
+  EXPECT_EQ(rec.exitCode, 0);
+  EXPECT_NE(rec.err.find("the digital outputs were not set at start: E270GetDIO failed"),
+            std::string::npos)
+      << rec.err;
 }
 
 }  // namespace
