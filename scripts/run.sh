@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds quillbox and runs the main job on the built-in simulated bench: opens the module and
-# records five channels for five seconds into recording.csv (and recording.csv.json).
+# records five channels for five seconds into recording.csv (and recording.csv.json), replacing
+# an earlier run's files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh default
 build/default/bin/quillbox record --channels 0,1,4,16,26 --rate 20 --duration 5 \
-  --output recording.csv
+  --output recording.csv --force
