@@ -36,12 +36,8 @@ int RunDio(Context& ctx, const DioOptions& o) {
     PrintError(error);
     return kExitUsage;
   }
-  IADC3& adc = *ctx.Adc();
   IDIO& dio = *ctx.Dio();
-  if (!adc.Test()) {
-    PrintError(adc.LastError());
-    return kExitFailure;
-  }
+  if (const int opened = ctx.OpenModule(); opened != kExitOk) return opened;
   if (!o.start.empty()) {
     dio.DOStartValue(start);
     dio.DOStartEnabled(true);

@@ -112,13 +112,10 @@ void AddInfoCommand(CLI::App& app, Context& ctx, Action& run) {
   cmd->add_flag("--json", *json, "Print one JSON object (also when the module cannot be opened)");
   cmd->callback([&ctx, &run, json] {
     run = [&ctx, json] {
-      const bool detected = ctx.Adc()->Test();
+      const int opened = ctx.OpenModule();
       const std::string text = ctx.Tools().InfoJson();
       if (*json) std::cout << text << '\n';
-      if (!detected) {
-        PrintError(ctx.Adc()->LastError());
-        return kExitFailure;
-      }
+      if (opened != kExitOk) return opened;
       if (!*json) PrintInfo(Json::parse(text), std::cout);
       return kExitOk;
     };

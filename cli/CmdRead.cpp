@@ -35,10 +35,7 @@ int RunRead(Context& ctx, const std::vector<std::string>& given, bool json) {
     }
     channels.insert(channels.end(), part.begin(), part.end());
   }
-  if (!adc.Test()) {
-    PrintError(adc.LastError());
-    return kExitFailure;
-  }
+  if (const int opened = ctx.OpenModule(); opened != kExitOk) return opened;
   std::vector<Reading> readings;
   if (channels.empty()) {
     // One frame of the driver's scan list.

@@ -18,9 +18,12 @@ void AddSetupCommand(CLI::App& app, Context& ctx, Action& run) {
   cmd->callback([&ctx, &run, dir] {
     run = [&ctx, dir] {
       auto adc = ctx.Adc();
-      if (!adc->Test())
-        std::cerr << "quillbox: no module opened (" << adc->LastError()
-                  << "); only the General tab is shown\n";
+      if (ctx.OpenModule() != kExitOk) {
+        // A module choice that names no module is an error; a module that does not open
+        // leaves the General tab to set up.
+        if (ctx.ChoiceRefused()) return kExitFailure;
+        PrintError("no module opened; only the General tab is shown");
+      }
       std::string error;
       if (!dir->empty()) {
         if (!ctx.Tools().Screenshots(ctx.Driver(), *dir, error)) {

@@ -3,6 +3,7 @@
 // use through the host contract as any host would.
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "quillbox/IADC3.h"
@@ -32,9 +33,22 @@ struct Context {
   // Releases the driver object (runs its destruction: settings saved, device closed).
   void Release();
 
+  // Opens the module (IADC3 Test) for a command and prints why when it cannot. Before the open,
+  // the module choice (--device, else QUILLBOX_DEVICE) must name exactly one module of the USB
+  // list, or be "COMn"; without a choice, several USB modules must be choosable in the device
+  // dialog (a display, no twins). Otherwise the open is refused with the list of modules.
+  // Returns kExitOk or kExitFailure.
+  int OpenModule();
+  // True when the last OpenModule refused the module choice without trying to open.
+  bool ChoiceRefused() const { return choiceRefused_; }
+
  private:
   Object driver_;
+  bool choiceRefused_ = false;
 };
+
+// Prints the modules of ITools::DevicesJson as `quillbox devices` shows them.
+void PrintDevices(const std::string& devicesJson, std::ostream& out);
 
 // Prints "quillbox: " and the message on stderr.
 void PrintError(const std::string& message);

@@ -29,7 +29,8 @@ int main(int argc, char** argv) try {
                  "Simulated bench file (JSON); default: $QUILLBOX_BENCH or the built-in bench")
       ->check(CLI::ExistingFile);
   app.add_option("--device", ctx.device,
-                 "Module to use when several are attached: a serial text or usbN");
+                 "Module to open: its serial or its port as `devices` lists it (USB1 is device "
+                 "0), or COM1..COM8; default: $QUILLBOX_DEVICE");
 
   Action run;
   AddAboutCommand(app, ctx, run);

@@ -134,17 +134,4 @@ TEST(CliDevices, ListsUsbModules) {
   EXPECT_EQ(Json::parse(empty.out), Json::array());
 }
 
-TEST(CliInfo, DeviceOptionPicksOneOfSeveral) {
-  const std::string bench =
-      BenchFile("cli-pick.json", {{"modules",
-                                   {{{"attach", "usb0"}, {"serial", "PICK0000"}},
-                                    {{"attach", "usb6"}, {"serial", "PICK0006"}}}}});
-  ChildResult r = Quillbox({"--bench", bench, "--device", "PICK0006", "info", "--json"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(Json::parse(r.out)["board"]["serial"], "PICK0006");
-  r = Quillbox({"--bench", bench, "--device", "usb0", "info", "--json"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(Json::parse(r.out)["board"]["serial"], "PICK0000");
-}
-
 }  // namespace
