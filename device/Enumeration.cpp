@@ -42,6 +42,14 @@ bool MatchToken(std::string_view pattern, std::size_t& p, char c, bool& matched)
   }
 }
 
+std::string UsbPortName(int16_t n) { return "USB" + std::to_string(n + 1); }
+
+// Lists the port when the node just failed to open because it is in use elsewhere.
+void NoteIfBusy(DriverState& s, int16_t n) {
+  if (platform::LastNodeOpenError() == platform::NodeOpenError::Busy)
+    s.BusyPorts.push_back(UsbPortName(n));
+}
+
 }  // namespace
 
 bool MatchesPattern(std::string_view text, std::string_view pattern) {
@@ -104,7 +112,10 @@ bool AddDevice(DriverState& s, int16_t n) {
   Device& dev = s.Dev;
   E270Init(&dev);
   dev.Handle = OpenLDevUsb(n);
-  if (dev.Handle == platform::kInvalidHandle) return false;
+  if (dev.Handle == platform::kInvalidHandle) {
+    NoteIfBusy(s, n);
+    return false;
+  }
   dev.OpenFlags = 0;
   dev.Interface = kInterfaceUsb;
   dev.Reserved6 = 0;
@@ -116,7 +127,7 @@ bool AddDevice(DriverState& s, int16_t n) {
     DeviceEntry entry;
     entry.PortType = "USB";
     entry.DeviceIndex = n;
-    entry.PortName = "USB" + std::to_string(n + 1);
+    entry.PortName = UsbPortName(n);
     entry.BoardName = "E-270";
     // The serial field's first 8 bytes, as long as they are printable ASCII (space included).
     for (int i = 2; i < 10 && page[i] >= 0x20 && page[i] <= 0x7F; ++i) {
@@ -138,10 +149,14 @@ bool AddDevice(DriverState& s, int16_t n) {
 int16_t EnumerateDevices(DriverState& s, const std::string& namePattern) {
   s.DeviceCount = 0;
   s.Devices.clear();
+  s.BusyPorts.clear();
   int16_t found = 0;
   for (int16_t n = 0; n < kUsbDeviceNumbers; ++n) {
     int32_t handle = OpenLDevUsb(n);
-    if (handle == platform::kInvalidHandle) continue;
+    if (handle == platform::kInvalidHandle) {
+      NoteIfBusy(s, n);
+      continue;
+    }
     const std::string name = ReadModuleName(handle);
     CloseLDevUsb(handle);
     if (MatchesPattern(name, namePattern) && name == "E-270" && AddDevice(s, n)) ++found;

@@ -21,10 +21,12 @@ constexpr int16_t kUsbDeviceNumbers = 8;
 bool MatchesPattern(std::string_view text, std::string_view pattern);
 
 // Rebuilds the device list from all eight device numbers; returns the number of E-270 modules
-// listed. Leaves Dev freshly initialised and every handle it opened closed.
+// listed. The port names of nodes that were in use elsewhere go to DriverState::BusyPorts.
+// Leaves Dev freshly initialised and every handle it opened closed.
 int16_t EnumerateDevices(DriverState& s, const std::string& namePattern);
 // Reads the board descriptor of device number n through Dev and lists the module; false when
-// the node does not open or the descriptor cannot be read.
+// the node does not open (a node in use elsewhere is added to BusyPorts) or the descriptor
+// cannot be read.
 bool AddDevice(DriverState& s, int16_t n);
 // Opens "\\.\LDevUsb<n>" exclusively; -1 when it cannot be opened.
 int32_t OpenLDevUsb(int16_t n);

@@ -75,6 +75,7 @@ struct DriverState {
   std::string SettingsKey;
   int32_t DeviceCount = 0;
   quillbox::DeviceList Devices;
+  std::vector<std::string> BusyPorts;  // USB ports whose node the last enumeration found in use
   int16_t LastSetupTab = 0;
 
   // The acquisition thread of the running recording. Keep it the last member: destroying it

@@ -50,6 +50,7 @@ void PrepareProcess() {
     // Before the first input, while no thread of the targets runs.
     // NOLINTBEGIN(concurrency-mt-unsafe)
     setenv("QUILLBOX_REGISTRY", (dir + "/registry.sqlite3").c_str(), 1);
+    setenv("QUILLBOX_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
     unsetenv("QUILLBOX_DEVICE");
     unsetenv("QUILLBOX_BENCH");
     // NOLINTEND(concurrency-mt-unsafe)

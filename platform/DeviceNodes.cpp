@@ -5,14 +5,25 @@
 namespace quillbox::platform {
 namespace {
 std::atomic<DeviceNodeBackend*> g_backend{nullptr};
-}
+thread_local NodeOpenError t_lastOpenError = NodeOpenError::None;
+}  // namespace
 
 void SetDeviceNodeBackend(DeviceNodeBackend* backend) { g_backend.store(backend); }
 
 int32_t OpenDeviceNode(const std::string& name, bool exclusive) {
   DeviceNodeBackend* backend = g_backend.load();
-  return backend != nullptr ? backend->Open(name, exclusive) : kInvalidHandle;
+  NodeOpenError error = NodeOpenError::Absent;
+  const int32_t handle =
+      backend != nullptr ? backend->Open(name, exclusive, error) : kInvalidHandle;
+  if (handle != kInvalidHandle)
+    error = NodeOpenError::None;
+  else if (error == NodeOpenError::None)
+    error = NodeOpenError::Absent;
+  t_lastOpenError = error;
+  return handle;
 }
+
+NodeOpenError LastNodeOpenError() { return t_lastOpenError; }
 
 bool DeviceNodeControl(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                        uint32_t outSize, uint32_t& returned) {

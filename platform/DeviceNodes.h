@@ -10,11 +10,19 @@ namespace quillbox::platform {
 
 constexpr int32_t kInvalidHandle = -1;
 
+// Why an open failed, as the original platform's last-error code tells it.
+enum class NodeOpenError {
+  None,    // the open succeeded
+  Absent,  // no such device
+  Busy,    // the device is open elsewhere (a sharing violation)
+};
+
 class DeviceNodeBackend {
  public:
   virtual ~DeviceNodeBackend() = default;
-  // Returns a handle (never -1, low 16 bits non-zero) or -1 when the node is absent or busy.
-  virtual int32_t Open(const std::string& name, bool exclusive) = 0;
+  // Returns a handle (never -1, low 16 bits non-zero) or -1 when the node is absent or busy,
+  // saying which in `error`.
+  virtual int32_t Open(const std::string& name, bool exclusive, NodeOpenError& error) = 0;
   // Sends control `code`; returns false on failure. `returned` gets the bytes written to out.
   virtual bool Control(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                        uint32_t outSize, uint32_t& returned) = 0;
@@ -26,6 +34,8 @@ void SetDeviceNodeBackend(DeviceNodeBackend* backend);
 
 // Share mode 0 in the original call: exclusive open. Returns -1 on failure.
 int32_t OpenDeviceNode(const std::string& name, bool exclusive = true);
+// Why the calling thread's last OpenDeviceNode failed; None when it succeeded.
+NodeOpenError LastNodeOpenError();
 bool DeviceNodeControl(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                        uint32_t outSize, uint32_t& returned);
 bool CloseDeviceNode(int32_t handle);

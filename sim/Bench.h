@@ -18,6 +18,13 @@
 // frame clock start again from their power-up values; the call counters and the frame counter
 // keep counting.
 //
+// A module is one device of the machine (of the user), shared by every process that loads a
+// bench of the same text: it is open in one process at a time (a USB node or serial port open
+// elsewhere fails as "busy"), and its output and aux bytes pass from one process to the next.
+// The bench a process starts with carries on from what the module holds; a bench loaded through
+// the functions below is plugged in now, so its modules start from their power-up values (a
+// module open in another process keeps its own). See sim/README.md.
+//
 // All functions are safe to call from any thread, also while other threads are inside E270* calls.
 
 #include <cstdint>
@@ -39,7 +46,7 @@ class BenchError : public std::runtime_error {
 
 // Loads a bench from JSON text. Throws BenchError (the bench is then empty, see above).
 void LoadBench(const std::string& jsonText);
-// Loads a bench file. Throws BenchError.
+// Loads a bench file: a regular file of at most 4 MiB. Throws BenchError.
 void LoadBenchFile(const std::string& path);
 // Loads the built-in default bench.
 void LoadDefaultBench();
@@ -86,7 +93,8 @@ ModuleStatus Status(const std::string& attach);
 // Pulls the module's cable now: every call on its open handles fails, a waiting E270GetDATA
 // returns non-zero promptly, and its USB node / serial port no longer opens.
 void Unplug(const std::string& attach);
-// Plugs it in again (a power cycle); old handles stay dead, a new open is needed.
+// Plugs it in again (a power cycle, for the other processes too unless one has the module open);
+// old handles stay dead, a new open is needed.
 void Replug(const std::string& attach);
 // Sets the digital input lines the module reports (bit i = input line i + 1).
 void SetDigitalInputs(const std::string& attach, uint8_t value);

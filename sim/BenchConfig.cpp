@@ -1,12 +1,14 @@
 #include "sim/BenchConfig.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -383,6 +385,46 @@ ModuleConfig ParseModule(const Reader& r, const json& value, const std::string& 
   return m;
 }
 
+// Bench files are a few kilobytes; the limit keeps a wrong file from taking the memory.
+constexpr size_t kMaxBenchFileBytes = size_t{4} << 20;
+
+struct FileDescriptor {
+  explicit FileDescriptor(int f) : fd(f) {}
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int fd;
+};
+
+BenchError CannotRead(const std::string& source, int error) {
+  return BenchError(
+      source + ": cannot be read: " + std::error_code(error, std::generic_category()).message());
+}
+
+BenchError TooLarge(const std::string& source, const std::string& size) {
+  return BenchError(source + ": is too large (" + size +
+                    " 4 MiB); a bench file is a small JSON text");
+}
+
+const char* FileKind(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a special file";
+}
+
+// Refuses anything but a regular file of at most kMaxBenchFileBytes.
+void CheckFileKindAndSize(const struct stat& st, const std::string& source) {
+  if (S_ISDIR(st.st_mode)) throw BenchError(source + ": is a directory");
+  if (!S_ISREG(st.st_mode))
+    throw BenchError(source + ": is " + FileKind(st.st_mode) + ", not a regular file");
+  if (static_cast<uintmax_t>(st.st_size) > kMaxBenchFileBytes)
+    throw TooLarge(source, std::to_string(st.st_size) + " bytes, more than");
+}
+
 }  // namespace
 
 BenchConfig ParseBench(const std::string& text, const std::string& source) {
@@ -404,6 +446,9 @@ BenchConfig ParseBench(const std::string& text, const std::string& source) {
   if (!modules.is_array()) r.Fail("modules", "must be an array, not " + Reader::Shown(modules));
 
   BenchConfig bench;
+  bench.textHash = 0xCBF29CE484222325u;
+  for (const char c : text)
+    bench.textHash = (bench.textHash ^ static_cast<uint8_t>(c)) * 0x100000001B3u;
   std::set<std::string> attached;
   for (size_t i = 0; i < modules.size(); ++i) {
     const std::string path = Index("modules", i);
@@ -417,16 +462,32 @@ BenchConfig ParseBench(const std::string& text, const std::string& source) {
 
 BenchConfig ReadBenchFile(const std::string& path) {
   const std::string source = "bench file " + path;
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw BenchError(source + ": is a directory");
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    throw BenchError(
-        source + ": cannot be read: " + std::error_code(errno, std::generic_category()).message());
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw BenchError(source + ": cannot be read");
-  return ParseBench(text.str(), source);
+  // The type and size are checked before the file is opened, so that a device or a FIFO is never
+  // opened at all, and again on the open file, which may be another one by then.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) throw CannotRead(source, errno);
+  CheckFileKindAndSize(st, source);
+  // O_NONBLOCK: should a FIFO take the file's place meanwhile, the open does not wait for a writer.
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.fd < 0 || ::fstat(file.fd, &st) != 0) throw CannotRead(source, errno);
+  CheckFileKindAndSize(st, source);
+
+  // Up to one byte past the limit, so that a file that grew meanwhile is refused too.
+  std::string text(static_cast<size_t>(st.st_size) + 1, '\0');
+  size_t length = 0;
+  for (;;) {
+    if (length == text.size()) {
+      if (length > kMaxBenchFileBytes) throw TooLarge(source, "more than");
+      text.resize(std::min(2 * length, kMaxBenchFileBytes + 1));
+    }
+    const ssize_t n = ::read(file.fd, text.data() + length, text.size() - length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw CannotRead(source, errno);
+    if (n == 0) break;
+    length += static_cast<size_t>(n);
+  }
+  text.resize(length);
+  return ParseBench(text, source);
 }
 
 }  // namespace quillbox::sim

@@ -79,12 +79,14 @@ struct ModuleConfig {
 
 struct BenchConfig {
   std::vector<ModuleConfig> modules;
+  uint64_t textHash = 0;  // FNV-1a of the bench text: with an attach point, names a module
 };
 
 // Parses bench JSON. `source` names it in messages ("bench file /x.json", "bench text").
 // Throws BenchError.
 BenchConfig ParseBench(const std::string& text, const std::string& source);
-// Reads and parses a bench file. Throws BenchError.
+// Reads and parses a bench file; anything but a regular file of at most 4 MiB is refused before
+// it is read. Throws BenchError.
 BenchConfig ReadBenchFile(const std::string& path);
 // The built-in default bench as JSON.
 const char* DefaultBenchText();

@@ -18,6 +18,7 @@ constexpr int32_t kBadArgument = 2;
 constexpr int32_t kFault = 3;       // a fault of the bench file
 constexpr int32_t kNotRunning = 4;  // no frame clock: E270SetConfig was not called
 constexpr int32_t kChecksumWrong = 5;
+constexpr int32_t kInUse = 6;  // the serial port is open elsewhere
 
 constexpr uint32_t kModuleNameCode = 0x220012;
 constexpr nanoseconds kFramePeriodUnit{40000};  // one 25 kHz base clock period
@@ -45,8 +46,8 @@ bool NodeNumber(const std::string& name, int& number) {
 class UsbNodes : public platform::DeviceNodeBackend {
  public:
   explicit UsbNodes(Simulator& sim) : sim_(sim) {}
-  int32_t Open(const std::string& name, bool exclusive) override {
-    return sim_.NodeOpen(name, exclusive);
+  int32_t Open(const std::string& name, bool exclusive, platform::NodeOpenError& error) override {
+    return sim_.NodeOpen(name, exclusive, error);
   }
   bool Control(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                uint32_t outSize, uint32_t& returned) override {
@@ -69,11 +70,13 @@ Simulator::Simulator() : usb_(std::make_unique<UsbNodes>(*this)) {}
 
 // ---- Bench loading ------------------------------------------------------------------------------
 
-void Simulator::Install(BenchConfig bench, std::string error) {
+void Simulator::Install(BenchConfig bench, std::string error, bool powerUp) {
   for (const auto& old : modules_) UnplugLocked(*old);
   modules_.clear();
   for (ModuleConfig& cfg : bench.modules) {
     auto m = std::make_shared<Module>();
+    m->key = MachineKey(bench.textHash, cfg.attach);
+    if (powerUp) MachineLock::Forget(m->key);
     m->eeprom = BuildEeprom(cfg);
     m->aux = cfg.dioAux;
     m->inputs = cfg.dioInputs;
@@ -91,11 +94,11 @@ void Simulator::Load(const std::string& text, const std::string& source) {
     bench = ParseBench(text, source);
   } catch (const BenchError& e) {
     std::lock_guard lock(mutex_);
-    Install({}, e.what());
+    Install({}, e.what(), true);
     throw;
   }
   std::lock_guard lock(mutex_);
-  Install(std::move(bench), "");
+  Install(std::move(bench), "", true);
 }
 
 void Simulator::LoadFile(const std::string& path) {
@@ -104,11 +107,11 @@ void Simulator::LoadFile(const std::string& path) {
     bench = ReadBenchFile(path);
   } catch (const BenchError& e) {
     std::lock_guard lock(mutex_);
-    Install({}, e.what());
+    Install({}, e.what(), true);
     throw;
   }
   std::lock_guard lock(mutex_);
-  Install(std::move(bench), "");
+  Install(std::move(bench), "", true);
 }
 
 void Simulator::LoadFromEnvironment() {
@@ -125,9 +128,9 @@ void Simulator::EnsureLoaded() {
   try {
     Install(path != nullptr && *path != '\0' ? ReadBenchFile(path)
                                              : ParseBench(DefaultBenchText(), "built-in bench"),
-            "");
+            "", false);
   } catch (const BenchError& e) {
-    Install({}, e.what());
+    Install({}, e.what(), false);
   }
 }
 
@@ -154,6 +157,7 @@ void Simulator::CheckUnplugTimer(Module& m) {
 // The cable is pulled: every connection to the module dies and its clock stops.
 void Simulator::UnplugLocked(Module& m) {
   StopClock(m);
+  ReleaseMachine(m);
   m.plugged = false;
   m.unplugAt.reset();
   m.nodeOpens = 0;
@@ -162,6 +166,29 @@ void Simulator::UnplugLocked(Module& m) {
   for (auto& [handle, c] : connections_)
     if (c.module.get() == &m) c.live = false;
   changed_.notify_all();
+}
+
+// The first connection of this process to the module: another process must not have it open.
+// The lines are then the ones the module kept from its last user.
+bool Simulator::ClaimMachine(Module& m, bool exclusive) {
+  switch (m.machine.Acquire(m.key, exclusive)) {
+    case MachineLock::Result::Busy:
+      return false;
+    case MachineLock::Result::Held: {
+      const std::optional<LineState> lines = m.machine.Read();
+      m.outputs = lines ? lines->outputs : 0;
+      m.aux = lines ? lines->aux : m.cfg.dioAux;
+      return true;
+    }
+    case MachineLock::Result::Private:
+      break;
+  }
+  return true;
+}
+
+// The last connection of this process is gone; lines at their power-up values leave no file.
+void Simulator::ReleaseMachine(Module& m) {
+  m.machine.Release(m.outputs == 0 && m.aux == m.cfg.dioAux);
 }
 
 void Simulator::ConnectionOpened(Module& m) {
@@ -192,7 +219,10 @@ void Simulator::CloseLocked(int32_t handle) {
     } else {
       m.serialOpen = false;
     }
-    if (m.nodeOpens == 0 && !m.serialOpen) StopClock(m);
+    if (m.nodeOpens == 0 && !m.serialOpen) {
+      StopClock(m);
+      ReleaseMachine(m);
+    }
   }
   changed_.notify_all();
 }
@@ -228,7 +258,8 @@ int32_t Simulator::Open(Device* d) {
   for (const auto& m : modules_) {
     if (m->cfg.usb || m->cfg.number != d->ComPort) continue;
     CheckUnplugTimer(*m);
-    if (!m->plugged || m->serialOpen) return kNoConnection;
+    if (!m->plugged) return kNoConnection;
+    if (m->serialOpen || !ClaimMachine(*m, true)) return kInUse;
     const int32_t handle = NewHandle();
     connections_[handle] = Connection{m, false, true};
     m->serialOpen = true;
@@ -346,12 +377,15 @@ int32_t Simulator::SetDio(Device* d, uint8_t out, uint8_t aux) {
   if (m->cfg.dioCallsFail) return kFault;
   m->outputs = out;
   m->aux = aux;
+  m->machine.Write({out, aux});
   return kOk;
 }
 
 // ---- USB device nodes ---------------------------------------------------------------------------
 
-int32_t Simulator::NodeOpen(const std::string& name, bool exclusive) {
+int32_t Simulator::NodeOpen(const std::string& name, bool exclusive,
+                            platform::NodeOpenError& error) {
+  error = platform::NodeOpenError::Absent;
   int number = 0;
   if (!NodeNumber(name, number)) return platform::kInvalidHandle;
   std::lock_guard lock(mutex_);
@@ -360,8 +394,14 @@ int32_t Simulator::NodeOpen(const std::string& name, bool exclusive) {
     if (!m->cfg.usb || m->cfg.number != number) continue;
     CheckUnplugTimer(*m);
     if (!m->plugged) return platform::kInvalidHandle;
-    // Share mode 0 admits no second open; shared opens admit each other.
-    if (m->nodeExclusive || (exclusive && m->nodeOpens > 0)) return platform::kInvalidHandle;
+    // Share mode 0 admits no second open; shared opens admit each other, in this process and
+    // across processes.
+    if (m->nodeExclusive || (exclusive && m->nodeOpens > 0) ||
+        (m->nodeOpens == 0 && !ClaimMachine(*m, exclusive))) {
+      error = platform::NodeOpenError::Busy;
+      return platform::kInvalidHandle;
+    }
+    error = platform::NodeOpenError::None;
     const int32_t handle = NewHandle();
     connections_[handle] = Connection{m, true, true};
     ++m->nodeOpens;
@@ -455,6 +495,7 @@ void Simulator::Replug(const std::string& attach) {
   m->plugged = true;
   m->outputs = 0;
   m->aux = m->cfg.dioAux;
+  MachineLock::Forget(m->key);
 }
 
 void Simulator::SetInputs(const std::string& attach, uint8_t value) {

@@ -16,6 +16,7 @@
 #include "platform/DeviceNodes.h"
 #include "sim/Bench.h"
 #include "sim/BenchConfig.h"
+#include "sim/MachineState.h"
 #include "sim/Synth.h"
 
 namespace quillbox::sim {
@@ -37,7 +38,7 @@ class Simulator {
   int32_t SetDio(Device* d, uint8_t out, uint8_t aux);
 
   // USB device nodes "\\.\LDevUsb0".."7".
-  int32_t NodeOpen(const std::string& name, bool exclusive);
+  int32_t NodeOpen(const std::string& name, bool exclusive, platform::NodeOpenError& error);
   bool NodeControl(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                    uint32_t outSize, uint32_t& returned);
   bool NodeClose(int32_t handle);
@@ -57,6 +58,8 @@ class Simulator {
  private:
   struct Module {
     ModuleConfig cfg;
+    std::string key;      // names the module's machine-wide state
+    MachineLock machine;  // held while this process has a connection to the module
     EepromImage eeprom{};
     bool plugged = true;
     int nodeOpens = 0;
@@ -86,13 +89,17 @@ class Simulator {
   };
 
   Simulator();
-  void Install(BenchConfig bench, std::string error);
+  // `powerUp`: the bench is plugged in now, so its modules forget what another process left in
+  // them; otherwise (the bench a process starts with) they carry on from it.
+  void Install(BenchConfig bench, std::string error, bool powerUp);
   void EnsureLoaded();
   int32_t NewHandle();
   Module* Live(int32_t handle, bool usbOnly = false);
   void CheckUnplugTimer(Module& m);
   void UnplugLocked(Module& m);
   void ConnectionOpened(Module& m);
+  static bool ClaimMachine(Module& m, bool exclusive);
+  static void ReleaseMachine(Module& m);
   void CloseLocked(int32_t handle);
   std::shared_ptr<Module> Find(const std::string& attach);
   std::shared_ptr<Module> Require(const std::string& attach);

@@ -122,11 +122,13 @@ TEST_F(Enumeration, NodeHeldOpenElsewhereIsSkipped) {
   ASSERT_NE(held, -1);
   EXPECT_EQ(OpenLDevUsb(0), -1);  // the open is exclusive
   EXPECT_EQ(EnumerateDevices(S(), "E-270"), 1);
+  EXPECT_EQ(S().BusyPorts, std::vector<std::string>{"USB1"});
   ASSERT_EQ(S().Devices.size(), 1u);
   EXPECT_EQ(S().Devices[0].SerialNumber, "FREE0001");
   CloseLDevUsb(held);
   EXPECT_EQ(held, -1);
   EXPECT_EQ(EnumerateDevices(S(), "E-270"), 2);
+  EXPECT_TRUE(S().BusyPorts.empty());
 }
 
 TEST_F(Enumeration, SecondScanForgetsUnpluggedModules) {

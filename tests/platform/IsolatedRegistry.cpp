@@ -1,6 +1,7 @@
-// Linked into every test executable: each test process gets its own empty registry store in a
-// fresh temporary folder, so tests never read or write the user's store and never see the
-// settings another test left behind. Child processes started by a test inherit the store.
+// Linked into every test executable: each test process gets its own empty registry store and its
+// own runtime folder (where the simulated modules keep what all processes of the machine share)
+// in a fresh temporary folder, so tests never touch the user's store or modules and never see
+// what another test left behind. Child processes started by a test inherit both.
 
 #include <unistd.h>
 
@@ -23,6 +24,7 @@ class IsolatedRegistry {
     }
     dir_ = dir;
     setenv("QUILLBOX_REGISTRY", (dir_ + "/registry.sqlite3").c_str(), 1);
+    setenv("QUILLBOX_RUNTIME_DIR", (dir_ + "/runtime").c_str(), 1);
   }
   ~IsolatedRegistry() {
     if (getpid() != owner_) return;  // a forked child leaves the folder to its parent

@@ -7,6 +7,7 @@
 #include <string>
 
 #include <gmock/gmock.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "SimTestSupport.h"
@@ -110,13 +111,26 @@ TEST_F(SimBenchFileTest, RefusedBenchLeavesNoModulesAndSaysWhy) {
   EXPECT_TRUE(Attachments().empty());
   EXPECT_EQ(platform::OpenDeviceNode(NodeName(0)), -1);
 
-  try {
-    LoadBenchFile((dir_ / "missing.json").string());
-    FAIL() << "a missing file loaded";
-  } catch (const BenchError& e) {
-    EXPECT_THAT(e.what(), HasSubstr("missing.json: cannot be read"));
+  // Files that are not a bench are refused before they are read: nothing may hang or fill memory.
+  const std::string big = WriteFile("big.json", "");
+  fs::resize_file(big, (4u << 20) + 1);
+  const std::string fifo = (dir_ / "fifo.json").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::pair<std::string, std::string> refusals[] = {
+      {(dir_ / "missing.json").string(), ": cannot be read: No such file"},
+      {big, ": is too large (4194305 bytes, more than 4 MiB)"},
+      {fifo, ": is a FIFO, not a regular file"},
+      {"/dev/zero", ": is a character device, not a regular file"},
+      {dir_.string(), ": is a directory"},
+  };
+  for (const auto& [file, what] : refusals) {
+    try {
+      LoadBenchFile(file);
+      ADD_FAILURE() << file << " loaded";
+    } catch (const BenchError& e) {
+      EXPECT_THAT(e.what(), HasSubstr(file + what));
+    }
   }
-  EXPECT_THROW(LoadBenchFile(dir_.string()), BenchError);
 
   LoadDefaultBench();
   EXPECT_EQ(std::string(QuillboxBenchError()), "");
