@@ -44,7 +44,11 @@ class Tools final : public ITools {
   std::string AcquisitionProblem() override {
     return State().Record.FailedDataCalls.load() > 0 ? "E270GetDATA failed" : "";
   }
-  std::string BusyModules() override { return ""; }
+  std::string BusyModules() override {
+    std::string ports;
+    for (const std::string& port : State().BusyPorts) ports += (ports.empty() ? "" : ", ") + port;
+    return ports;
+  }
 };
 
 }  // namespace
