@@ -46,9 +46,12 @@ int RunDio(Context& ctx, const DioOptions& o) {
     dio.DOStopValue(stop);
     dio.DOStopEnabled(true);
   }
-  if (!o.write.empty()) dio.DOValue(write);
-
+  if (!o.write.empty()) {
+    dio.DOValue(write);
+    if (!CallSucceeded(ctx, "writing the outputs")) return kExitFailure;
+  }
   const int32_t inputs = dio.DIValue();
+  if (!CallSucceeded(ctx, "reading the inputs")) return kExitFailure;
   const int32_t outputs = dio.DOValue();
   if (o.json) {
     Json j = {{"name", dio.DIOName()},

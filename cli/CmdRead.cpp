@@ -41,14 +41,17 @@ int RunRead(Context& ctx, const std::vector<std::string>& given, bool json) {
     // One frame of the driver's scan list.
     const BoundedArray<int16_t> list = adc.InputChannels();
     const BoundedArray<int16_t> codes = adc.GetKadr();
+    if (!CallSucceeded(ctx, "reading a frame")) return kExitFailure;
     std::size_t i = 0;
     for (int16_t channel : list) {
       readings.push_back({channel, i < codes.size() ? codes.values()[i] : int16_t{0}, "", "", 0});
       ++i;
     }
   } else {
-    for (int16_t channel : channels)
+    for (int16_t channel : channels) {
       readings.push_back({channel, adc.GetChannel(channel), "", "", 0});
+      if (!CallSucceeded(ctx, "reading channel " + std::to_string(channel))) return kExitFailure;
+    }
   }
   for (Reading& r : readings) {
     r.name = adc.ChannelName(r.channel);

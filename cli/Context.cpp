@@ -187,6 +187,13 @@ void PrintDevices(const std::string& devicesJson, std::ostream& out) {
          "module on a serial port.\n";
 }
 
+bool CallSucceeded(Context& ctx, const std::string& what) {
+  const std::string call = ctx.Tools().LastCallFailure();
+  if (call.empty()) return true;
+  PrintError(what + " failed: " + call + " failed");
+  return false;
+}
+
 void PrintError(const std::string& message) { std::cerr << "quillbox: " << message << '\n'; }
 
 }  // namespace quillbox::cli

@@ -50,6 +50,11 @@ struct Context {
 // Prints the modules of ITools::DevicesJson as `quillbox devices` shows them.
 void PrintDevices(const std::string& devicesJson, std::ostream& out);
 
+// False, with "quillbox: WHAT failed: CALL failed" on stderr, when the vendor call behind the
+// last single read or digital-I/O member did not reach the module: its value is not the
+// module's.
+bool CallSucceeded(Context& ctx, const std::string& what);
+
 // Prints "quillbox: " and the message on stderr.
 void PrintError(const std::string& message);
 
