@@ -51,6 +51,8 @@ void AddSettingsCommand(CLI::App& app, Context& /*ctx*/, Action& run) {
       }
       const std::string text = tools->ExportKey(options->key, options->recursive);
       if (text.empty()) {
+        // A store that cannot be read hides every key: main says what is wrong with it.
+        if (!tools->StoreProblem().empty()) return kExitFailure;
         if (options->key.empty())
           PrintError(
               "the settings key does not exist yet: it is made when a driver object is first "

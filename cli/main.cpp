@@ -17,6 +17,16 @@ std::string BenchProblem() {
   return text != nullptr ? text : "";
 }
 
+// Says once, at the end of a command, what went wrong with the settings store; the driver object
+// has been released by then, so a failed save is part of it.
+void ReportStoreProblem() {
+  const auto get = reinterpret_cast<quillbox::ITools* (*)()>(
+      quillbox::ComponentSymbol("Quillbox.E_270", "QuillboxTools"));
+  quillbox::ITools* tools = get != nullptr ? get() : nullptr;
+  const std::string problem = tools != nullptr ? tools->StoreProblem() : "";
+  if (!problem.empty()) quillbox::cli::PrintError("settings store " + problem);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) try {
@@ -54,17 +64,17 @@ int main(int argc, char** argv) try {
     PrintError(problem);
     return kExitFailure;
   }
+  int code = kExitFailure;
   try {
-    const int code = run ? run() : kExitOk;
-    ctx.Release();
-    return code;
+    code = run ? run() : kExitOk;
   } catch (const quillbox::CreateObjectError& e) {
     PrintError(e.what());
-    return kExitFailure;
   } catch (const std::exception& e) {
     PrintError(e.what());
-    return kExitFailure;
   }
+  ctx.Release();
+  ReportStoreProblem();
+  return code;
 } catch (const std::exception& e) {
   // What the setup above can throw: no memory, an option that cannot be defined.
   quillbox::cli::PrintError(e.what());

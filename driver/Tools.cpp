@@ -39,7 +39,7 @@ class Tools final : public ITools {
     s.SyncMode = static_cast<int16_t>(mode);
     return true;
   }
-  std::string StoreProblem() override { return ""; }
+  std::string StoreProblem() override { return ToolsStoreProblem(); }
   std::string LastCallFailure() override { return State().LastFailedCall; }
   std::string AcquisitionProblem() override {
     return State().Record.FailedDataCalls.load() > 0 ? "E270GetDATA failed" : "";

@@ -5,6 +5,7 @@
 
 #include "driver/DriverState.h"
 #include "driver/E_270.h"
+#include "platform/Registry.h"
 #include "settings/ComponentRegistration.h"
 #include "settings/SettingsStore.h"
 #include "settings/cRegistry.h"
@@ -49,6 +50,16 @@ std::string ToolsExportKey(const std::string& path, bool recursive) {
   }
   cRegistry registry;
   return registry.ExportKey(cRegistry::kHKeyCurrentUser, subKey, recursive);
+}
+
+std::string ToolsStoreProblem() {
+  std::string problem = platform::RegistryProblem();
+  if (LastSaveFailed()) {
+    if (problem.empty())
+      problem = platform::RegistryPath() + ": the settings key could not be written";
+    problem += "; the settings were not saved";
+  }
+  return problem;
 }
 
 bool ToolsRegister(const std::string& libraryPath, std::string& error) {

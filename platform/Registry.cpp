@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -25,8 +28,9 @@ namespace {
 // Marks a database as ours ("QBOX"); a database with another mark is never written.
 constexpr int32_t kApplicationId = 0x51424F58;
 constexpr int kSchemaVersion = 1;
-constexpr int kBusyTimeoutMs = 5000;
-constexpr auto kBeginDeadline = std::chrono::seconds(15);
+// Longest wait of one call for a lock that another process holds. When it runs out, the process
+// gives the store up, so a locked store costs one such wait in all.
+constexpr auto kLockWait = std::chrono::seconds(5);
 constexpr std::size_t kMaxKeyName = 255;
 constexpr std::size_t kMaxValueName = 16383;
 constexpr int kMaxDepth = 512;
@@ -134,6 +138,25 @@ LONG FromSqlite(int rc) {
   }
 }
 
+// What an operating-system error on the store's file means to its user.
+std::string ErrnoReason(int err) {
+  switch (err) {
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    case EROFS:
+      return "read-only";
+    case EISDIR:
+      return "is a directory";
+    case ENOTDIR:
+      return "a part of its path is not a folder";
+    case ENOSPC:
+      return "disk full";
+    default:
+      return std::error_code(err, std::generic_category()).message();
+  }
+}
+
 std::string ResolvePath() {
   if (const char* env = std::getenv("QUILLBOX_REGISTRY"); env != nullptr && *env != '\0')
     return env;
@@ -158,13 +181,16 @@ std::string ResolvePath() {
   return base + "/quillbox/registry.sqlite3";
 }
 
-// Creates the missing folders of path's parent, each private to the user.
-void MakeParentFolders(const std::string& path) {
+// Creates the missing folders of path's parent, each private to the user. Returns the error of
+// the last folder that could not be made (0 if none): it explains a failed open.
+int MakeParentFolders(const std::string& path) {
+  int error = 0;
   for (std::size_t pos = path.find('/', 1); pos != std::string::npos;
        pos = path.find('/', pos + 1)) {
     const std::string dir = path.substr(0, pos);
-    ::mkdir(dir.c_str(), 0700);  // an existing folder is fine; a real failure shows at open
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) error = errno;
   }
+  return error;
 }
 
 // A prepared statement of the cache, reset when it goes out of scope.
@@ -217,26 +243,47 @@ class Store {
  public:
   std::mutex mutex;
 
+  // Starts one registry call: its wait for another process's lock ends kLockWait from now.
+  // ERROR_SUCCESS when the store is usable.
+  LONG Begin() {
+    deadline_ = std::chrono::steady_clock::now() + kLockWait;
+    return Open();
+  }
+
   // Opens the database if needed; ERROR_SUCCESS when it is usable.
   LONG Open() {
+    if (givenUp_ != ERROR_SUCCESS) return givenUp_;
     if (db_ != nullptr) return ERROR_SUCCESS;
     if (path_.empty()) path_ = ResolvePath();
-    if (path_.empty()) return ERROR_REGISTRY_IO_FAILED;
+    if (path_.empty()) {
+      Note("no place for it (neither QUILLBOX_REGISTRY, XDG_CONFIG_HOME nor HOME is set)");
+      return ERROR_REGISTRY_IO_FAILED;
+    }
+    int fileError = 0;  // why the file could not be made, if it could not
     struct stat st {};
     if (::stat(path_.c_str(), &st) != 0) {
-      MakeParentFolders(path_);
+      const int folderError = MakeParentFolders(path_);
       const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-      if (fd >= 0) ::close(fd);
+      if (fd >= 0)
+        ::close(fd);
+      else if (errno != EEXIST)
+        fileError = errno == ENOENT && folderError != 0 ? folderError : errno;
+    } else if (S_ISDIR(st.st_mode)) {
+      Note("is a directory");
+      return ERROR_REGISTRY_IO_FAILED;
     }
     sqlite3* db = nullptr;
-    int rc =
+    const int rc =
         sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
+      const int err = fileError != 0 ? fileError : sqlite3_system_errno(db);
+      Note(err != 0 ? ErrnoReason(err)
+                    : std::string("cannot be opened (") + sqlite3_errstr(rc) + ")");
       sqlite3_close_v2(db);
       return ERROR_REGISTRY_IO_FAILED;
     }
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_handler(db, &Store::OnBusy, this);
     sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     db_ = db;
     const LONG result = Prepare();
@@ -263,6 +310,63 @@ class Store {
     Close();
     path_.clear();
     handles_.clear();
+    problem_.clear();
+    givenUp_ = ERROR_SUCCESS;
+  }
+
+  // The first problem since the store was (re)opened, "<path>: <reason>", or "".
+  std::string Problem() {
+    if (problem_.empty()) return {};
+    const std::string path = Path();
+    return path.empty() ? problem_ : path + ": " + problem_;
+  }
+
+  // The registry's code for an SQLite result, noting what it says about the store. A lock that
+  // outlasted the call's wait, or a file that turns out corrupt, makes the process give the
+  // store up: later calls fail at once, and nothing more is written into a damaged file.
+  LONG Fail(int rc) {
+    const LONG code = FromSqlite(rc);
+    switch (rc & 0xFF) {
+      case SQLITE_OK:
+      case SQLITE_ROW:
+      case SQLITE_DONE:
+      case SQLITE_SCHEMA:  // another process changed the schema; the statement is prepared again
+        break;
+      case SQLITE_BUSY:
+      case SQLITE_LOCKED:
+        if (std::chrono::steady_clock::now() >= deadline_) return Locked();
+        break;
+      case SQLITE_CORRUPT:
+        GiveUp(code, "corrupt");
+        break;
+      case SQLITE_NOTADB:
+        GiveUp(code, "not an SQLite store");
+        break;
+      case SQLITE_READONLY:
+        Note("read-only");
+        break;
+      case SQLITE_PERM:
+      case SQLITE_AUTH:
+        Note("permission denied");
+        break;
+      case SQLITE_FULL:
+        Note("disk full");
+        break;
+      case SQLITE_NOMEM:
+        Note("out of memory");
+        break;
+      case SQLITE_CANTOPEN:
+      case SQLITE_IOERR: {
+        const int err = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
+        Note(err != 0 ? ErrnoReason(err) : std::string("input/output error"));
+        break;
+      }
+      default:
+        Note(std::string("unusable (") +
+             (db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc)) + ")");
+        break;
+    }
+    return code;
   }
 
   std::string Path() {
@@ -289,24 +393,23 @@ class Store {
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
   }
 
-  LONG PrepareError() const { return FromSqlite(lastRc_ == SQLITE_OK ? SQLITE_ERROR : lastRc_); }
+  LONG PrepareError() { return Fail(lastRc_ == SQLITE_OK ? SQLITE_ERROR : lastRc_); }
 
   // Runs body inside one BEGIN IMMEDIATE transaction: committed when body succeeds, rolled
   // back otherwise.
   template <class Body>
   LONG Write(Body&& body) {
-    const auto deadline = std::chrono::steady_clock::now() + kBeginDeadline;
     int rc;
     while ((rc = Exec("BEGIN IMMEDIATE")) != SQLITE_OK) {
-      if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() > deadline)
-        return FromSqlite(rc);
+      if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline_)
+        return Fail(rc);
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     LONG result = body();
     if (result == ERROR_SUCCESS) {
       rc = Exec("COMMIT");
       if (rc == SQLITE_OK) return ERROR_SUCCESS;
-      result = FromSqlite(rc);
+      result = Fail(rc);
     }
     Exec("ROLLBACK");
     return result;
@@ -328,7 +431,7 @@ class Store {
     s.Bind(1, key.row);
     const int rc = s.Step();
     if (rc == SQLITE_ROW) return ERROR_SUCCESS;
-    return rc == SQLITE_DONE ? ERROR_KEY_DELETED : FromSqlite(rc);
+    return rc == SQLITE_DONE ? ERROR_KEY_DELETED : Fail(rc);
   }
 
   LONG ResolveWith(HKEY hKey, REGSAM needed, OpenKey& key) {
@@ -345,7 +448,7 @@ class Store {
     s.Bind(2, Fold(name));
     const int rc = s.Step();
     child = rc == SQLITE_ROW ? s.Int(0) : 0;
-    return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc);
+    return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
   }
 
   // Follows parts from row; on success row is the key reached, or 0 with `missing` the index
@@ -370,10 +473,13 @@ class Store {
     while (row > kLastRootRow) {
       s.Bind(1, row);
       const int rc = s.Step();
-      if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_KEY_DELETED : FromSqlite(rc);
+      if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? ERROR_KEY_DELETED : Fail(rc);
       row = s.Int(0);
       s.Reset();
-      if (++depth > kMaxDepth) return ERROR_REGISTRY_CORRUPT;
+      if (++depth > kMaxDepth) {  // a loop of keys
+        GiveUp(ERROR_REGISTRY_CORRUPT, "corrupt");
+        return ERROR_REGISTRY_CORRUPT;
+      }
     }
     return ERROR_SUCCESS;
   }
@@ -400,16 +506,22 @@ class Store {
     int32_t appId = 0;
     bool empty = false;
     if (const LONG r = Retry([&] { return ReadOwner(appId, empty); }); r != ERROR_SUCCESS) return r;
-    if (appId != kApplicationId && !(appId == 0 && empty)) return ERROR_REGISTRY_CORRUPT;
+    if (appId != kApplicationId && !(appId == 0 && empty)) {
+      Note("not our store");
+      return ERROR_REGISTRY_CORRUPT;
+    }
     const LONG wal = Retry([this]() -> LONG {
       Stmt s(Sql("PRAGMA journal_mode=WAL"));
       if (!s.ok()) return PrepareError();
       const int rc = s.Step();
-      if (rc != SQLITE_ROW) return FromSqlite(rc);
-      return s.Text(0) == "wal" ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+      if (rc != SQLITE_ROW) return Fail(rc);
+      if (s.Text(0) == "wal") return ERROR_SUCCESS;
+      Note(sqlite3_db_readonly(db_, "main") == 1 ? "read-only"
+                                                 : "cannot keep a write-ahead journal");
+      return ERROR_REGISTRY_IO_FAILED;
     });
     if (wal != ERROR_SUCCESS) return wal;
-    if (const int rc = Exec("PRAGMA synchronous=FULL"); rc != SQLITE_OK) return FromSqlite(rc);
+    if (const int rc = Exec("PRAGMA synchronous=FULL"); rc != SQLITE_OK) return Fail(rc);
     if (appId == kApplicationId) return ERROR_SUCCESS;
     return Write([this]() -> LONG {
       // Another process may have set the file up meanwhile.
@@ -442,7 +554,7 @@ class Store {
           if (rc == SQLITE_DONE || rc == SQLITE_ROW) rc = SQLITE_OK;
         }
         sqlite3_finalize(stmt);
-        if (rc != SQLITE_OK) return FromSqlite(rc);
+        if (rc != SQLITE_OK) return Fail(rc);
       }
       return ERROR_SUCCESS;
     });
@@ -451,7 +563,7 @@ class Store {
   // Reads, in one read transaction, whose file this is: our mark, or no mark and no tables
   // (a new file), or something else.
   LONG ReadOwner(int32_t& appId, bool& empty) {
-    if (const int rc = Exec("BEGIN"); rc != SQLITE_OK) return FromSqlite(rc);
+    if (const int rc = Exec("BEGIN"); rc != SQLITE_OK) return Fail(rc);
     LONG result = ERROR_SUCCESS;
     {
       Stmt id(Sql("PRAGMA application_id"));
@@ -462,21 +574,43 @@ class Store {
         rc = count.ok() ? count.Step() : lastRc_;
         if (rc == SQLITE_ROW) empty = count.Int(0) == 0;
       }
-      if (rc != SQLITE_ROW) result = FromSqlite(rc == SQLITE_OK ? SQLITE_ERROR : rc);
+      if (rc != SQLITE_ROW) result = Fail(rc == SQLITE_OK ? SQLITE_ERROR : rc);
     }
     Exec("COMMIT");
     return result;
   }
 
   // Repeats an operation that found the file locked by another process (for instance while
-  // that one sets the file up), until it gets through or the deadline passes.
+  // that one sets the file up), until it gets through or the call's wait runs out.
   template <class Op>
-  static LONG Retry(Op&& op) {
-    const auto deadline = std::chrono::steady_clock::now() + kBeginDeadline;
+  LONG Retry(Op&& op) {
     LONG r;
-    while ((r = op()) == ERROR_BUSY && std::chrono::steady_clock::now() < deadline)
+    while ((r = op()) == ERROR_BUSY && std::chrono::steady_clock::now() < deadline_)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return r;
+    return r == ERROR_BUSY ? Locked() : r;
+  }
+
+  // SQLite's busy handler: while another connection holds the lock a statement needs, sleeps a
+  // little and lets it try again, until the running call's wait runs out.
+  static int OnBusy(void* self, int count) {
+    const auto left = static_cast<Store*>(self)->deadline_ - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+    const std::chrono::steady_clock::duration step =
+        std::chrono::milliseconds(std::min(1 + 2 * count, 25));
+    std::this_thread::sleep_for(std::min(left, step));
+    return 1;
+  }
+
+  void Note(std::string reason) {
+    if (problem_.empty()) problem_ = std::move(reason);
+  }
+  void GiveUp(LONG code, std::string reason) {
+    if (givenUp_ == ERROR_SUCCESS) givenUp_ = code;
+    Note(std::move(reason));
+  }
+  LONG Locked() {
+    GiveUp(ERROR_BUSY, "locked by another process");
+    return ERROR_BUSY;
   }
 
   sqlite3* db_ = nullptr;
@@ -486,6 +620,9 @@ class Store {
   HKEY nextHandle_ = kFirstHandle;
   int lastRc_ = SQLITE_OK;
   std::vector<sqlite3*> abandoned_;
+  std::chrono::steady_clock::time_point deadline_;
+  std::string problem_;           // the first problem, without the path
+  LONG givenUp_ = ERROR_SUCCESS;  // set: every call fails at once with this
 };
 
 Store& TheStore();
@@ -510,7 +647,7 @@ Store& TheStore() {
 // Locks the store and opens it; every registry function starts with one of these.
 class Session {
  public:
-  Session() : store_(TheStore()), lock_(store_.mutex), status_(store_.Open()) {}
+  Session() : store_(TheStore()), lock_(store_.mutex), status_(store_.Begin()) {}
   LONG status() const { return status_; }
   Store* operator->() { return &store_; }
 
@@ -601,7 +738,7 @@ LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, const char
           ins.Bind(1, row);
           ins.Bind(2, parts[i]);
           ins.Bind(3, Fold(parts[i]));
-          if (const int rc = ins.Step(); rc != SQLITE_DONE) return FromSqlite(rc);
+          if (const int rc = ins.Step(); rc != SQLITE_DONE) return s->Fail(rc);
           next = s->LastRow();
         }
         row = next;
@@ -637,7 +774,7 @@ LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWO
   q.Bind(2, Fold(lpValueName != nullptr ? lpValueName : ""));
   const int rc = q.Step();
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
-  if (rc != SQLITE_ROW) return FromSqlite(rc);
+  if (rc != SQLITE_ROW) return s->Fail(rc);
   if (lpType != nullptr) *lpType = static_cast<DWORD>(q.Int(0));
   return CopyValueData(q.Blob(1), lpData, lpcbData);
 }
@@ -663,7 +800,7 @@ LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dw
       up.Bind(2, fold);
       up.Bind(3, static_cast<int64_t>(dwType));
       up.BindBlob(4, lpData, cbData);
-      if (const int rc = up.Step(); rc != SQLITE_DONE) return FromSqlite(rc);
+      if (const int rc = up.Step(); rc != SQLITE_DONE) return s->Fail(rc);
     }
     if (s->Changes() > 0) return ERROR_SUCCESS;
     Stmt ins(s->Sql("INSERT INTO vals(key, name, fold, type, data) VALUES (?1, ?2, ?3, ?4, ?5)"));
@@ -674,7 +811,7 @@ LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dw
     ins.Bind(4, static_cast<int64_t>(dwType));
     ins.BindBlob(5, lpData, cbData);
     const int rc = ins.Step();
-    return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc);
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : s->Fail(rc);
   });
 }
 
@@ -698,19 +835,19 @@ LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) {
       kids.Bind(1, row);
       const int rc = kids.Step();
       if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
-      if (rc != SQLITE_DONE) return FromSqlite(rc);
+      if (rc != SQLITE_DONE) return s->Fail(rc);
     }
     {
       Stmt del(s->Sql("DELETE FROM vals WHERE key = ?1"));
       if (!del.ok()) return s->PrepareError();
       del.Bind(1, row);
-      if (const int rc = del.Step(); rc != SQLITE_DONE) return FromSqlite(rc);
+      if (const int rc = del.Step(); rc != SQLITE_DONE) return s->Fail(rc);
     }
     Stmt del(s->Sql("DELETE FROM keys WHERE id = ?1"));
     if (!del.ok()) return s->PrepareError();
     del.Bind(1, row);
     const int rc = del.Step();
-    return rc == SQLITE_DONE ? ERROR_SUCCESS : FromSqlite(rc);
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : s->Fail(rc);
   });
 }
 
@@ -725,7 +862,7 @@ LONG RegDeleteValueA(HKEY hKey, const char* lpValueName) {
     if (!del.ok()) return s->PrepareError();
     del.Bind(1, key.row);
     del.Bind(2, fold);
-    if (const int rc = del.Step(); rc != SQLITE_DONE) return FromSqlite(rc);
+    if (const int rc = del.Step(); rc != SQLITE_DONE) return s->Fail(rc);
     return s->Changes() > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   });
 }
@@ -746,7 +883,7 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName, DWO
   q.Bind(2, static_cast<int64_t>(dwIndex));
   const int rc = q.Step();
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  if (rc != SQLITE_ROW) return FromSqlite(rc);
+  if (rc != SQLITE_ROW) return s->Fail(rc);
   const std::string name = q.Text(0);
   if (*lpcchName < name.size() + 1) return ERROR_MORE_DATA;
   CopyName(name, lpName);
@@ -772,7 +909,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValu
   q.Bind(2, static_cast<int64_t>(dwIndex));
   const int rc = q.Step();
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  if (rc != SQLITE_ROW) return FromSqlite(rc);
+  if (rc != SQLITE_ROW) return s->Fail(rc);
   const std::string name = q.Text(0);
   if (*lpcchValueName < name.size() + 1) return ERROR_MORE_DATA;
   CopyName(name, lpValueName);
@@ -796,14 +933,14 @@ LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass, DWORD* lpRese
   if (!k.ok()) return s->PrepareError();
   k.Bind(1, key.row);
   int rc = k.Step();
-  if (rc != SQLITE_ROW) return FromSqlite(rc);
+  if (rc != SQLITE_ROW) return s->Fail(rc);
   Stmt v(
       s->Sql("SELECT count(*), ifnull(max(length(CAST(name AS BLOB))), 0), "
              "ifnull(max(length(data)), 0) FROM vals WHERE key = ?1"));
   if (!v.ok()) return s->PrepareError();
   v.Bind(1, key.row);
   rc = v.Step();
-  if (rc != SQLITE_ROW) return FromSqlite(rc);
+  if (rc != SQLITE_ROW) return s->Fail(rc);
   if (lpClass != nullptr && lpcchClass != nullptr && *lpcchClass > 0) lpClass[0] = '\0';
   if (lpcchClass != nullptr) *lpcchClass = 0;
   if (lpcSubKeys != nullptr) *lpcSubKeys = static_cast<DWORD>(k.Int(0));
@@ -848,6 +985,12 @@ std::string RegistryPath() {
   Store& store = TheStore();
   std::lock_guard lock(store.mutex);
   return store.Path();
+}
+
+std::string RegistryProblem() {
+  Store& store = TheStore();
+  std::lock_guard lock(store.mutex);
+  return store.Problem();
 }
 
 void RegistryReopen() {

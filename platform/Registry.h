@@ -17,10 +17,13 @@
 //   KEY_ENUMERATE_SUB_KEYS to enumerate sub-keys); the predefined roots allow everything.
 // Names may not exceed 255 bytes for a key and 16383 for a value; a tree is at most 512 deep.
 //
-// Durability: WAL journal, synchronous=FULL, a busy timeout, and every write is one
-// BEGIN IMMEDIATE transaction, so several processes may share the file and a process killed
-// during a write leaves either the whole write or none of it. A file that cannot be opened,
-// is not a database or belongs to something else makes every call fail (and is never rewritten).
+// Durability: WAL journal, synchronous=FULL, and every write is one BEGIN IMMEDIATE
+// transaction, so several processes may share the file and a process killed during a write
+// leaves either the whole write or none of it. A call waits at most 5 s for a lock another
+// process holds; when that wait runs out the store is given up for the rest of the process
+// (every later call fails at once with ERROR_BUSY), so a locked store costs one wait in all.
+// A file that cannot be opened, is not a database or belongs to something else makes every
+// call fail, and it is never rewritten; once a file is found corrupt it is not used again.
 // All functions are thread-safe.
 
 #include <cstdint>
@@ -115,8 +118,14 @@ BOOL GetUserNameA(char* lpBuffer, DWORD* pcbBuffer);
 
 // The database file the registry functions use (resolved on first use).
 std::string RegistryPath();
-// Closes the database and forgets every open handle; the next call opens the file named by
-// QUILLBOX_REGISTRY (or the default) again. For tests and tools that switch stores.
+// The first trouble with the store, as "<path>: <reason>", e.g. "...: locked by another
+// process"; "" while every use worked. Reasons: "corrupt", "not an SQLite store", "not our
+// store", "permission denied", "read-only", "is a directory", "locked by another process",
+// "disk full", or the system's own words.
+std::string RegistryProblem();
+// Closes the database and forgets every open handle and the problem noted; the next call opens
+// the file named by QUILLBOX_REGISTRY (or the default) again. For tests and tools that switch
+// stores.
 void RegistryReopen();
 
 }  // namespace quillbox::platform

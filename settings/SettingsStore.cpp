@@ -15,6 +15,8 @@ std::mutex& StoreMutex() {
   return *m;
 }
 
+bool g_lastSaveFailed = false;  // guarded by StoreMutex
+
 // Bytes of the channel table to read or write: two per channel, never beyond the table.
 std::size_t ChannelBytes(int16_t ChannelsCount) {
   const int n = std::clamp<int>(ChannelsCount, 0, kChannelsCount);
@@ -70,16 +72,24 @@ void SaveSettings(const std::string& SettingsKey, float Rate, float RateMax, int
                   const ChannelSources& Sources) {
   std::lock_guard lock(StoreMutex());
   cRegistry& registry = Registry();
+  bool written = true;
   if (UsableRate(Rate, RateMax))
-    registry.SetDWORDValue(cRegistry::kHKeyCurrentUser, SettingsKey, kRate,
-                           std::bit_cast<int32_t>(Rate));
+    written = registry.SetDWORDValue(cRegistry::kHKeyCurrentUser, SettingsKey, kRate,
+                                     std::bit_cast<int32_t>(Rate));
   const std::size_t n = ChannelBytes(ChannelsCount);
   BoundedArray<uint8_t> bytes(0, static_cast<int32_t>(n) - 1);
   for (std::size_t i = 0; i < n / 2; ++i) {
     bytes.data()[2 * i] = Sources[i].Source;
     bytes.data()[2 * i + 1] = Sources[i].Index;
   }
-  registry.SetBinaryValue(cRegistry::kHKeyCurrentUser, SettingsKey, kChannels, bytes);
+  written = registry.SetBinaryValue(cRegistry::kHKeyCurrentUser, SettingsKey, kChannels, bytes) &&
+            written;
+  g_lastSaveFailed = !written;
+}
+
+bool LastSaveFailed() {
+  std::lock_guard lock(StoreMutex());
+  return g_lastSaveFailed;
 }
 
 }  // namespace quillbox

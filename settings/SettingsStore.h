@@ -6,7 +6,8 @@
 //   "Channels" REG_BINARY two bytes per channel (source kind, index), channel 0 first
 // The key is made to exist when a driver object is created, the values are read then and
 // written when the object is destroyed. Registry failures leave the state (or the store) as it
-// was and are not reported.
+// was; the only trace they leave is LastSaveFailed (and the store's own problem, which
+// platform::RegistryProblem tells).
 
 #include <cstdint>
 #include <string>
@@ -34,5 +35,8 @@ void LoadSettings(const std::string& SettingsKey, float RateMax, int16_t Channel
 // Writes "Rate" (only when 0 < Rate <= RateMax) and "Channels".
 void SaveSettings(const std::string& SettingsKey, float Rate, float RateMax, int16_t ChannelsCount,
                   const ChannelSources& Sources);
+
+// True when the process's last SaveSettings could not write every value it meant to.
+bool LastSaveFailed();
 
 }  // namespace quillbox

@@ -395,6 +395,7 @@ TEST_F(RegistryTest, ATruncatedStoreFailsWithoutCrashing) {
     worst = ERROR_REGISTRY_CORRUPT;
   }
   EXPECT_NE(worst, ERROR_SUCCESS);
+  EXPECT_EQ(RegistryProblem(), registry_.path() + ": corrupt");
 }
 
 TEST_F(RegistryTest, ThreadsShareTheStoreSafely) {
