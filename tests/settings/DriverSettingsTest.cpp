@@ -52,43 +52,5 @@ TEST_F(DriverSettingsTest, ARateSetInOneLifetimeIsWhereTheNextStarts) {
   }
 }
 
-TEST_F(DriverSettingsTest, DestructionWithABadRateKeepsTheStoredOne) {
-  float rate = 0.0f;
-  {
-    auto driver = CreateE_270();
-    IADC3& adc = *driver;
-    adc.Rate(40.0f);
-    rate = adc.Rate();
-  }
-  ASSERT_EQ(StoredRate(), 40.0f);
-  {
-    auto driver = CreateE_270();
-    State().Record.Rate = 0.0f;
-    State().Sources[0] = {SourceADC, 3};
-  }
-  EXPECT_EQ(StoredRate(), 40.0f);
-  BoundedArray<uint8_t> channels;
-  ASSERT_TRUE(registry.GetBinaryValue(HKCU, kKey, "Channels", channels));
-  EXPECT_EQ(channels(0), SourceADC);  // the channels are written all the same
-  EXPECT_EQ(channels(1), 3);
-  {
-    auto driver = CreateE_270();
-    State().Record.Rate = State().Record.RateMax * 2;
-  }
-  EXPECT_EQ(StoredRate(), 40.0f);
-  EXPECT_EQ(static_cast<IADC3&>(*CreateE_270()).Rate(), rate);
-}
-
-TEST_F(DriverSettingsTest, TwoObjectsShareOneKey) {
-  auto first = CreateE_270();
-  auto second = CreateE_270();
-  IADC3& adc = *first;
-  adc.Rate(60.0f);
-  const float shown = adc.Rate();  // the rate the device makes of it
-  first.reset();
-  EXPECT_EQ(StoredRate(), 60.0f);  // the rate as it was set
-  EXPECT_EQ(static_cast<IADC3&>(*second).Rate(), shown);
-}
-
 }  // namespace
 }  // namespace quillbox

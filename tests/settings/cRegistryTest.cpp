@@ -1,7 +1,6 @@
 #include "settings/cRegistry.h"
 
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <bit>
@@ -39,16 +38,6 @@ class cRegistryTest : public quillbox::testing::RegistryTest {
 
   cRegistry r;
 };
-
-TEST_F(cRegistryTest, StartsOnTheCurrentUsersSoftwareKey) {
-  cRegistry fresh;
-  EXPECT_EQ(fresh.DefaultHKey(), static_cast<int32_t>(0x80000001u));
-  EXPECT_EQ(fresh.DefaultSubKey(), "Software");
-  // Construction does not create it.
-  EXPECT_FALSE(fresh.KeyExist(HKCU, "Software\\Other"));
-  fresh.DefaultSubKey("Software\\Other\\Deep\\Path");
-  EXPECT_TRUE(fresh.KeyExist(HKCU, "Software\\Other\\Deep\\Path"));
-}
 
 TEST_F(cRegistryTest, NumbersKeepTheirBits) {
   EXPECT_TRUE(r.SetSingle("F", 1.0f));
@@ -286,17 +275,6 @@ TEST_F(cRegistryTest, ExportCompletesEveryLineWhateverTheValue) {
             "\"EmptyText\"=\"\"\r\n"
             "\"Multi\"=\"one\"\r\n"
             "\"ShortDword\"=dword:00000005\r\n");
-}
-
-TEST_F(cRegistryTest, RootNamesAndUserName) {
-  EXPECT_EQ(r.StringFromHKEY(static_cast<int32_t>(0x80000000u)), "HKEY_CLASSES_ROOT");
-  EXPECT_EQ(r.StringFromHKEY(static_cast<int32_t>(0x80000004u)), "HKEY_PERFORMANCE_DATA");
-  EXPECT_EQ(r.StringFromHKEY(static_cast<int32_t>(0x80000006u)), "HKEY_DYN_DATA");
-  EXPECT_EQ(r.StringFromHKEY(static_cast<int32_t>(0x80000007u)), "");
-  EXPECT_EQ(r.StringFromHKEY(0), "");
-  const passwd* pw = getpwuid(geteuid());
-  ASSERT_NE(pw, nullptr);
-  EXPECT_EQ(r.UserName(), pw->pw_name);
 }
 
 }  // namespace
