@@ -31,16 +31,6 @@ inline Device OpenUsb(int number, int32_t* configResult = nullptr) {
   return d;
 }
 
-inline Device OpenSerial(int port, int32_t* result = nullptr) {
-  Device d;
-  E270Init(&d);
-  d.Interface = kInterfaceSerial;
-  d.ComPort = static_cast<uint8_t>(port);
-  const int32_t r = E270Open(&d);
-  if (result != nullptr) *result = r;
-  return d;
-}
-
 inline int32_t Configure(Device& d, uint16_t divider, uint8_t control = 0xC7) {
   d.ControlByte = control;
   d.RateDivider = divider;
