@@ -5,12 +5,10 @@
 #include "channels/ChannelList.h"
 #include "device/Connection.h"
 #include "driver/DriverState.h"
+#include "driver/HelpFile.h"
 #include "driver/UiBinding.h"
 #include "platform/UiHost.h"
 #include "settings/SettingsStore.h"
-#ifdef QUILLBOX_WITH_UI
-#include "ui/Ui.h"
-#endif
 
 namespace quillbox {
 namespace {
@@ -49,12 +47,10 @@ E_270::E_270() {
     InitSettingsKey(s.Adc.ADCName, s.Adc.DisplayName, s.SettingsKey);
   } catch (...) {
   }
-#ifdef QUILLBOX_WITH_UI
   try {
     FindHelpFile();
   } catch (...) {
   }
-#endif
   try {
     InitDefaults();
   } catch (...) {
@@ -158,11 +154,10 @@ bool E_270::IADC3_ShowSetting() { return ShowSetup(); }
 bool E_270::ShowSetup() {
   DriverState& s = State();
   if (s.Busy.load()) return false;
-#ifdef QUILLBOX_WITH_UI
-  // Without a display nothing is shown; an error of the dialog is reported, never raised.
+  // Without a display (or the dialogs plug-in) nothing is shown; an error of the dialog is
+  // reported, never raised.
   std::string error;
-  if (ShowSetupDialog(s, error) == SetupResult::Failed) platform::ShowMessageBox("Error: " + error);
-#endif
+  if (RunSetupDialog(s, error) == SetupResult::Failed) platform::ShowMessageBox("Error: " + error);
   return false;
 }
 

@@ -1,14 +1,10 @@
 #include "driver/ToolsUi.h"
 
 #include "driver/DriverState.h"
+#include "driver/UiBinding.h"
 #include "quillbox/IADC3.h"
-#ifdef QUILLBOX_WITH_UI
-#include "ui/Ui.h"
-#endif
 
 namespace quillbox {
-
-#ifdef QUILLBOX_WITH_UI
 
 bool ToolsShowSetup(const Object& object, std::string& error) {
   auto adc = As<IADC3>(object);
@@ -20,7 +16,13 @@ bool ToolsShowSetup(const Object& object, std::string& error) {
     error = "a recording is running; the setup dialog is not shown";
     return false;
   }
-  if (!PrepareDialogs()) {
+  std::string why;
+  const UiPlugin* plugin = LoadUiPlugin(why);
+  if (plugin == nullptr) {
+    error = "the setup dialog cannot be shown: " + why;
+    return false;
+  }
+  if (!plugin->prepareDialogs()) {
     error =
         "no display to show the setup dialog on (set DISPLAY or WAYLAND_DISPLAY, or use "
         "--screenshot DIR)";
@@ -41,21 +43,7 @@ bool ToolsScreenshots(const Object& object, const std::string& dir, std::string&
     return false;
   }
   std::vector<std::string> written;
-  return RenderSetupScreenshots(State(), dir, written, error);
+  return RenderSetupPictures(State(), dir, written, error);
 }
-
-#else
-
-bool ToolsShowSetup(const Object&, std::string& error) {
-  error = "the setup dialog is not available in this build";
-  return false;
-}
-
-bool ToolsScreenshots(const Object&, const std::string&, std::string& error) {
-  error = "the setup dialog is not available in this build";
-  return false;
-}
-
-#endif
 
 }  // namespace quillbox

@@ -72,7 +72,7 @@ bool OpenHelpHook(const std::string& file, int /*context*/) {
 
 }  // namespace
 
-void InstallQtUiHooks() {
+platform::UiHooks QtUiHooks() {
   g_hostThread.store(std::this_thread::get_id());
   platform::UiHooks hooks;
   hooks.doEvents = DoEventsHook;
@@ -80,7 +80,7 @@ void InstallQtUiHooks() {
   hooks.messageBox = MessageBoxHook;
   hooks.shellOpen = ShellOpenHook;
   hooks.openHelp = OpenHelpHook;
-  platform::SetUiHooks(std::move(hooks));
+  return hooks;
 }
 
 }  // namespace quillbox

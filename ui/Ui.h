@@ -1,30 +1,23 @@
 #pragma once
-// What the driver uses of the user interface: the help file lookup, the Qt host hooks, the
-// device chooser, the setup dialog and its offscreen screenshots. Dialogs and pages work on the
-// DriverState they are given.
+// What the dialogs plug-in offers the component (ui/UiPlugin.cpp puts it in the plug-in's
+// table): the Qt host hooks, the device chooser, the setup dialog and its offscreen screenshots.
+// Dialogs and pages work on the DriverState they are given.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "driver/HelpFile.h"
+#include "driver/UiPlugin.h"
+#include "platform/UiHost.h"
+
 namespace quillbox {
 
 struct DriverState;
 
-// Looks for a help file "DUzud*.chm" in the folder of the component library and remembers the
-// first one found (see HelpFilePath); leaves the path as it was when there is none.
-void FindHelpFile();
-// The same search in `folder`.
-void FindHelpFileIn(const std::string& folder);
-// Folder of the library (or executable) that holds this code; "" when it cannot be told.
-std::string ComponentFolder();
-// The help file the setup dialog's Help button opens; "" when none was found.
-std::string HelpFilePath();
-void SetHelpFilePath(const std::string& path);
-
-// Installs the Qt implementations of the platform's UI host hooks (pending events, wait cursor,
-// message box, shell open, help).
-void InstallQtUiHooks();
+// The Qt implementations of the platform's UI host hooks (pending events, wait cursor, message
+// box, shell open, help); the calling thread is taken as the host's UI thread.
+platform::UiHooks QtUiHooks();
 
 // True when a modal dialog can be shown and answered: the host made a QApplication, or one can
 // be made on a display (DISPLAY, WAYLAND_DISPLAY, or a QT_QPA_PLATFORM other than the
@@ -40,12 +33,6 @@ int16_t SelectDevice(DriverState& state);
 // Registers the page components "Quillbox.ucGeneral", "Quillbox.ucADC" and "Quillbox.ucDIO"
 // with the page factory (once per process).
 void RegisterStandardPages();
-
-enum class SetupResult {
-  Shown,      // the dialog was shown and closed
-  NoDisplay,  // no dialog can be shown in this process
-  Failed,     // an error ended the dialog; `error` describes it
-};
 
 // Shows the setup dialog modally on `state`.
 SetupResult ShowSetupDialog(DriverState& state, std::string& error);
