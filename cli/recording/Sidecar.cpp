@@ -44,7 +44,7 @@ std::string Sidecar::Text() const {
 
 namespace {
 
-constexpr off_t kReservedBytes = 256 * 1024;
+constexpr off_t kReservedBytes = off_t{256} * 1024;
 
 std::string FolderOf(const std::string& path) {
   const auto slash = path.find_last_of('/');
