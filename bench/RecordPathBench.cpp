@@ -1,8 +1,8 @@
 // Throughput of the recording path on one core: 32-channel frames converted from raw device
-// frames into the ring and copied out to the host (the acquisition thread's StoreBlock and the
-// host's GetData), against a plain memcpy of the bytes the host receives. Prints frames per
-// second of both, their ratio, and the path's rate as a multiple of the device's 25 kHz frame
-// clock (target: at least 40).
+// frames into the ring and copied out to the host (the acquisition thread's store through the
+// recording's conversion plan, and the host's GetData), against a plain memcpy of the bytes the
+// host receives. Prints frames per second of both, their ratio, and the path's rate as a multiple
+// of the device's 25 kHz frame clock (target: at least 40).
 
 #include <benchmark/benchmark.h>
 
@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "device/FrameRing.h"
-#include "device/RecordState.h"
 #include "device/SampleConversion.h"
 
 namespace {
@@ -26,7 +25,7 @@ constexpr int32_t kRingFrames = 16384;
 
 // A module with a mix of mezzanines (zero offsets and not, one empty slot) and the default
 // channel sources: 16 mezzanine channels, 8 direct inputs, 8 TTL lines.
-std::vector<SampleSource> Sources() {
+ConversionPlan Plan() {
   ChannelSources sources{};
   for (uint8_t i = 0; i < 16; ++i) sources[i] = {SourceMezzanine, i};
   for (uint8_t i = 0; i < 8; ++i) sources[16 + i] = {SourceADC, i};
@@ -40,10 +39,10 @@ std::vector<SampleSource> Sources() {
   }
   SourceInfo ttl;
   ttl.Scale = 1000.0f;
-  std::vector<SampleSource> plan;
-  plan.reserve(kChannels);
-  for (int c = 0; c < kChannels; ++c) plan.push_back(ResolveSample(c, sources, modules, ttl));
-  return plan;
+  std::vector<SampleSource> resolved;
+  resolved.reserve(kChannels);
+  for (int c = 0; c < kChannels; ++c) resolved.push_back(ResolveSample(c, sources, modules, ttl));
+  return ConversionPlan(resolved);
 }
 
 std::vector<DeviceFrame> Block() {
@@ -58,22 +57,18 @@ std::vector<DeviceFrame> Block() {
 }
 
 void BM_RecordPath(benchmark::State& state) {
-  RecordInfo ring;
+  FrameRing ring;
   std::vector<int16_t> list(kChannels);
   for (int c = 0; c < kChannels; ++c) list[static_cast<std::size_t>(c)] = static_cast<int16_t>(c);
-  ring.InputChannels = BoundedArray<int16_t>::FromVector(list);
-  ring.InputCountChannels = kChannels;
-  ring.InputSizeRequest = kRingFrames;
-  ComputeRingSize(ring);
-  ResetRing(ring);
-  const std::vector<SampleSource> sources = Sources();
+  ring.Reset(BoundedArray<int16_t>::FromVector(list), kChannels, kRingFrames);
+  const ConversionPlan plan = Plan();
   const std::vector<DeviceFrame> block = Block();
   std::vector<int16_t> host(std::size_t{kChannels} * kBlock);
   int32_t phase = 0;
   for (auto _ : state) {
-    StoreBlock(ring, sources.data(), block.data(), kBlock, 1, phase);
+    ring.Store(plan, block.data(), kBlock, 1, phase);
     int32_t size = static_cast<int32_t>(host.size()), unread = 0;
-    ReadFrames(ring, host.data(), size, unread);
+    ring.Read(host.data(), size, unread);
     benchmark::DoNotOptimize(host.data());
     benchmark::ClobberMemory();
   }

@@ -2,14 +2,20 @@
 
 #include <cmath>
 
-#include "device/AcquisitionThread.h"
+#include "device/Acquisition.h"
 #include "device/DigitalIO.h"
 #include "device/E270API.h"
-#include "device/FrameRing.h"
 #include "device/RateRule.h"
 #include "driver/DriverState.h"
+#include "platform/UiHost.h"
 
 namespace quillbox {
+
+int32_t ComputeRingSize(RecordInfo& r) {
+  r.InputSizeKadrs = r.InputSizeRequest;
+  r.InputSizeData = r.InputSizeKadrs;
+  return r.InputSizeKadrs;
+}
 
 float GetRate(DriverState& s) {
   RecordInfo& r = s.Record;
@@ -19,7 +25,7 @@ float GetRate(DriverState& s) {
 }
 
 void SetRate(DriverState& s, float value) {
-  if (s.Busy.load()) return;
+  if (s.Acq.Busy.load()) return;
   RecordInfo& r = s.Record;
   if (value > r.RateMax)
     r.Rate = r.RateMax;
@@ -40,53 +46,42 @@ bool StartAcquisition(DriverState& s) {
     refusal = "Reduce Sampling Rate!";
   if (refusal != nullptr) {
     s.Adc.LastError = refusal;
-    s.Busy.store(false);
+    s.Acq.Busy.store(false);
     return false;
   }
 
-  ComputeRingSize(r);
-  // The ring must take at least one block; a size the host asked for outside what can work is
-  // replaced here, and InputSizeKadrs / InputSizeData report the size really used.
-  const BlockTiming timing = ComputeBlockTiming(ComputeRateSetting(r.Rate).Divider, r.Rate);
-  r.InputSizeKadrs = WorkableRingSize(r.InputSizeKadrs, r.InputCountChannels, timing.BlockFrames);
-  r.InputSizeData = r.InputSizeKadrs;
+  const RecordingPlan plan = MakeRecordingPlan(r, s.SyncMode, s.Sources, s.Modules, s.TTLSource);
+  r.InputSizeKadrs = plan.RingFrames;
+  r.InputSizeData = plan.RingFrames;
   // A thread of an earlier recording must be gone before its ring is replaced.
-  s.ThreadHandle.Join();
-  if (!ResetRing(r)) {
+  s.Acq.Join();
+  if (!s.Acq.Ring().Reset(r.InputChannels, r.InputCountChannels, plan.RingFrames)) {
     s.Adc.LastError = "Not enough memory for the frame ring!";
-    s.Busy.store(false);
+    s.Acq.Busy.store(false);
     return false;
   }
 
-  r.FailedDataCalls.store(0);
-  if (!StartAcquisitionThread(s)) return false;
+  s.Dev.RateDivider = plan.Rate.Divider;
+  s.Dev.ControlByte = plan.ControlByte;
+  // The result is not looked at: a module that missed the configuration shows up as missing
+  // data blocks, which the thread survives.
+  [[maybe_unused]] const int32_t configResult = E270SetConfig(&s.Dev, 0);
+  if (!s.Acq.Start(s.Dev, plan)) {
+    s.Adc.LastError = "Unable create thread!";
+    StopAcquisition(s);
+    return false;
+  }
   if (s.Dio.DOStartEnabled) WriteOutputs(s, s.Dio.DOStartValue);
   return true;
 }
 
-bool StartAcquisitionThread(DriverState& s) {
-  s.Dev.RateDivider = ComputeRateSetting(s.Record.Rate).Divider;
-  s.Dev.ControlByte = RecordingControlByte(s.SyncMode);
-  // The result is not looked at: a module that missed the configuration shows up as missing
-  // data blocks, which the thread survives.
-  [[maybe_unused]] const int32_t configResult = E270SetConfig(&s.Dev, 0);
-
-  AcquisitionPlan plan = MakeAcquisitionPlan(s);
-  // Set before the thread exists, so the thread sees it from its first instruction.
-  s.Busy.store(true);
-  const bool started = s.ThreadHandle.Start([&s, p = std::move(plan)] { AcquisitionThread(s, p); },
-                                            [&s] {
-                                              s.Busy.store(false);
-                                              WakeAcquisition(s);
-                                            });
-  if (!started) {
-    s.Busy.store(false);
-    s.Adc.LastError = "Unable create thread!";
-    StopAcquisition(s);
-    s.Busy.store(false);
-    return false;
-  }
-  return s.Busy.load();
+void StopAcquisition(DriverState& s) {
+  s.Acq.RequestStop();
+  // The thread is gone before pending events run: a host re-entered from them may use the
+  // device and the block buffer again.
+  s.Acq.Join();
+  platform::DoEvents();
+  if (s.Dio.DOStopEnabled) WriteOutputs(s, s.Dio.DOStopValue);
 }
 
 }  // namespace quillbox

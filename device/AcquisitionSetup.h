@@ -1,12 +1,18 @@
 #pragma once
-// Starting a recording: the rate property, the configuration checks with their messages, the
-// ring, the device's divider and control byte, the acquisition thread and the start output.
+// Starting and stopping a recording: the rate property, the configuration checks with their
+// messages, the recording plan, the ring, the device's divider and control byte, the
+// acquisition thread and the start and stop outputs.
 
 #include <cstdint>
+
+#include "device/RecordState.h"
 
 namespace quillbox {
 
 struct DriverState;
+
+// InputSizeKadrs = InputSizeData = InputSizeRequest; returns it.
+int32_t ComputeRingSize(RecordInfo& r);
 
 // The rate the device really delivers for the stored Rate (a Rate above RateMax is first
 // stored back as RateMax). 0 when no usable rate is stored (zero, negative, not a number).
@@ -17,7 +23,9 @@ void SetRate(DriverState& s, float value);
 
 // True when the acquisition thread runs. A refused start sets LastError and leaves Busy False.
 bool StartAcquisition(DriverState& s);
-// Programs divider and control byte, sets Busy and starts the thread; used by StartAcquisition.
-bool StartAcquisitionThread(DriverState& s);
+
+// The stop sequence: Busy = False, wait for the thread to leave (at most the data call it is
+// in), one yield, then the stop output value when enabled.
+void StopAcquisition(DriverState& s);
 
 }  // namespace quillbox

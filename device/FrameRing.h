@@ -1,12 +1,19 @@
 #pragma once
-// The ring of recorded frames: sizing, reset, counting, the acquisition thread's writes and the
-// host's two ways of taking frames out. Positions are 1-based frame columns; column 0 holds the
-// scan list. The ring is never completely full (the writer keeps a block's room free), so a
+// The ring of recorded frames, shared by one writer (the acquisition thread) and the host's
+// readers. Positions are 1-based frame columns; column 0 holds the scan list the ring was
+// recorded with. The ring is never completely full (the writer keeps a block's room free), so a
 // read position right after the write position means "nothing unread".
+//
+// The indices sit behind the ring's own lock. The bulk copies into and out of the ring run
+// outside it: the writer fills only free columns, the readers copy only published ones. Every
+// read that frees room signals the writer's room wait and nothing else.
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
-#include "device/RecordState.h"
+#include "device/E270API.h"
 #include "device/SampleConversion.h"
 #include "quillbox/BoundedArray.h"
 
@@ -16,37 +23,57 @@ namespace quillbox {
 // 100 frames per second about 87 minutes of frames.
 constexpr int64_t kMaxRingValues = int64_t{1} << 24;
 
-// InputSizeKadrs = InputSizeData = InputSizeRequest; returns it.
-int32_t ComputeRingSize(RecordInfo& r);
-
 // The ring size a recording really uses for a requested size: at least one block plus one
 // frame (a smaller ring could never take a block), at most what kMaxRingValues allows.
 int32_t WorkableRingSize(int32_t requested, int32_t channels, int32_t blockFrames);
 
-// Allocates the ring for InputCountChannels x InputSizeKadrs, all 0, copies the scan list into
-// column 0 and empties it. False (ring left unallocated) when the memory cannot be had.
-// Only while no acquisition thread runs.
-bool ResetRing(RecordInfo& r);
+class FrameRing {
+ public:
+  // Allocates `channels` x `frames` values, all 0, with `scanList` in column 0, and empties the
+  // ring. False (ring left unallocated) when the memory cannot be had. Only while no writer runs.
+  bool Reset(const BoundedArray<int16_t>& scanList, int32_t channels, int32_t frames);
 
-// Unread frames; also stored in InputCountKadrs.
-int32_t CountUnreadFrames(RecordInfo& r);
+  int32_t Channels() const { return static_cast<int32_t>(values_.Extent1()); }
+  int32_t Frames() const {
+    return values_.Extent2() > 0 ? static_cast<int32_t>(values_.Extent2()) - 1 : 0;
+  }
+  bool Allocated() const { return Channels() > 0 && Frames() > 0; }
 
-// All unread frames: (0 .. channels - 1, 0 .. C), column 0 the scan list. Without a ring it
-// holds the current scan list only.
-BoundedArray2D<int16_t> ReadAllFrames(RecordInfo& r);
+  // Unread frames now; also kept as the last count.
+  int32_t CountUnread();
+  // Unread frames as last counted by either side (not kept current by the writer's stores).
+  int32_t LastCount() const { return lastCount_.load(); }
 
-// Copies whole frames into `data` (room for `dataSize` values), at most the unread ones.
-// `dataSize` becomes the values written, `inputCountData` the frames still unread; the result
-// is the frames written.
-int32_t ReadFrames(RecordInfo& r, int16_t* data, int32_t& dataSize, int32_t& inputCountData);
+  // All unread frames: (0 .. channels - 1, 0 .. C), column 0 the scan list. Needs a ring.
+  BoundedArray2D<int16_t> ReadAll();
+  // Copies whole frames into `data` (room for `dataSize` values), at most the unread ones.
+  // `dataSize` becomes the values written, `unreadAfter` the frames still unread; the result
+  // is the frames written.
+  int32_t Read(int16_t* data, int32_t& dataSize, int32_t& unreadAfter);
 
-// Acquisition thread: converts every k-th of the `n` frames of `block` (k = decimation, the
-// running `phase` carries over between blocks) through `sources` (one per ring channel) into
-// the ring and publishes them. The caller has made sure n frames are free.
-int32_t StoreBlock(RecordInfo& r, const SampleSource* sources, const DeviceFrame* block, int32_t n,
-                   int32_t decimation, int32_t& phase);
+  // Writer: converts every k-th of the `n` frames of `block` (k = `decimation`, the running
+  // `phase` carries over between blocks) through `plan` into the ring and publishes them. The
+  // caller has made sure n frames are free.
+  int32_t Store(const ConversionPlan& plan, const DeviceFrame* block, int32_t n, int32_t decimation,
+                int32_t& phase);
+  // Writer: waits until `blockFrames` frames fit without touching unread ones, counting again
+  // at least every `recheckMs` scaled milliseconds; false when `running` went False first.
+  bool WaitForRoom(int32_t blockFrames, uint32_t recheckMs, const std::atomic<bool>& running);
+  // Wakes a writer's room wait so that it looks at its stop condition again.
+  void WakeWriter();
 
-// Unread frames, with RingMutex held by the caller.
-int32_t UnreadFramesLocked(const RecordInfo& r);
+ private:
+  int32_t UnreadLocked() const;
+  int32_t CopyOut(int32_t from, int32_t count, int16_t* dest) const;
+  void CommitRead(int32_t readPos);
+
+  BoundedArray2D<int16_t> values_;
+  std::mutex mutex_;
+  std::condition_variable roomFreed_;
+  int32_t readPos_ = 1;   // next frame the host reads
+  int32_t writePos_ = 0;  // frame written last; 0 before the first
+  bool empty_ = true;
+  std::atomic<int32_t> lastCount_{0};
+};
 
 }  // namespace quillbox

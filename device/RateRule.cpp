@@ -1,7 +1,10 @@
 #include "device/RateRule.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
+
+#include "device/E270API.h"
 
 namespace quillbox {
 namespace {
@@ -27,6 +30,15 @@ RateSetting ComputeRateSetting(float rate) {
                ? r.DeviceRate
                : static_cast<float>(static_cast<double>(r.DeviceRate) / r.Decimation);
   return r;
+}
+
+BlockTiming ComputeBlockTiming(uint16_t divider) {
+  BlockTiming t;
+  const float f = kBaseClock / static_cast<float>(std::max<uint16_t>(divider, 1));
+  t.BlockFrames = std::clamp(static_cast<int32_t>(std::min(f / 5.0f, 1e6f)), 1, kMaxFramesPerBlock);
+  t.BlockMs = static_cast<int32_t>(static_cast<double>(t.BlockFrames) * 1000.0 / f);
+  t.WaitMs = std::max(t.BlockMs - 50, 0);
+  return t;
 }
 
 uint8_t RecordingControlByte(int16_t syncMode) {

@@ -22,6 +22,16 @@ struct RateSetting {
 // would not fit a Long keeps k at its largest value.
 RateSetting ComputeRateSetting(float rate);
 
+// Block timing at a divider: the device delivers its frames in blocks of one fifth of a second.
+// Recordings and single reads both fetch by it.
+struct BlockTiming {
+  int32_t BlockFrames = 1;  // n = Fix(f / 5), 1..20
+  int32_t BlockMs = 200;    // Fix(n * 1000 / f): one block period
+  int32_t WaitMs = 150;     // W = BlockMs - 50: pause after a block before the next call
+};
+
+BlockTiming ComputeBlockTiming(uint16_t divider);
+
 // Control byte of a recording: 0xC7, +0x20 with synchronisation, +0x10 on the falling edge.
 uint8_t RecordingControlByte(int16_t syncMode);
 

@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "driver/DriverState.h"
-
 namespace quillbox {
 namespace {
 
@@ -47,8 +45,28 @@ SampleSource ResolveSample(int channel, const ChannelSources& sources, const Mod
   return src;
 }
 
-int16_t ConvertSample(const DriverState& s, const DeviceFrame& frame, int channel) {
-  return ConvertSample(frame, ResolveSample(channel, s.Sources, s.Modules, s.TTLSource));
+ConversionPlan::ConversionPlan(const std::vector<SampleSource>& sources)
+    : channels_(static_cast<int32_t>(sources.size())) {
+  for (int32_t j = 0; j < channels_; ++j) {
+    const SampleSource& src = sources[static_cast<std::size_t>(j)];
+    switch (src.kind) {
+      case SampleSource::Mezzanine:
+        if (!src.emptySlot) {
+          mezzanines_.push_back({j, src.offset, src.byte});
+          continue;
+        }
+        break;
+      case SampleSource::Direct:
+        directs_.push_back({j, src.byte});
+        continue;
+      case SampleSource::Ttl:
+        ttls_.push_back({j, src.mask, src.ttlHigh});
+        continue;
+      case SampleSource::None:
+        break;
+    }
+    constants_.push_back({j, ConvertSample(DeviceFrame{}, src)});
+  }
 }
 
 }  // namespace quillbox

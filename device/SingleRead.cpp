@@ -1,8 +1,6 @@
 #include "device/SingleRead.h"
 
 #include <algorithm>
-#include <cmath>
-#include <mutex>
 
 #include "device/E270API.h"
 #include "device/RateRule.h"
@@ -22,7 +20,7 @@ void EnsureSingleReadConfig(DriverState& s, int32_t& frameCount) {
   s.Dev.ControlByte = kSingleReadControlByte;
   s.Dev.RateDivider = kSingleReadDivider;
   if (E270SetConfig(&s.Dev, 0) != 0) s.LastFailedCall = "E270SetConfig";
-  frameCount = 10;  // 25000 / 5 / 500
+  frameCount = ComputeBlockTiming(kSingleReadDivider).BlockFrames;
 }
 
 // Moves to the next frame of the cached block, or fetches a new block when the cached one is
@@ -30,16 +28,15 @@ void EnsureSingleReadConfig(DriverState& s, int32_t& frameCount) {
 int32_t NextCachedFrame(DriverState& s, uint32_t& blockTick, int32_t& frameCount,
                         int32_t& frameIndex, bool& fetched) {
   const auto elapsed = static_cast<int32_t>(platform::GetTickCount() - blockTick);
+  // A block stays current until the next one could be complete.
+  const BlockTiming timing = ComputeBlockTiming(kSingleReadDivider);
   const bool newBlock =
-      !fetched || elapsed > kSingleReadBlockMs || elapsed < 0 || !(frameIndex + 1 < frameCount);
+      !fetched || elapsed > timing.WaitMs || elapsed < 0 || !(frameIndex + 1 < frameCount);
   if (newBlock) {
-    if (E270GetDATA(&s.Dev, s.BlockBuffer.data()) == 0) {
+    if (E270GetDATA(&s.Dev, s.Acq.BlockBuffer()) == 0) {
       fetched = true;
       blockTick = platform::GetTickCount();
-      // Copied first: std::max would bind a reference to the unaligned packed field.
-      const uint16_t configured = s.Dev.RateDivider;
-      const uint16_t divider = std::max<uint16_t>(configured, 1);
-      frameCount = static_cast<int32_t>(std::nearbyint(kBaseClock / 5.0 / divider));
+      frameCount = timing.BlockFrames;
       frameIndex = 0;
     } else {
       s.LastFailedCall = "E270GetDATA";
@@ -50,9 +47,8 @@ int32_t NextCachedFrame(DriverState& s, uint32_t& blockTick, int32_t& frameCount
   return std::clamp(frameIndex, 0, kBlockBufferFrames - 1);
 }
 
-DeviceFrame LatestRecordedFrame(DriverState& s) {
-  std::lock_guard lock(s.Record.RingMutex);
-  return s.Record.HasLatestFrame ? s.Record.LatestFrame : DeviceFrame{};
+int16_t Convert(const DriverState& s, const DeviceFrame& frame, int channel) {
+  return ConvertSample(frame, ResolveSample(channel, s.Sources, s.Modules, s.TTLSource));
 }
 
 }  // namespace
@@ -60,12 +56,12 @@ DeviceFrame LatestRecordedFrame(DriverState& s) {
 int16_t ReadChannelNow(DriverState& s, int channel) {
   if (channel < 0 || channel >= s.Adc.ChannelsCount) return 0;
   s.LastFailedCall.clear();
-  if (s.Busy.load()) return ConvertSample(s, LatestRecordedFrame(s), channel);
+  if (s.Acq.Busy.load()) return Convert(s, s.Acq.LatestFrame(), channel);
   ReadCacheInfo& c = s.ReadCache;
   EnsureSingleReadConfig(s, c.ChannelFrames);
   const int32_t index =
       NextCachedFrame(s, c.ChannelTick, c.ChannelFrames, c.ChannelIndex, c.ChannelFetched);
-  return ConvertSample(s, s.BlockBuffer[static_cast<std::size_t>(index)], channel);
+  return Convert(s, s.Acq.BlockBuffer()[index], channel);
 }
 
 int16_t ReadFrameNow(DriverState& s, BoundedArray<int16_t>& values) {
@@ -74,17 +70,17 @@ int16_t ReadFrameNow(DriverState& s, BoundedArray<int16_t>& values) {
   if (count == 0) return 0;
   s.LastFailedCall.clear();
   DeviceFrame frame;
-  if (s.Busy.load()) {
-    frame = LatestRecordedFrame(s);
+  if (s.Acq.Busy.load()) {
+    frame = s.Acq.LatestFrame();
   } else {
     ReadCacheInfo& c = s.ReadCache;
     EnsureSingleReadConfig(s, c.FrameFrames);
-    frame = s.BlockBuffer[static_cast<std::size_t>(
-        NextCachedFrame(s, c.FrameTick, c.FrameFrames, c.FrameIndex, c.FrameFetched))];
+    frame = s.Acq.BlockBuffer()[NextCachedFrame(s, c.FrameTick, c.FrameFrames, c.FrameIndex,
+                                                c.FrameFetched)];
   }
   for (int16_t i = 0; i < count; ++i) {
     const int channel = s.Record.InputChannels.Contains(i) ? s.Record.InputChannels(i) : -1;
-    values(i) = ConvertSample(s, frame, channel);
+    values(i) = Convert(s, frame, channel);
   }
   return count;
 }

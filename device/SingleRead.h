@@ -1,6 +1,7 @@
 #pragma once
 // Single reads of current values outside the frame ring: successive frames of a 50 frames per
-// second stream, one block of ten fetched at most every 150 ms or when it is used up. During a
+// second stream, one block of ten fetched when the previous one is older than the block pause
+// (150 ms) or used up. During a
 // recording the device belongs to the acquisition thread; the reads then answer from the newest
 // frame it fetched (0 before its first block) and touch neither the device nor its buffers.
 
@@ -16,8 +17,6 @@ struct DriverState;
 constexpr uint16_t kSingleReadDivider = 500;
 // Control byte of the single reads: no synchronisation.
 constexpr uint8_t kSingleReadControlByte = 0xC7;
-// Scaled milliseconds a fetched block stays current.
-constexpr int32_t kSingleReadBlockMs = 150;
 
 // Current code of logical channel `channel`; 0 for a channel outside 0..ChannelsCount - 1.
 int16_t ReadChannelNow(DriverState& s, int channel);

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "channels/ChannelTypes.h"
-#include "device/AcquisitionWorker.h"
+#include "device/Acquisition.h"
 #include "device/DeviceList.h"
 #include "device/E270API.h"
 #include "device/RecordState.h"
@@ -51,7 +51,6 @@ struct DriverState {
 
   bool Detected = false;
   int16_t BasePort = 0;
-  std::atomic<bool> Busy{false};
   int16_t SyncMode = 0;  // 0 off, 1 rising ("0 —1"), 2 falling ("1— 0")
 
   BoardInfo Board;
@@ -64,7 +63,6 @@ struct DriverState {
   uint8_t DIOOutByte = 0;
   uint8_t DIOInByte = 0;
   uint8_t DIOAuxByte = 0;
-  std::array<DeviceFrame, kBlockBufferFrames> BlockBuffer{};  // filled by E270GetDATA
   ReadCacheInfo ReadCache;
   // The vendor call that failed in the last single read or digital-I/O call, "" if none.
   // The interface members keep their specified results; hosts ask for this through the tools.
@@ -78,9 +76,9 @@ struct DriverState {
   std::vector<std::string> BusyPorts;  // USB ports whose node the last enumeration found in use
   int16_t LastSetupTab = 0;
 
-  // The acquisition thread of the running recording. Keep it the last member: destroying it
-  // stops and joins the thread, which uses the members above.
-  AcquisitionWorker ThreadHandle;
+  // The recording: ring, thread, Busy, block buffer. Keep it the last member: destroying it
+  // stops and joins the thread, which uses the device record above.
+  Acquisition Acq;
 };
 
 // The one instance of the process (of the loaded component).

@@ -63,7 +63,7 @@ E_270::E_270() {
 
 E_270::~E_270() {
   try {
-    if (State().Busy.load()) StopRecordNow();
+    if (State().Acq.Busy.load()) StopRecordNow();
   } catch (...) {
   }
   try {
@@ -141,7 +141,7 @@ bool E_270::IADC3_Test() { return TestADC(); }
 bool E_270::TestADC() {
   DriverState& s = State();
   // The open sequence rewrites the device record the acquisition thread is using.
-  if (s.Busy.load()) return false;
+  if (s.Acq.Busy.load()) return false;
   s.Detected = false;
   s.BasePort = 0;
   s.BasePort = DeviceOpen(s);
@@ -153,7 +153,7 @@ bool E_270::IADC3_ShowSetting() { return ShowSetup(); }
 
 bool E_270::ShowSetup() {
   DriverState& s = State();
-  if (s.Busy.load()) return false;
+  if (s.Acq.Busy.load()) return false;
   // Without a display (or the dialogs plug-in) nothing is shown; an error of the dialog is
   // reported, never raised.
   std::string error;

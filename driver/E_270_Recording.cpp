@@ -23,8 +23,7 @@
 #include <limits>
 
 #include "device/AcquisitionSetup.h"
-#include "device/AcquisitionThread.h"
-#include "device/FrameRing.h"
+#include "device/Acquisition.h"
 #include "device/SingleRead.h"
 #include "driver/DriverState.h"
 #include "driver/E_270.h"
@@ -33,32 +32,32 @@
 namespace quillbox {
 
 float E_270::IADC3_RateMax() { return State().Record.RateMax; }
-bool E_270::IADC3_Busy() { return State().Busy.load(); }
+bool E_270::IADC3_Busy() { return State().Acq.Busy.load(); }
 float E_270::IADC3_Rate() { return GetRate(State()); }
 void E_270::IADC3_Rate(float sRate) { SetRate(State(), sRate); }
 
 void E_270::IADC3_InputSizeData(int32_t NewSize) {
   DriverState& s = State();
   s.Record.InputSizeRequest = NewSize;
-  if (!s.Busy.load()) ComputeRingSize(s.Record);
+  if (!s.Acq.Busy.load()) ComputeRingSize(s.Record);
 }
 
 int32_t E_270::IADC3_InputSizeData() { return State().Record.InputSizeData; }
 
 int32_t E_270::IADC3_InputCountData() {
-  const RecordInfo& r = State().Record;
-  const int64_t values = int64_t{r.InputCountKadrs.load()} * r.InputCountChannels;
+  DriverState& s = State();
+  const int64_t values = int64_t{s.Acq.Ring().LastCount()} * s.Record.InputCountChannels;
   return static_cast<int32_t>(std::min<int64_t>(values, std::numeric_limits<int32_t>::max()));
 }
 
 int32_t E_270::IADC3_InputSizeKadrs() { return State().Record.InputSizeKadrs; }
-int32_t E_270::IADC3_InputCountKadrs() { return State().Record.InputCountKadrs.load(); }
+int32_t E_270::IADC3_InputCountKadrs() { return State().Acq.Ring().LastCount(); }
 int16_t E_270::IADC3_InputCountChannels() { return State().Record.InputCountChannels; }
 BoundedArray<int16_t> E_270::IADC3_InputChannels() { return State().Record.InputChannels; }
 
 void E_270::IADC3_InputChannels(const BoundedArray<int16_t>& ChTable) {
   DriverState& s = State();
-  if (s.Busy.load()) return;
+  if (s.Acq.Busy.load()) return;
   if (ChTable.size() > static_cast<std::size_t>(std::numeric_limits<int16_t>::max())) return;
   s.Record.InputChannels = BoundedArray<int16_t>::FromVector(ChTable.values());
   s.Record.InputCountChannels = static_cast<int16_t>(ChTable.size());
@@ -77,7 +76,7 @@ bool E_270::IADC3_StartRecord() { return StartRecordGuarded(); }
 
 bool E_270::StartRecordGuarded() {
   DriverState& s = State();
-  if (s.Busy.load() || !s.Detected) return false;
+  if (s.Acq.Busy.load() || !s.Detected) return false;
   return StartAcquisition(s);
 }
 
@@ -85,15 +84,25 @@ void E_270::IADC3_StopRecord() { StopRecordNow(); }
 
 void E_270::StopRecordNow() {
   DriverState& s = State();
-  s.Busy.store(false);
+  s.Acq.Busy.store(false);
   StopAcquisition(s);
   platform::DoEvents();
 }
 
-BoundedArray2D<int16_t> E_270::IADC3_InputData() { return ReadAllFrames(State().Record); }
+BoundedArray2D<int16_t> E_270::IADC3_InputData() {
+  DriverState& s = State();
+  if (s.Acq.Ring().Allocated()) return s.Acq.Ring().ReadAll();
+  // No recording yet: the scan-list column only.
+  const RecordInfo& r = s.Record;
+  const int32_t channels = std::max<int32_t>(r.InputCountChannels, 0);
+  BoundedArray2D<int16_t> result(0, channels - 1, 0, 0);
+  for (int32_t j = 0; j < channels; ++j)
+    result(j, 0) = r.InputChannels.Contains(j) ? r.InputChannels(j) : int16_t{0};
+  return result;
+}
 
 int32_t E_270::IADC3_GetData(int16_t& Data, int32_t& DataSize, int32_t& InputCountData) {
-  return ReadFrames(State().Record, &Data, DataSize, InputCountData);
+  return State().Acq.Ring().Read(&Data, DataSize, InputCountData);
 }
 
 }  // namespace quillbox

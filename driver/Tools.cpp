@@ -35,14 +35,14 @@ class Tools final : public ITools {
   }
   bool SetSyncMode(int mode) override {
     DriverState& s = State();
-    if (mode < 0 || mode > 2 || s.Busy.load()) return false;
+    if (mode < 0 || mode > 2 || s.Acq.Busy.load()) return false;
     s.SyncMode = static_cast<int16_t>(mode);
     return true;
   }
   std::string StoreProblem() override { return ToolsStoreProblem(); }
   std::string LastCallFailure() override { return State().LastFailedCall; }
   std::string AcquisitionProblem() override {
-    return State().Record.FailedDataCalls.load() > 0 ? "E270GetDATA failed" : "";
+    return State().Acq.FailedDataCalls() > 0 ? "E270GetDATA failed" : "";
   }
   std::string BusyModules() override {
     std::string ports;

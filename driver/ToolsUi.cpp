@@ -38,7 +38,7 @@ bool ToolsScreenshots(const Object& object, const std::string& dir, std::string&
     error = "the object is not an E-270 driver";
     return false;
   }
-  if (State().Busy.load()) {
+  if (State().Acq.Busy.load()) {
     error = "a recording is running; the setup dialog is not shown";
     return false;
   }

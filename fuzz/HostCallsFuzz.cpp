@@ -298,7 +298,7 @@ int FuzzHostCalls(const uint8_t* data, std::size_t size) {
 
   if (adc.Busy()) adc.StopRecord();
   FUZZ_CHECK(!adc.Busy());
-  FUZZ_CHECK(!State().ThreadHandle.Joinable());
+  FUZZ_CHECK(!State().Acq.HasThread());
   TakeAll(adc, frames);
   object.reset();
   return 0;

@@ -7,29 +7,17 @@
 #include <limits>
 #include <thread>
 
-#include "RecordingSupport.h"
+#include "device/Acquisition.h"
 #include "device/AcquisitionSetup.h"
-#include "device/AcquisitionThread.h"
 #include "device/DigitalIO.h"
-#include "device/FrameRing.h"
 #include "device/RateRule.h"
 #include "device/SingleRead.h"
+#include "tests/support/RecordingSupport.h"
 
 namespace quillbox::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Waits (real time, bounded) until `pred` holds.
-template <class Pred>
-bool Eventually(Pred pred, std::chrono::milliseconds limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 using DigitalIOTest = RecordingTest;
 
@@ -90,7 +78,7 @@ class AcquisitionTest : public RecordingTest {
     platform::SetTimeScale(100.0);
   }
   // Unread frames right now.
-  int32_t Unread() { return CountUnreadFrames(S().Record); }
+  int32_t Unread() { return S().Acq.Ring().CountUnread(); }
 };
 
 TEST_F(AcquisitionTest, RefusalsComeInOrderAndTouchNothing) {
@@ -110,13 +98,13 @@ TEST_F(AcquisitionTest, RefusalsComeInOrderAndTouchNothing) {
   for (const auto& c : cases) {
     S().Record.Rate = c.rate;
     S().Record.InputCountChannels = c.channels;
-    S().Busy.store(true);  // a refusal leaves Busy False whatever it was
+    S().Acq.Busy.store(true);  // a refusal leaves Busy False whatever it was
     EXPECT_FALSE(StartAcquisition(S()));
     EXPECT_EQ(S().Adc.LastError, c.text);
-    EXPECT_FALSE(S().Busy.load());
+    EXPECT_FALSE(S().Acq.Busy.load());
   }
   EXPECT_EQ(Module().setConfigCalls, configs);
-  EXPECT_FALSE(S().ThreadHandle.Joinable());
+  EXPECT_FALSE(S().Acq.HasThread());
 }
 
 TEST_F(AcquisitionTest, RateSetterAndGetter) {
@@ -135,9 +123,9 @@ TEST_F(AcquisitionTest, RateSetterAndGetter) {
   EXPECT_EQ(S().Record.Rate, 100.0f);
   SetRate(S(), 7.0f);
   EXPECT_NEAR(GetRate(S()), 7.0008f, 5e-5f);
-  S().Busy.store(true);
+  S().Acq.Busy.store(true);
   SetRate(S(), 3.0f);
-  S().Busy.store(false);
+  S().Acq.Busy.store(false);
   EXPECT_EQ(S().Record.Rate, 7.0f);
   // A stored rate that is no rate at all reads as 0.
   S().Record.Rate = -4.0f;
@@ -148,7 +136,7 @@ TEST_F(AcquisitionTest, StartProgramsTheModuleOnceAndRuns) {
   Open();
   const int configs = Module().setConfigCalls;
   ASSERT_TRUE(StartAcquisition(S()));
-  EXPECT_TRUE(S().Busy.load());
+  EXPECT_TRUE(S().Acq.Busy.load());
   EXPECT_EQ(Module().setConfigCalls, configs + 1);
   EXPECT_EQ(Module().lastRateDivider, 2500);
   EXPECT_EQ(Module().lastControlByte, 0xC7);
@@ -156,8 +144,8 @@ TEST_F(AcquisitionTest, StartProgramsTheModuleOnceAndRuns) {
   EXPECT_EQ(S().Adc.LastError, "");
   ASSERT_TRUE(Eventually([&] { return Unread() >= 4; }));
   StopAcquisition(S());
-  EXPECT_FALSE(S().Busy.load());
-  EXPECT_FALSE(S().ThreadHandle.Joinable());
+  EXPECT_FALSE(S().Acq.Busy.load());
+  EXPECT_FALSE(S().Acq.HasThread());
   // The ring keeps its frames after the stop.
   EXPECT_GE(Unread(), 4);
 }
@@ -195,6 +183,9 @@ TEST_F(AcquisitionTest, StartAndStopOutputs) {
   StopAcquisition(S());
   EXPECT_EQ(Module().outputs, 0xC4);
   EXPECT_EQ(ReadOutputs(S()), 0x1C4);
+  WriteOutputs(S(), 0);
+  StopAcquisition(S());  // a stop without a recording still applies it
+  EXPECT_EQ(Module().outputs, 0xC4);
 
   // A refused start applies no start output.
   WriteOutputs(S(), 0);
@@ -212,7 +203,7 @@ TEST_F(AcquisitionTest, ThreadThatCannotBeCreatedRunsTheStopSequence) {
   AcquisitionWorker::SetCreationFails(true);
   EXPECT_FALSE(StartAcquisition(S()));
   EXPECT_EQ(S().Adc.LastError, "Unable create thread!");
-  EXPECT_FALSE(S().Busy.load());
+  EXPECT_FALSE(S().Acq.Busy.load());
   EXPECT_EQ(Module().outputs, 2);
   AcquisitionWorker::SetCreationFails(false);
   EXPECT_TRUE(StartAcquisition(S()));

@@ -7,7 +7,6 @@
 #include <limits>
 #include <string>
 
-#include "device/AcquisitionThread.h"
 #include "device/RateRule.h"
 #include "device/SampleConversion.h"
 
@@ -30,8 +29,13 @@ class ConversionTest : public ::testing::Test {
     for (auto& slot : modules_) slot.ModuleType = 11;  // U20, offset 0
     ttl_.Scale = 1000.0f;
   }
+  // The code through a recording's conversion plan, which must equal the single reads' one.
   int16_t Convert(const DeviceFrame& f, int channel) const {
-    return ConvertSample(f, ResolveSample(channel, sources_, modules_, ttl_));
+    const SampleSource src = ResolveSample(channel, sources_, modules_, ttl_);
+    int16_t planned = -12345;
+    ConversionPlan({src}).Convert(f, &planned);
+    EXPECT_EQ(planned, ConvertSample(f, src)) << "channel " << channel;
+    return planned;
   }
   ChannelSources sources_{};
   ModuleSlots modules_{};
@@ -165,11 +169,12 @@ TEST(BlockTiming, BlockSizeWaitAndDecimation) {
       {50.0f, 10, 150, 200, 1}, {0.1f, 1, 106, 156, 64}, {7.0f, 1, 92, 142, 1},
   };
   for (const auto& c : cases) {
-    const BlockTiming t = ComputeBlockTiming(ComputeRateSetting(c.rate).Divider, c.rate);
+    const RateSetting rs = ComputeRateSetting(c.rate);
+    const BlockTiming t = ComputeBlockTiming(rs.Divider);
     EXPECT_EQ(t.BlockFrames, c.frames) << c.rate;
     EXPECT_EQ(t.WaitMs, c.waitMs) << c.rate;
     EXPECT_EQ(t.BlockMs, c.blockMs) << c.rate;
-    EXPECT_EQ(t.Decimation, c.decimation) << c.rate;
+    EXPECT_EQ(rs.Decimation, c.decimation) << c.rate;
   }
 }
 

@@ -6,7 +6,6 @@
 #include "driver/E_270.h"
 #include "quillbox/IADC3.h"
 #include "quillbox/IDIO.h"
-#include "sim/Bench.h"
 
 namespace quillbox {
 namespace {
@@ -30,13 +29,6 @@ TEST(DriverObject, FreshObjectHasIdentityAndDefaults) {
   EXPECT_EQ(dio.DIBits(), 0);
   EXPECT_EQ(adc.BasePort(), 0);
   EXPECT_TRUE(adc.Ranges().empty());
-
-  for (int i = 0; i < 16; ++i)
-    EXPECT_EQ(State().Sources[i], (ChannelSource{SourceMezzanine, uint8_t(i)}));
-  for (int i = 0; i < 8; ++i)
-    EXPECT_EQ(State().Sources[16 + i], (ChannelSource{SourceADC, uint8_t(i)}));
-  for (int i = 0; i < 8; ++i)
-    EXPECT_EQ(State().Sources[24 + i], (ChannelSource{SourceTTL, uint8_t(i)}));
 }
 
 TEST(DriverObject, OutOfRangeChannelQueriesAnswerHarmlessly) {
@@ -79,17 +71,6 @@ TEST(DriverObject, RangeTablesAnswerTheUnitQueries) {
   t = ChannelTables{};
 }
 
-TEST(DriverObject, InstancesShareOneState) {
-  auto first = CreateE_270();
-  auto second = CreateE_270();
-  State().Detected = true;
-  EXPECT_TRUE(static_cast<IADC3&>(*second).Detected());
-  State().Detected = false;
-  static_cast<IDIO&>(*first).DOStartValue(7);
-  EXPECT_EQ(static_cast<IDIO&>(*second).DOStartValue(), 7);
-  static_cast<IDIO&>(*first).DOStartValue(0);
-}
-
 TEST(DriverObject, AccessorsReturnTheObjectItself) {
   auto object = CreateE_270();
   Object adcSide = object->GetADC3();
@@ -101,17 +82,6 @@ TEST(DriverObject, AccessorsReturnTheObjectItself) {
   EXPECT_EQ(dynamic_cast<E_270*>(adc.get()), object.get());
   EXPECT_EQ(dynamic_cast<E_270*>(dio.get()), object.get());
   EXPECT_EQ(dynamic_cast<E_270*>(As<IADC3>(adc->Parent()).get()), object.get());
-}
-
-TEST(DriverObject, TestWithoutModuleReportsNotFound) {
-  sim::ScopedBench noModules(R"({"modules": []})");
-  auto object = CreateE_270();
-  IADC3& adc = *object;
-  State().Adc.LastError.clear();
-  EXPECT_FALSE(adc.Test());
-  EXPECT_FALSE(adc.Detected());
-  EXPECT_EQ(adc.BasePort(), 0);
-  EXPECT_EQ(adc.LastError(), "No found E-270 on USB or COM ports!");
 }
 
 }  // namespace

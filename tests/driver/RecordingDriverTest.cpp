@@ -17,41 +17,12 @@
 #include "quillbox/IADC3.h"
 #include "quillbox/IDIO.h"
 #include "sim/Bench.h"
+#include "tests/support/RecordingSupport.h"
 
 namespace quillbox::test {
 namespace {
 
-using Json = nlohmann::json;
 using namespace std::chrono_literals;
-
-// One module on usb0: slot 0 a "U20" (zero offset) whose first channel reads the frame number
-// as its code, direct input 0 the frame number's low byte, TTL line 2 high.
-Json CounterModule() {
-  return {
-      {"attach", "usb0"},
-      {"slots", {{{"type", 11}}, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}},
-      {"signals",
-       {{"m0", {{"kind", "counter"}}},
-        {"ad0", {{"kind", "counter"}}},
-        {"ttl2", {{"kind", "constant"}, {"value", 1}}}}},
-      {"dio", {{"inputs", 0xFF}, {"aux", 0x3C}}}};
-}
-
-std::string BenchOf(const Json& module) { return Json{{"modules", {module}}}.dump(); }
-
-void SleepScaled(std::chrono::milliseconds ms) {
-  std::this_thread::sleep_for(platform::ToReal(ms));
-}
-
-template <class Pred>
-bool Eventually(Pred pred, std::chrono::milliseconds limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 class RecordingDriverTest : public ::testing::Test {
  protected:
@@ -66,11 +37,6 @@ class RecordingDriverTest : public ::testing::Test {
     ScanList({0});
     Dio().DOStartEnabled(false);
     Dio().DOStopEnabled(false);
-  }
-  // What a freshly loaded component shows can only be seen in a fresh process (ctest runs each
-  // test in its own).
-  static bool FreshProcess() {
-    return !State().Dio.DIODetected && State().Record.RingFrames() == 0;
   }
   void TearDown() override {
     object_.reset();
@@ -260,8 +226,8 @@ TEST_F(RecordingDriverTest, ReleasingTheDriverStopsTheRecordingAndItsThread) {
   ASSERT_TRUE(Adc().StartRecord());
   ASSERT_TRUE(Eventually([&] { return Adc().InputCountKadrs() >= 2; }));
   object_.reset();
-  EXPECT_FALSE(State().Busy.load());
-  EXPECT_FALSE(State().ThreadHandle.Joinable());
+  EXPECT_FALSE(State().Acq.Busy.load());
+  EXPECT_FALSE(State().Acq.HasThread());
   EXPECT_EQ(sim::Status("usb0").outputs, 0x5A);
   EXPECT_FALSE(sim::Status("usb0").connected);
 }
@@ -276,30 +242,6 @@ TEST_F(RecordingDriverTest, ExitDuringARecordingEndsTheThreadCleanly) {
         std::exit(0);  // no stop: the component's state joins the thread at exit
       },
       ::testing::ExitedWithCode(0), "");
-}
-
-TEST_F(RecordingDriverTest, StartAndStopOutputsThroughIDIO) {
-  if (FreshProcess()) {
-    EXPECT_FALSE(Dio().Detected());
-    EXPECT_EQ(Dio().DIBits(), 0);
-  }
-  Open();
-  EXPECT_TRUE(Dio().Detected());
-  EXPECT_EQ(Dio().DIValue(), 255);
-  Dio().DOValue(0x1A5);
-  EXPECT_EQ(sim::Status("usb0").outputs, 0xA5);
-  EXPECT_EQ(Dio().DOValue(), 0x1A5);
-  Dio().DOStartEnabled(true);
-  Dio().DOStartValue(3);
-  Dio().DOStopValue(7);
-  ASSERT_TRUE(Adc().StartRecord());
-  EXPECT_EQ(sim::Status("usb0").outputs, 3);
-  EXPECT_EQ(Dio().DOValue(), 3);
-  Adc().StopRecord();
-  EXPECT_EQ(sim::Status("usb0").outputs, 3);  // stop output not enabled
-  Dio().DOStopEnabled(true);
-  Adc().StopRecord();  // a stop without a recording still applies it
-  EXPECT_EQ(sim::Status("usb0").outputs, 7);
 }
 
 }  // namespace

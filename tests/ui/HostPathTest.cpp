@@ -55,13 +55,13 @@ TEST(DriverPath, ShowSettingShowsTheDialogModallyAndReturnsFalse) {
   App();
   auto driver = CreateE_270();
   IADC3& adc = *driver;
-  State().Busy = true;
+  State().Acq.Busy = true;
   {
     ModalDriver watch([](QWidget* modal) { modal->close(); }, 1000);
     EXPECT_FALSE(adc.ShowSetting());
     EXPECT_FALSE(watch.acted());  // nothing is shown while a recording runs
   }
-  State().Busy = false;
+  State().Acq.Busy = false;
   std::string title;
   ModalDriver driverOfDialog([&title](QWidget* modal) {
     title = modal->windowTitle().toStdString();

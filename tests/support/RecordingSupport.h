@@ -1,17 +1,19 @@
 #pragma once
-// Helpers of the recording tests: a bench whose inputs count frames, and a driver state that
-// starts like a freshly loaded component with its defaults applied.
+// Helpers of the recording tests: a bench whose inputs count frames, a driver state that starts
+// like a freshly loaded component with its defaults applied, and bounded waits.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "channels/ChannelList.h"
-#include "device/AcquisitionThread.h"
+#include "device/AcquisitionSetup.h"
 #include "device/AcquisitionWorker.h"
 #include "device/Connection.h"
 #include "device/DeviceChooser.h"
@@ -45,6 +47,21 @@ inline Json CounterModule() {
 
 inline std::string BenchOf(const Json& module) { return Json{{"modules", {module}}}.dump(); }
 
+// Waits (real time, bounded) until `pred` holds.
+template <class Pred>
+bool Eventually(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+inline void SleepScaled(std::chrono::milliseconds ms) {
+  std::this_thread::sleep_for(platform::ToReal(ms));
+}
+
 // Every test starts with the counter bench, a fresh driver state with the driver's defaults
 // and the real clock; it leaves the built-in bench and no thread behind.
 class RecordingTest : public ::testing::Test {
@@ -67,8 +84,8 @@ class RecordingTest : public ::testing::Test {
   }
   void TearDown() override {
     AcquisitionWorker::SetCreationFails(false);
-    if (state_->Busy.load()) StopAcquisition(*state_);
-    state_->ThreadHandle.Join();
+    if (state_->Acq.Busy.load()) StopAcquisition(*state_);
+    state_->Acq.Join();
     DeviceClose(*state_);
     platform::SetTimeScale(1.0);
     sim::LoadDefaultBench();
