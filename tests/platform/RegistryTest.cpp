@@ -6,21 +6,25 @@
 
 #include <array>
 #include <atomic>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "RegistryTestSupport.h"
 #include "platform/Registry.h"
 
 namespace quillbox::platform {
 namespace {
 
+using quillbox::test::ReadFile;
 using quillbox::testing::RegistryTest;
 using quillbox::testing::TempRegistry;
+namespace fs = std::filesystem;
 
 HKEY Create(HKEY root, const char* path, REGSAM access = KEY_ALL_ACCESS,
             DWORD* disposition = nullptr) {
@@ -36,67 +40,38 @@ LONG SetText(HKEY key, const char* name, const std::string& text, DWORD type = R
                         static_cast<DWORD>(text.size()));
 }
 
-std::vector<std::string> SubKeys(HKEY key) {
+// The names of the subkeys (values == false) or values of a key, in enumeration order.
+std::vector<std::string> Names(HKEY key, bool values = false) {
   std::vector<std::string> names;
   for (DWORD i = 0;; ++i) {
     char name[256];
     DWORD cch = sizeof name;
-    const LONG r = RegEnumKeyExA(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr);
-    if (r == ERROR_NO_MORE_ITEMS) break;
-    EXPECT_EQ(r, ERROR_SUCCESS);
-    if (r != ERROR_SUCCESS) break;
+    const LONG r = values ? RegEnumValueA(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr)
+                          : RegEnumKeyExA(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr);
+    if (r != ERROR_SUCCESS) {
+      EXPECT_EQ(r, ERROR_NO_MORE_ITEMS);
+      return names;
+    }
     names.emplace_back(name, cch);
   }
-  return names;
 }
 
-std::vector<std::string> ValueNames(HKEY key) {
-  std::vector<std::string> names;
-  for (DWORD i = 0;; ++i) {
-    char name[256];
-    DWORD cch = sizeof name;
-    const LONG r = RegEnumValueA(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr);
-    if (r == ERROR_NO_MORE_ITEMS) break;
-    EXPECT_EQ(r, ERROR_SUCCESS);
-    if (r != ERROR_SUCCESS) break;
-    names.emplace_back(name, cch);
-  }
-  return names;
-}
-
-TEST_F(RegistryTest, OpeningAMissingKeyFailsAndCreatesNothing) {
+TEST_F(RegistryTest, CreateMakesMissingParentsOpenFindsOnlyWhatExists) {
   HKEY h = 0x1234;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Missing", 0, KEY_READ, &h),
-            ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(h, 0x1234u);
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &h), ERROR_FILE_NOT_FOUND);
-  DWORD subKeys = 99;
-  EXPECT_EQ(RegQueryInfoKeyA(HKEY_CURRENT_USER, nullptr, nullptr, nullptr, &subKeys, nullptr,
-                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-            ERROR_SUCCESS);
-  EXPECT_EQ(subKeys, 0u);
-}
-
-TEST_F(RegistryTest, CreateMakesMissingParentsAndReportsWhatItDid) {
+  EXPECT_EQ(h, 0x1234u);
   DWORD disposition = 0;
-  HKEY deep = Create(HKEY_CURRENT_USER, "Software\\Tarn\\ADC", KEY_ALL_ACCESS, &disposition);
+  h = Create(HKEY_CURRENT_USER, "Software\\Tarn\\ADC", KEY_ALL_ACCESS, &disposition);
   EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
-  EXPECT_EQ(RegCloseKey(deep), ERROR_SUCCESS);
-  deep = Create(HKEY_CURRENT_USER, "software\\TARN\\adc\\", KEY_ALL_ACCESS, &disposition);
+  RegCloseKey(h);
+  h = Create(HKEY_CURRENT_USER, "software\\TARN\\adc\\", KEY_ALL_ACCESS, &disposition);
   EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
-  RegCloseKey(deep);
-
-  HKEY tarn = 0;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tarn", 0, KEY_READ, &tarn), ERROR_SUCCESS);
-  EXPECT_EQ(SubKeys(tarn), std::vector<std::string>{"ADC"});
-  // Creating relative to an open handle needs KEY_CREATE_SUB_KEY on it.
-  HKEY child = 0;
-  EXPECT_EQ(RegCreateKeyExA(tarn, "Other", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr),
-            ERROR_ACCESS_DENIED);
-  RegCloseKey(tarn);
+  RegCloseKey(h);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tarn", 0, KEY_READ, &h), ERROR_SUCCESS);
+  EXPECT_EQ(Names(h), std::vector<std::string>{"ADC"});
+  RegCloseKey(h);
   // The roots are separate trees.
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ, &tarn),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ, &h), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheirSpelling) {
@@ -108,12 +83,12 @@ TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheirSpelling) {
             ERROR_SUCCESS);
   HKEY software = 0;
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "software", 0, KEY_READ, &software), ERROR_SUCCESS);
-  EXPECT_EQ(SubKeys(software), std::vector<std::string>{"\xC3\x89\x63ole \xC5\xA0koda"});
+  EXPECT_EQ(Names(software), std::vector<std::string>{"\xC3\x89\x63ole \xC5\xA0koda"});
   RegCloseKey(software);
 
   ASSERT_EQ(SetText(same, "Rate\xC3\xBF", "1"), ERROR_SUCCESS);  // "Rateÿ"
   ASSERT_EQ(SetText(same, "RATE\xC5\xB8", "2"), ERROR_SUCCESS);  // "RATEŸ" names the same value
-  EXPECT_EQ(ValueNames(same), std::vector<std::string>{"Rate\xC3\xBF"});
+  EXPECT_EQ(Names(same, true), std::vector<std::string>{"Rate\xC3\xBF"});
   char data[8] = {};
   DWORD cb = sizeof data;
   ASSERT_EQ(
@@ -136,24 +111,16 @@ TEST_F(RegistryTest, SubKeysEnumerateInNameOrderValuesInCreationOrder) {
     RegCloseKey(child);
   }
   // Names compare in upper case, as on the original platform: "_" sorts after the letters.
-  EXPECT_EQ(SubKeys(key),
+  EXPECT_EQ(Names(key),
             (std::vector<std::string>{"a10", "a2", "b", "C", "_x", "\xC3\xA9t\xC3\xA9"}));
-
   for (const char* name : {"zeta", "Alpha", "", "mid"}) ASSERT_EQ(SetText(key, name, "v"), 0);
-  EXPECT_EQ(ValueNames(key), (std::vector<std::string>{"zeta", "Alpha", "", "mid"}));
   // Overwriting keeps the place; deleting and writing again moves the value to the end.
   ASSERT_EQ(SetText(key, "ALPHA", "w"), ERROR_SUCCESS);
   ASSERT_EQ(RegDeleteValueA(key, "zeta"), ERROR_SUCCESS);
   ASSERT_EQ(SetText(key, "zeta", "v"), ERROR_SUCCESS);
-  EXPECT_EQ(ValueNames(key), (std::vector<std::string>{"Alpha", "", "mid", "zeta"}));
-
+  EXPECT_EQ(Names(key, true), (std::vector<std::string>{"Alpha", "", "mid", "zeta"}));
   char name[8];
-  DWORD cch = sizeof name;
-  EXPECT_EQ(RegEnumValueA(key, 4, name, &cch, nullptr, nullptr, nullptr, nullptr),
-            ERROR_NO_MORE_ITEMS);
-  EXPECT_EQ(RegEnumKeyExA(key, 6, name, &cch, nullptr, nullptr, nullptr, nullptr),
-            ERROR_NO_MORE_ITEMS);
-  cch = 3;  // "a10" needs 4 bytes with its terminator
+  DWORD cch = 3;  // "a10" needs 4 bytes with its terminator
   EXPECT_EQ(RegEnumKeyExA(key, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
   RegCloseKey(key);
 }
@@ -161,85 +128,68 @@ TEST_F(RegistryTest, SubKeysEnumerateInNameOrderValuesInCreationOrder) {
 TEST_F(RegistryTest, ValueQueriesReportSizesAndKeepDataExactly) {
   HKEY key = Create(HKEY_CURRENT_USER, "Values");
   ASSERT_EQ(SetText(key, nullptr, "E-270"), ERROR_SUCCESS);  // null and "" are the default value
-  DWORD type = 0;
-  DWORD size = 0;
-  ASSERT_EQ(RegQueryValueExA(key, "", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(type, REG_SZ);
-  EXPECT_EQ(size, 5u);  // no terminator added
-
-  std::array<BYTE, 8> buffer{};
-  buffer.fill(0xEE);
-  DWORD cb = 4;
-  EXPECT_EQ(RegQueryValueExA(key, nullptr, nullptr, &type, buffer.data(), &cb), ERROR_MORE_DATA);
-  EXPECT_EQ(cb, 5u);
-  EXPECT_EQ(buffer[0], 0xEE);  // nothing copied
-  cb = static_cast<DWORD>(buffer.size());
-  ASSERT_EQ(RegQueryValueExA(key, nullptr, nullptr, &type, buffer.data(), &cb), ERROR_SUCCESS);
-  EXPECT_EQ(cb, 5u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.data()), 5), "E-270");
-  EXPECT_EQ(buffer[5], 0xEE);
-
   const std::array<BYTE, 3> bytes{0x0A, 0xFF, 0x00};
   ASSERT_EQ(RegSetValueExA(key, "Bin", 0, REG_BINARY, bytes.data(), 3), ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueExA(key, "Empty", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(key, "Odd", 0, 0x1234, bytes.data(), 2), ERROR_SUCCESS);
-  ASSERT_EQ(RegQueryValueExA(key, "Empty", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, 0u);
-  ASSERT_EQ(RegQueryValueExA(key, "Odd", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(type, 0x1234u);
-  EXPECT_EQ(size, 2u);
+  std::array<BYTE, 8> buffer{};
+  buffer.fill(0xEE);
+  DWORD type = 0;
+  DWORD cb = 4;
+  EXPECT_EQ(RegQueryValueExA(key, "", nullptr, &type, buffer.data(), &cb), ERROR_MORE_DATA);
+  EXPECT_EQ(cb, 5u);           // no terminator added
+  EXPECT_EQ(buffer[0], 0xEE);  // nothing copied
+  cb = static_cast<DWORD>(buffer.size());
+  ASSERT_EQ(RegQueryValueExA(key, nullptr, nullptr, &type, buffer.data(), &cb), ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.data()), cb), "E-270");
+  EXPECT_EQ(buffer[5], 0xEE);
 
   char name[16];
   DWORD cch = sizeof name;
-  cb = 2;
-  EXPECT_EQ(RegEnumValueA(key, 1, name, &cch, nullptr, &type, buffer.data(), &cb), ERROR_MORE_DATA);
-  EXPECT_EQ(cb, 3u);
-  cch = sizeof name;
   cb = static_cast<DWORD>(buffer.size());
   ASSERT_EQ(RegEnumValueA(key, 1, name, &cch, nullptr, &type, buffer.data(), &cb), ERROR_SUCCESS);
   EXPECT_EQ(std::string(name, cch), "Bin");
   EXPECT_EQ(type, REG_BINARY);
   EXPECT_EQ(std::vector<BYTE>(buffer.begin(), buffer.begin() + cb),
             std::vector<BYTE>(bytes.begin(), bytes.end()));
-
-  EXPECT_EQ(RegQueryValueExA(key, "Missing", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegQueryValueExA(key, "Bin", nullptr, &type, buffer.data(), nullptr),
             ERROR_INVALID_PARAMETER);
 
-  DWORD subKeys = 9, maxSub = 9, values = 0, maxName = 0, maxData = 0;
-  ASSERT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, &maxSub, nullptr, &values,
+  DWORD subKeys = 9, values = 0, maxName = 0, maxData = 0;
+  ASSERT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
                              &maxName, &maxData, nullptr, nullptr),
             ERROR_SUCCESS);
-  EXPECT_EQ(subKeys, 0u);
-  EXPECT_EQ(maxSub, 0u);
-  EXPECT_EQ(values, 4u);
-  EXPECT_EQ(maxName, 5u);  // "Empty"
-  EXPECT_EQ(maxData, 5u);  // "E-270"
+  EXPECT_EQ((std::array<DWORD, 4>{subKeys, values, maxName, maxData}),
+            (std::array<DWORD, 4>{0, 3, 5, 5}));  // "Empty", "E-270"
   RegCloseKey(key);
 }
 
 TEST_F(RegistryTest, HandlesOnlyAllowWhatTheirMaskGrants) {
-  HKEY key = Create(HKEY_CURRENT_USER, "Masks\\Child");
-  RegCloseKey(key);
-  HKEY query = 0, set = 0, readOnly = 0;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Masks", 0, KEY_QUERY_VALUE, &query), 0);
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Masks", 0, KEY_SET_VALUE, &set), 0);
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Masks", 0, 0x20009, &readOnly), 0);
-  EXPECT_EQ(SetText(query, "x", "1"), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(SetText(set, "x", "1"), ERROR_SUCCESS);
-  DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExA(set, "x", nullptr, nullptr, nullptr, &size), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(RegQueryValueExA(query, "x", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(RegDeleteValueA(readOnly, "x"), ERROR_ACCESS_DENIED);
-  char name[16];
-  DWORD cch = sizeof name;
-  EXPECT_EQ(RegEnumKeyExA(query, 0, name, &cch, nullptr, nullptr, nullptr, nullptr),
-            ERROR_ACCESS_DENIED);
-  EXPECT_EQ(RegEnumKeyExA(readOnly, 0, name, &cch, nullptr, nullptr, nullptr, nullptr),
-            ERROR_SUCCESS);
-  EXPECT_EQ(RegDeleteValueA(set, "x"), ERROR_SUCCESS);
-  EXPECT_EQ(RegDeleteValueA(set, "x"), ERROR_FILE_NOT_FOUND);
-  for (HKEY h : {query, set, readOnly}) EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+  RegCloseKey(Create(HKEY_CURRENT_USER, "Masks\\Child"));
+  struct Case {
+    REGSAM mask;
+    LONG set, query, enumKeys, createKey;
+  };
+  constexpr LONG ok = ERROR_SUCCESS, no = ERROR_ACCESS_DENIED;
+  for (const Case& c : {Case{KEY_QUERY_VALUE, no, ok, no, no}, Case{KEY_SET_VALUE, ok, no, no, no},
+                        Case{KEY_READ, no, ok, ok, no}, Case{KEY_ALL_ACCESS, ok, ok, ok, ok}}) {
+    SCOPED_TRACE(c.mask);
+    HKEY h = 0;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Masks", 0, c.mask, &h), ERROR_SUCCESS);
+    EXPECT_EQ(SetText(h, "x", "1"), c.set);
+    EXPECT_EQ(RegDeleteValueA(h, "x"), c.set == ok ? ok : no);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(h, "y", nullptr, nullptr, nullptr, &size),
+              c.query == ok ? ERROR_FILE_NOT_FOUND : no);
+    char name[16];
+    DWORD cch = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(h, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), c.enumKeys);
+    HKEY child = 0;
+    EXPECT_EQ(RegCreateKeyExA(h, "Child", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr),
+              c.createKey);
+    RegCloseKey(child);
+    EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+  }
 }
 
 TEST_F(RegistryTest, DeletingKeys) {
@@ -258,112 +208,71 @@ TEST_F(RegistryTest, DeletingKeys) {
   leaf = Create(HKEY_CURRENT_USER, "Del\\Parent\\Leaf");
   EXPECT_EQ(RegQueryValueExA(leaf, "v", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
   RegCloseKey(leaf);
-  EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Del\\Parent\\Leaf"), ERROR_SUCCESS);
-  EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Del\\Parent"), ERROR_SUCCESS);
 }
 
 TEST_F(RegistryTest, BadHandlesAndPathsAreRefused) {
-  HKEY h = 0;
-  DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExA(0x1000, "x", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(RegOpenKeyExA(HKEY_PERFORMANCE_DATA, "", 0, KEY_READ, &h), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(RegCloseKey(0x1000), ERROR_INVALID_HANDLE);
-  HKEY key = Create(HKEY_CURRENT_USER, "Handles");
-  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(RegQueryValueExA(key, "x", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
-
-  EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "\\Lead", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                            nullptr),
-            ERROR_BAD_PATHNAME);
-  EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "A\\\\B", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                            nullptr),
-            ERROR_BAD_PATHNAME);
+  HKEY closed = Create(HKEY_CURRENT_USER, "Handles");
+  EXPECT_EQ(RegCloseKey(closed), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(closed), ERROR_INVALID_HANDLE);
+  for (HKEY bad : {HKEY{0x1000}, closed, HKEY_PERFORMANCE_DATA}) {
+    HKEY h = 0;
+    EXPECT_EQ(RegOpenKeyExA(bad, "", 0, KEY_READ, &h), ERROR_INVALID_HANDLE) << bad;
+  }
   const std::string longName(256, 'n');
-  EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, longName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &h, nullptr),
-            ERROR_INVALID_PARAMETER);
+  for (const auto& [path, error] :
+       {std::pair{"\\Lead", ERROR_BAD_PATHNAME}, std::pair{"A\\\\B", ERROR_BAD_PATHNAME},
+        std::pair{longName.c_str(), ERROR_INVALID_PARAMETER}}) {
+    HKEY h = 0;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                              nullptr),
+              error)
+        << path;
+  }
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Handles", 0, KEY_READ, nullptr),
             ERROR_INVALID_PARAMETER);
 }
 
-TEST_F(RegistryTest, StoreIsAPrivateFileThatKeepsItsData) {
-  HKEY key = Create(HKEY_CURRENT_USER, "Keep");
-  ASSERT_EQ(SetText(key, "v", "kept"), ERROR_SUCCESS);
-  RegCloseKey(key);
-  EXPECT_EQ(RegistryPath(), registry_.path());
-  struct stat st {};
-  ASSERT_EQ(stat(registry_.path().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  ASSERT_EQ(stat((registry_.dir() + "/store").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-
-  RegistryReopen();  // as a new process would
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "KEEP", 0, KEY_READ, &key), ERROR_SUCCESS);
-  char data[8];
-  DWORD cb = sizeof data;
-  ASSERT_EQ(RegQueryValueExA(key, "V", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &cb), 0);
-  EXPECT_EQ(std::string(data, cb), "kept");
-  RegCloseKey(key);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Every call that needs the store fails cleanly; nothing is created in its place.
-void ExpectEveryCallFails() {
-  HKEY h = 0;
-  EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "Software", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &h, nullptr),
-            ERROR_SUCCESS);
-  EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "", 0, KEY_READ, &h), ERROR_SUCCESS);
-  EXPECT_NE(SetText(HKEY_CURRENT_USER, "v", "x"), ERROR_SUCCESS);
-  DWORD size = 0;
-  EXPECT_NE(RegQueryValueExA(HKEY_CURRENT_USER, "v", nullptr, nullptr, nullptr, &size),
-            ERROR_SUCCESS);
-  DWORD count = 0;
-  EXPECT_NE(RegQueryInfoKeyA(HKEY_CURRENT_USER, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
-                             nullptr, nullptr, nullptr, nullptr, nullptr),
-            ERROR_SUCCESS);
-}
-
-TEST_F(RegistryTest, UnusableFilesGiveFailingCallsAndAreLeftAlone) {
-  std::filesystem::create_directories(registry_.dir() + "/store");
-  // Not a database.
-  const std::string garbage = registry_.dir() + "/garbage.sqlite3";
+// A store that cannot be used makes every call fail, leaves the file as it was and names the
+// reason once.
+TEST_F(RegistryTest, UnusableStoresFailEveryCallWithTheirReason) {
+  const std::string dir = registry_.dir() + "/";
+  fs::create_directories(dir + "folder");
   std::string noise(8192, '\0');
   for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 251);
-  std::ofstream(garbage, std::ios::binary) << noise;
-  TempRegistry::Use(garbage);
-  ExpectEveryCallFails();
-  EXPECT_EQ(ReadFile(garbage), noise);
-
-  // A database of something else.
-  const std::string foreign = registry_.dir() + "/foreign.sqlite3";
+  std::ofstream(dir + "garbage", std::ios::binary) << noise;
   sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(foreign.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open((dir + "foreign").c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes(t TEXT); INSERT INTO notes VALUES('mine')",
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
-  const std::string before = ReadFile(foreign);
-  TempRegistry::Use(foreign);
-  ExpectEveryCallFails();
-  EXPECT_EQ(ReadFile(foreign), before);
-
-  // A folder where the file should be, and a path below a plain file.
-  TempRegistry::Use(registry_.dir() + "/store");
-  ExpectEveryCallFails();
-  TempRegistry::Use(garbage + "/registry.sqlite3");
-  ExpectEveryCallFails();
-  EXPECT_EQ(ReadFile(garbage), noise);
-
+  const std::string foreign = ReadFile(dir + "foreign");
+  const struct {
+    std::string path, reason;
+  } cases[] = {{dir + "garbage", "not an SQLite store"},
+               {dir + "foreign", "not our store"},
+               {dir + "folder", "is a directory"},
+               {dir + "garbage/registry", "a part of its path is not a folder"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    TempRegistry::Use(c.path);
+    HKEY h = 0;
+    EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "Software", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &h, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_NE(SetText(HKEY_CURRENT_USER, "v", "x"), ERROR_SUCCESS);
+    DWORD count = 0;
+    EXPECT_NE(RegQueryInfoKeyA(HKEY_CURRENT_USER, nullptr, nullptr, nullptr, &count, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegistryProblem(), c.path + ": " + c.reason);
+  }
+  EXPECT_EQ(ReadFile(dir + "garbage"), noise);
+  EXPECT_EQ(ReadFile(dir + "foreign"), foreign);
   // Back on a good file, everything works again.
   TempRegistry::Use(registry_.path());
-  HKEY key = Create(HKEY_CURRENT_USER, "Fine");
-  RegCloseKey(key);
+  RegCloseKey(Create(HKEY_CURRENT_USER, "Fine"));
+  EXPECT_EQ(RegistryProblem(), "");
 }
 
 TEST_F(RegistryTest, ATruncatedStoreFailsWithoutCrashing) {
@@ -380,8 +289,9 @@ TEST_F(RegistryTest, ATruncatedStoreFailsWithoutCrashing) {
   sqlite3_close(db);
   ASSERT_EQ(truncate(registry_.path().c_str(), 5 * 4096 + 100), 0);
   RegistryReopen();
-  LONG worst = ERROR_SUCCESS;
+  LONG worst = ERROR_REGISTRY_CORRUPT;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, "Big", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    worst = ERROR_SUCCESS;
     for (DWORD i = 0; i < 20; ++i) {
       std::vector<BYTE> data(20000);
       DWORD cb = static_cast<DWORD>(data.size());
@@ -391,35 +301,26 @@ TEST_F(RegistryTest, ATruncatedStoreFailsWithoutCrashing) {
       if (r != ERROR_SUCCESS) worst = r;
     }
     RegCloseKey(key);
-  } else {
-    worst = ERROR_REGISTRY_CORRUPT;
   }
   EXPECT_NE(worst, ERROR_SUCCESS);
   EXPECT_EQ(RegistryProblem(), registry_.path() + ": corrupt");
 }
 
 TEST_F(RegistryTest, ThreadsShareTheStoreSafely) {
-  HKEY root = Create(HKEY_CURRENT_USER, "Threads");
-  RegCloseKey(root);
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
-  threads.reserve(4);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t, &failures] {
       for (int i = 0; i < 25; ++i) {
         const std::string path = "Threads\\T" + std::to_string(t) + "\\K" + std::to_string(i);
         HKEY key = 0;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr) != ERROR_SUCCESS) {
-          ++failures;
-          continue;
-        }
-        if (SetText(key, "v", path) != ERROR_SUCCESS) ++failures;
         DWORD size = 0;
-        if (RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
-            size != path.size())
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr) != ERROR_SUCCESS ||
+            SetText(key, "v", path) != ERROR_SUCCESS ||
+            RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
+            size != path.size() || RegCloseKey(key) != ERROR_SUCCESS)
           ++failures;
-        if (RegCloseKey(key) != ERROR_SUCCESS) ++failures;
       }
     });
   }
@@ -427,20 +328,73 @@ TEST_F(RegistryTest, ThreadsShareTheStoreSafely) {
   EXPECT_EQ(failures.load(), 0);
   HKEY key = 0;
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Threads\\T3", 0, KEY_READ, &key), 0);
-  EXPECT_EQ(SubKeys(key).size(), 25u);
+  EXPECT_EQ(Names(key).size(), 25u);
   RegCloseKey(key);
 }
 
+// Where the store lives when QUILLBOX_REGISTRY does not name it: $XDG_CONFIG_HOME (absolute
+// only), else $HOME/.config, else the account's home folder; folders 0700, file 0600.
+TEST_F(RegistryTest, StoreLocation) {
+  const std::string dir = registry_.dir() + "/";
+  const passwd* pw = getpwuid(geteuid());
+  ASSERT_NE(pw, nullptr);
+  const std::string account = std::string(pw->pw_dir) + "/.config/quillbox/registry.sqlite3";
+  const struct {
+    const char *store, *xdg, *home;
+    std::string expected, privateFolder;
+  } cases[] = {
+      {nullptr, "/x", nullptr, "/x/quillbox/registry.sqlite3", ""},
+      {nullptr, "relative", nullptr, account, ""},
+      {nullptr, nullptr, "/h", "/h/.config/quillbox/registry.sqlite3", ""},
+      {nullptr, nullptr, nullptr, account, ""},
+      {"/s.db", "/x", "/h", "/s.db", ""},
+      {nullptr, nullptr, "", dir + "home/.config/quillbox/registry.sqlite3", dir + "home/.config"},
+  };
+  fs::create_directory(dir + "home");
+  const char* const names[] = {"QUILLBOX_REGISTRY", "XDG_CONFIG_HOME", "HOME"};
+  std::vector<std::optional<std::string>> saved;  // QUILLBOX_REGISTRY is put back by registry_
+  for (const char* name : names)
+    saved.push_back(std::getenv(name) ? std::optional<std::string>(std::getenv(name))
+                                      : std::nullopt);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    const char* values[] = {c.store, c.xdg, c.home};
+    for (int i = 0; i < 3; ++i) {
+      if (values[i] == nullptr)
+        unsetenv(names[i]);
+      else
+        setenv(names[i], *values[i] == '\0' ? (dir + "home").c_str() : values[i], 1);
+    }
+    RegistryReopen();
+    EXPECT_EQ(RegistryPath(), c.expected);
+    if (c.privateFolder.empty()) continue;  // nothing is written outside the test's folder
+    RegCloseKey(Create(HKEY_CURRENT_USER, "Probe"));
+    struct stat st {};
+    ASSERT_EQ(stat(c.expected.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat(c.privateFolder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    RegistryReopen();  // as a new process would: the data is still there
+    HKEY h = 0;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "PROBE", 0, KEY_READ, &h), ERROR_SUCCESS);
+    RegCloseKey(h);
+  }
+  for (int i = 1; i < 3; ++i) {
+    if (saved[i])
+      setenv(names[i], saved[i]->c_str(), 1);
+    else
+      unsetenv(names[i]);
+  }
+}
+
 TEST(UserName, IsTheLoginNameOfTheProcess) {
-  std::string expected;
-  if (passwd* pw = getpwuid(geteuid()); pw != nullptr) expected = pw->pw_name;
-  ASSERT_FALSE(expected.empty());
+  const passwd* pw = getpwuid(geteuid());
+  ASSERT_NE(pw, nullptr);
+  const std::string expected = pw->pw_name;
   char small[2] = {};
   DWORD size = sizeof small;
-  if (expected.size() + 1 > size) {
-    EXPECT_EQ(GetUserNameA(small, &size), 0);
-    EXPECT_EQ(size, expected.size() + 1);
-  }
+  EXPECT_EQ(GetUserNameA(small, &size), 0);
+  EXPECT_EQ(size, expected.size() + 1);
   char buffer[256] = {};
   size = sizeof buffer;
   ASSERT_NE(GetUserNameA(buffer, &size), 0);
