@@ -71,7 +71,7 @@ bool StartAcquisition(DriverState& s) {
     StopAcquisition(s);
     return false;
   }
-  if (s.Dio.DOStartEnabled) WriteOutputs(s, s.Dio.DOStartValue);
+  if (s.Dio.DOStartEnabled) WriteOutputs(s.Dev, s.Dio, s.LastFailedCall, s.Dio.DOStartValue);
   return true;
 }
 
@@ -81,7 +81,7 @@ void StopAcquisition(DriverState& s) {
   // device and the block buffer again.
   s.Acq.Join();
   platform::DoEvents();
-  if (s.Dio.DOStopEnabled) WriteOutputs(s, s.Dio.DOStopValue);
+  if (s.Dio.DOStopEnabled) WriteOutputs(s.Dev, s.Dio, s.LastFailedCall, s.Dio.DOStopValue);
 }
 
 }  // namespace quillbox

@@ -177,11 +177,11 @@ int16_t DeviceOpen(DriverState& s) {
   s.Dio.DIODetected = true;
   s.Dio.DIBits = 8;
   s.Dio.DOBits = 8;
-  if (E270GetDIO(&s.Dev, &s.DIOOutByte, &s.DIOInByte, &s.DIOAuxByte) == 0) {
+  if (E270GetDIO(&s.Dev, &s.Dio.DIOOutByte, &s.Dio.DIOInByte, &s.Dio.DIOAuxByte) == 0) {
     s.Dio.DIValue =
-        static_cast<int32_t>((static_cast<uint32_t>(s.Dio.DIValue) & ~0xFFu) | s.DIOInByte);
+        static_cast<int32_t>((static_cast<uint32_t>(s.Dio.DIValue) & ~0xFFu) | s.Dio.DIOInByte);
     s.Dio.DOValue =
-        static_cast<int32_t>((static_cast<uint32_t>(s.Dio.DOValue) & ~0xFFu) | s.DIOOutByte);
+        static_cast<int32_t>((static_cast<uint32_t>(s.Dio.DOValue) & ~0xFFu) | s.Dio.DIOOutByte);
   }
 
   s.Adc.LastError.clear();

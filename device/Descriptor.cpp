@@ -1,6 +1,6 @@
 #include "device/Descriptor.h"
 
-#include "driver/DriverState.h"
+#include "device/DeviceParts.h"
 
 namespace quillbox {
 namespace {

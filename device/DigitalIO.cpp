@@ -1,32 +1,28 @@
 #include "device/DigitalIO.h"
 
-#include "device/E270API.h"
-#include "driver/DriverState.h"
-
 namespace quillbox {
 
-int32_t ReadInputs(DriverState& s) {
-  s.LastFailedCall.clear();
-  if (E270GetDIO(&s.Dev, &s.DIOOutByte, &s.DIOInByte, &s.DIOAuxByte) != 0) {
-    s.LastFailedCall = "E270GetDIO";
+int32_t ReadInputs(Device& dev, DioInfo& dio, std::string& failedCall) {
+  failedCall.clear();
+  if (E270GetDIO(&dev, &dio.DIOOutByte, &dio.DIOInByte, &dio.DIOAuxByte) != 0) {
+    failedCall = "E270GetDIO";
     return 0;
   }
-  s.Dio.DIValue =
-      static_cast<int32_t>((static_cast<uint32_t>(s.Dio.DIValue) & ~0xFFu) | s.DIOInByte);
-  return s.Dio.DIValue;
+  dio.DIValue = static_cast<int32_t>((static_cast<uint32_t>(dio.DIValue) & ~0xFFu) | dio.DIOInByte);
+  return dio.DIValue;
 }
 
-void WriteOutputs(DriverState& s, int32_t value) {
-  s.LastFailedCall.clear();
-  if (E270GetDIO(&s.Dev, &s.DIOOutByte, &s.DIOInByte, &s.DIOAuxByte) != 0) {
-    s.LastFailedCall = "E270GetDIO";
+void WriteOutputs(Device& dev, DioInfo& dio, std::string& failedCall, int32_t value) {
+  failedCall.clear();
+  if (E270GetDIO(&dev, &dio.DIOOutByte, &dio.DIOInByte, &dio.DIOAuxByte) != 0) {
+    failedCall = "E270GetDIO";
     return;
   }
-  s.DIOOutByte = static_cast<uint8_t>(static_cast<uint32_t>(value) & 0xFFu);
-  if (E270SetDIO(&s.Dev, s.DIOOutByte, s.DIOAuxByte) != 0) s.LastFailedCall = "E270SetDIO";
-  s.Dio.DOValue = value;
+  dio.DIOOutByte = static_cast<uint8_t>(static_cast<uint32_t>(value) & 0xFFu);
+  if (E270SetDIO(&dev, dio.DIOOutByte, dio.DIOAuxByte) != 0) failedCall = "E270SetDIO";
+  dio.DOValue = value;
 }
 
-int32_t ReadOutputs(const DriverState& s) { return s.Dio.DOValue; }
+int32_t ReadOutputs(const DioInfo& dio) { return dio.DOValue; }
 
 }  // namespace quillbox

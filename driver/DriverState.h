@@ -10,40 +10,12 @@
 #include "channels/ChannelTypes.h"
 #include "device/Acquisition.h"
 #include "device/DeviceList.h"
+#include "device/DeviceParts.h"
+#include "device/DigitalIO.h"
 #include "device/E270API.h"
 #include "device/RecordState.h"
 
 namespace quillbox {
-
-struct AdcInfo {
-  std::string DisplayName;
-  std::string ADCName;
-  uint8_t Resolution = 0;
-  int16_t ChannelsCount = 0;
-  ChannelTables Tables;  // Ranges, UnitNames, UnitScales, UnitOffsets, ChannelNames, ChannelRanges
-  std::string LastError;
-};
-
-struct BoardInfo {
-  std::string BoardName;
-  std::string PortName;
-  std::string BoardRevision;
-  std::string SerialNumber;
-  std::string ProcessorName;
-  int32_t ClockFrequency = 0;
-};
-
-struct DioInfo {
-  bool DIODetected = false;
-  uint8_t DIBits = 0;
-  uint8_t DOBits = 0;
-  int32_t DIValue = 0;
-  int32_t DOValue = 0;
-  bool DOStartEnabled = false;
-  bool DOStopEnabled = false;
-  int32_t DOStartValue = 0;
-  int32_t DOStopValue = 0;
-};
 
 struct DriverState {
   AdcInfo Adc;
@@ -60,9 +32,6 @@ struct DriverState {
   ChannelSources Sources{};
 
   Device Dev{};
-  uint8_t DIOOutByte = 0;
-  uint8_t DIOInByte = 0;
-  uint8_t DIOAuxByte = 0;
   ReadCacheInfo ReadCache;
   // The vendor call that failed in the last single read or digital-I/O call, "" if none.
   // The interface members keep their specified results; hosts ask for this through the tools.
@@ -83,5 +52,12 @@ struct DriverState {
 
 // The one instance of the process (of the loaded component).
 DriverState& State();
+
+// The digital lines of a driver state.
+inline int32_t ReadInputs(DriverState& s) { return ReadInputs(s.Dev, s.Dio, s.LastFailedCall); }
+inline void WriteOutputs(DriverState& s, int32_t value) {
+  WriteOutputs(s.Dev, s.Dio, s.LastFailedCall, value);
+}
+inline int32_t ReadOutputs(const DriverState& s) { return ReadOutputs(s.Dio); }
 
 }  // namespace quillbox

@@ -27,7 +27,7 @@ TEST_F(DigitalIOTest, WriteKeepsTheWholeValueAndHandsTheThirdByteBack) {
   EXPECT_EQ(Module().outputs, 0xA5);
   EXPECT_EQ(Module().aux, 0x3C);
   EXPECT_EQ(ReadOutputs(S()), 0x1A5);
-  S().DIOAuxByte = 0;  // whatever the record held, the byte just reported goes back
+  S().Dio.DIOAuxByte = 0;  // whatever the record held, the byte just reported goes back
   WriteOutputs(S(), -2);
   EXPECT_EQ(Module().outputs, 0xFE);
   EXPECT_EQ(Module().aux, 0x3C);
