@@ -22,8 +22,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "device/AcquisitionSetup.h"
 #include "device/Acquisition.h"
+#include "device/AcquisitionSetup.h"
 #include "device/SingleRead.h"
 #include "driver/DriverState.h"
 #include "driver/E_270.h"
