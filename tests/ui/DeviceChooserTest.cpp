@@ -58,49 +58,33 @@ TEST_F(DeviceChooser, ModulesThatCannotBeToldApartLeaveNoChoice) {
   EXPECT_EQ(Select(true), -1);
 }
 
-TEST_F(DeviceChooser, ListsTheModulesAndEnterTakesTheFirst) {
+TEST_F(DeviceChooser, EnterAndOkTakeTheHighlightedModuleEscAndTheCloseBoxNone) {
   List({{0, "27000001"}, {2, "27000002"}, {7, "27000077"}});
-  std::vector<std::string> texts;
-  int highlighted = -2;
-  const int16_t chosen = Select(true, [&](dlgDevEnum* dialog) {
-    for (int i = 0; i < dialog->List()->count(); ++i)
-      texts.push_back(dialog->List()->item(i)->text().toStdString());
-    highlighted = dialog->List()->currentRow();
-    QTest::keyClick(dialog->List(), Qt::Key_Return);
-  });
-  EXPECT_EQ(chosen, 0);
-  EXPECT_EQ(texts,
-            (std::vector<std::string>{"E-270\t27000001", "E-270\t27000002", "E-270\t27000077"}));
-  EXPECT_EQ(highlighted, 0);
-}
-
-TEST_F(DeviceChooser, OkTakesTheHighlightedModule) {
-  List({{0, "27000001"}, {2, "27000002"}, {7, "27000077"}});
-  EXPECT_EQ(Select(true,
-                   [](dlgDevEnum* dialog) {
-                     ClickRow(dialog->List(), 2);
-                     Click(dialog->findChild<QPushButton*>("cmdDialog"));
-                   }),
-            7);
-  // Each showing starts again from a fresh list with the first module highlighted.
-  EXPECT_EQ(Select(true,
-                   [](dlgDevEnum* dialog) {
-                     EXPECT_EQ(dialog->List()->currentRow(), 0);
-                     ClickRow(dialog->List(), 1);
-                     QTest::keyClick(dialog, Qt::Key_Enter);
-                   }),
-            2);
-}
-
-TEST_F(DeviceChooser, EscAndTheCloseBoxChooseNothing) {
-  List({{1, "27000001"}, {4, "27000004"}});
-  EXPECT_EQ(Select(true,
-                   [](dlgDevEnum* dialog) {
-                     ClickRow(dialog->List(), 1);
-                     QTest::keyClick(dialog->List(), Qt::Key_Escape);
-                   }),
-            -1);
-  EXPECT_EQ(Select(true, [](dlgDevEnum* dialog) { dialog->close(); }), -1);
+  const auto row = [](int r) { return [r](dlgDevEnum* d) { ClickRow(d->List(), r); }; };
+  const auto key = [](Qt::Key k) { return [k](dlgDevEnum* d) { QTest::keyClick(d->List(), k); }; };
+  const std::vector<std::pair<std::vector<std::function<void(dlgDevEnum*)>>, int16_t>> cases = {
+      {{key(Qt::Key_Return)}, 0},
+      {{row(2), [](dlgDevEnum* d) { Click(d->findChild<QPushButton*>("cmdDialog")); }}, 7},
+      {{row(1), key(Qt::Key_Enter)}, 2},
+      {{row(1), key(Qt::Key_Escape)}, -1},
+      {{row(1), [](dlgDevEnum* d) { d->close(); }}, -1},
+  };
+  for (const auto& [actions, expected] : cases) {
+    std::vector<std::string> texts;
+    int highlighted = -2;
+    EXPECT_EQ(Select(true,
+                     [&](dlgDevEnum* dialog) {
+                       for (int i = 0; i < dialog->List()->count(); ++i)
+                         texts.push_back(dialog->List()->item(i)->text().toStdString());
+                       highlighted = dialog->List()->currentRow();
+                       for (const auto& action : actions) action(dialog);
+                     }),
+              expected);
+    // Each showing starts again from a fresh list with the first module highlighted.
+    EXPECT_EQ(highlighted, 0);
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{"E-270\t27000001", "E-270\t27000002", "E-270\t27000077"}));
+  }
 }
 
 TEST_F(DeviceChooser, TheListedCountBoundsTheList) {

@@ -8,7 +8,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
@@ -32,9 +31,6 @@
 #include "ui/Ui.h"
 
 namespace quillbox::test {
-
-// Set in the environment of a child process that must start without any QApplication.
-constexpr const char* kHeadlessChild = "QUILLBOX_UI_HEADLESS_CHILD";
 
 // The test process plays a host that made its own application; the component's pages are
 // registered as the driver's binding does.
@@ -85,13 +81,10 @@ inline std::unique_ptr<DriverState> OpenedState() {
   return s;
 }
 
-inline void CloseState(DriverState& s) { DeviceClose(s); }
-
 // Captures the shell and help requests of the pages.
 struct HookRecorder {
   std::vector<std::string> opened;
   std::vector<std::pair<std::string, int>> help;
-  std::vector<std::string> messages;
 
   HookRecorder() {
     platform::UiHooks hooks;
@@ -103,7 +96,6 @@ struct HookRecorder {
       help.emplace_back(file, context);
       return true;
     };
-    hooks.messageBox = [this](const std::string& text) { messages.push_back(text); };
     platform::SetUiHooks(std::move(hooks));
   }
   ~HookRecorder() { platform::SetUiHooks({}); }
