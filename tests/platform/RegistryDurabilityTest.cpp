@@ -134,7 +134,7 @@ TEST_F(RegistryTest, KilledAndConcurrentWritersLeaveAnIntactStore) {
     EXPECT_EQ(result.exitCode, 0) << result.err;
     AddAcks(result, 100000 + w * 1000, acknowledged);
   }
-  EXPECT_EQ(acknowledged.size(), killedAcks + 4 * kEach);
+  EXPECT_EQ(acknowledged.size(), killedAcks + std::size_t{4} * kEach);
   VerifyEntries(registry_.path(), acknowledged, unsure);
   std::cout << "killed " << kKills << " writers after " << killedAcks << " acknowledged entries\n";
 }

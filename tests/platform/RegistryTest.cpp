@@ -309,6 +309,7 @@ TEST_F(RegistryTest, ATruncatedStoreFailsWithoutCrashing) {
 TEST_F(RegistryTest, ThreadsShareTheStoreSafely) {
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t, &failures] {
       for (int i = 0; i < 25; ++i) {

@@ -69,7 +69,8 @@ TEST_F(DeviceChooser, EnterAndOkTakeTheHighlightedModuleEscAndTheCloseBoxNone) {
       {{row(1), key(Qt::Key_Escape)}, -1},
       {{row(1), [](dlgDevEnum* d) { d->close(); }}, -1},
   };
-  for (const auto& [actions, expected] : cases) {
+  for (const auto& [steps, expected] : cases) {
+    const auto& actions = steps;  // clang 14 cannot capture a structured binding
     std::vector<std::string> texts;
     int highlighted = -2;
     EXPECT_EQ(Select(true,

@@ -38,6 +38,7 @@ class SetupDialog : public ::testing::Test {
 
   static std::vector<std::string> TabKeys(const dlgSetup& dialog) {
     std::vector<std::string> keys;
+    keys.reserve(static_cast<std::size_t>(dialog.Tabs()->count()));
     for (int i = 0; i < dialog.Tabs()->count(); ++i) {
       keys.push_back(dialog.Tabs()->Key(i).toStdString());
     }
