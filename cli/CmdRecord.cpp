@@ -76,8 +76,7 @@ class Recorder {
   int Run() {
     if (int code = ParseValues(); code != kExitOk) return code;
     // The files first: a name already taken is refused before the module is touched.
-    sidecarPath_ = o_.output + ".json";
-    for (const std::string& path : {o_.output, sidecarPath_}) {
+    for (const std::string& path : {o_.output, sidecarFile_.Path()}) {
       if (!o_.force && Exists(path)) {
         PrintError(path + " exists; choose another name or use --force to replace it");
         return kExitFailure;
@@ -391,7 +390,6 @@ class Recorder {
   std::vector<int16_t> channels_;
   int32_t doStart_ = 0, doStop_ = 0;
   OutputFile csv_;
-  std::string sidecarPath_;
   SidecarFile sidecarFile_{o_.output + ".json"};
   Sidecar sidecar_;
   CsvRows rows_{{}, 1.0f, false};

@@ -12,13 +12,6 @@
 namespace quillbox::cli {
 namespace {
 
-// The folder of `path`, for syncing the entry of a file created or renamed in it.
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 void SyncFolder(const std::string& path) {
   const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -47,6 +40,12 @@ std::size_t WriteAll(int fd, std::string_view text, int& error) {
 }
 
 }  // namespace
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 std::string ErrorText(int error) {
   return std::error_code(error, std::generic_category()).message();

@@ -47,6 +47,9 @@ class OutputFile {
 // reader sees the old or the new content, never a part. False with `error` set otherwise.
 bool ReplaceFileAtomically(const std::string& path, const std::string& text, std::string& error);
 
+// The folder of `path` ("." for a bare file name).
+std::string FolderOf(const std::string& path);
+
 // Error text of errno value `error`.
 std::string ErrorText(int error);
 

@@ -46,12 +46,6 @@ namespace {
 
 constexpr off_t kReservedBytes = off_t{256} * 1024;
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 SidecarFile::~SidecarFile() {
