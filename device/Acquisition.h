@@ -13,11 +13,11 @@
 
 #include "channels/ChannelTypes.h"
 #include "device/AcquisitionWorker.h"
-#include "device/E270API.h"
 #include "device/FrameRing.h"
 #include "device/RateRule.h"
 #include "device/RecordState.h"
 #include "device/SampleConversion.h"
+#include "e270/E270API.h"
 
 namespace quillbox {
 

@@ -4,9 +4,8 @@
 
 #include "device/Acquisition.h"
 #include "device/DigitalIO.h"
-#include "device/E270API.h"
 #include "device/RateRule.h"
-#include "driver/DriverState.h"
+#include "e270/E270API.h"
 #include "platform/UiHost.h"
 
 namespace quillbox {
@@ -17,16 +16,14 @@ int32_t ComputeRingSize(RecordInfo& r) {
   return r.InputSizeKadrs;
 }
 
-float GetRate(DriverState& s) {
-  RecordInfo& r = s.Record;
+float GetRate(RecordInfo& r) {
   if (r.Rate > r.RateMax) r.Rate = r.RateMax;
   if (!(r.Rate > 0.0f)) return 0.0f;
   return ComputeRateSetting(r.Rate).Rate;
 }
 
-void SetRate(DriverState& s, float value) {
-  if (s.Acq.Busy.load()) return;
-  RecordInfo& r = s.Record;
+void SetRate(RecordInfo& r, const Acquisition& acq, float value) {
+  if (acq.Busy.load()) return;
   if (value > r.RateMax)
     r.Rate = r.RateMax;
   else if (value < 0.0f)
@@ -35,8 +32,7 @@ void SetRate(DriverState& s, float value) {
     r.Rate = value;
 }
 
-bool StartAcquisition(DriverState& s) {
-  RecordInfo& r = s.Record;
+bool StartAcquisition(ModuleRecord& m, RecordInfo& r, int16_t syncMode, Acquisition& acq) {
   const char* refusal = nullptr;
   if (!(r.Rate > 0.0f))
     refusal = "No Sampling Rate selected!";
@@ -45,43 +41,43 @@ bool StartAcquisition(DriverState& s) {
   else if (r.Rate > r.RateMax)
     refusal = "Reduce Sampling Rate!";
   if (refusal != nullptr) {
-    s.Adc.LastError = refusal;
-    s.Acq.Busy.store(false);
+    m.Adc.LastError = refusal;
+    acq.Busy.store(false);
     return false;
   }
 
-  const RecordingPlan plan = MakeRecordingPlan(r, s.SyncMode, s.Sources, s.Modules, s.TTLSource);
+  const RecordingPlan plan = MakeRecordingPlan(r, syncMode, m.Sources, m.Modules, m.TTLSource);
   r.InputSizeKadrs = plan.RingFrames;
   r.InputSizeData = plan.RingFrames;
   // A thread of an earlier recording must be gone before its ring is replaced.
-  s.Acq.Join();
-  if (!s.Acq.Ring().Reset(r.InputChannels, r.InputCountChannels, plan.RingFrames)) {
-    s.Adc.LastError = "Not enough memory for the frame ring!";
-    s.Acq.Busy.store(false);
+  acq.Join();
+  if (!acq.Ring().Reset(r.InputChannels, r.InputCountChannels, plan.RingFrames)) {
+    m.Adc.LastError = "Not enough memory for the frame ring!";
+    acq.Busy.store(false);
     return false;
   }
 
-  s.Dev.RateDivider = plan.Rate.Divider;
-  s.Dev.ControlByte = plan.ControlByte;
+  m.Dev.RateDivider = plan.Rate.Divider;
+  m.Dev.ControlByte = plan.ControlByte;
   // The result is not looked at: a module that missed the configuration shows up as missing
   // data blocks, which the thread survives.
-  [[maybe_unused]] const int32_t configResult = E270SetConfig(&s.Dev, 0);
-  if (!s.Acq.Start(s.Dev, plan)) {
-    s.Adc.LastError = "Unable create thread!";
-    StopAcquisition(s);
+  [[maybe_unused]] const int32_t configResult = E270SetConfig(&m.Dev, 0);
+  if (!acq.Start(m.Dev, plan)) {
+    m.Adc.LastError = "Unable create thread!";
+    StopAcquisition(m, acq);
     return false;
   }
-  if (s.Dio.DOStartEnabled) WriteOutputs(s.Dev, s.Dio, s.LastFailedCall, s.Dio.DOStartValue);
+  if (m.Dio.DOStartEnabled) WriteOutputs(m, m.Dio, m.Dio.DOStartValue);
   return true;
 }
 
-void StopAcquisition(DriverState& s) {
-  s.Acq.RequestStop();
+void StopAcquisition(ModuleRecord& m, Acquisition& acq) {
+  acq.RequestStop();
   // The thread is gone before pending events run: a host re-entered from them may use the
   // device and the block buffer again.
-  s.Acq.Join();
+  acq.Join();
   platform::DoEvents();
-  if (s.Dio.DOStopEnabled) WriteOutputs(s.Dev, s.Dio, s.LastFailedCall, s.Dio.DOStopValue);
+  if (m.Dio.DOStopEnabled) WriteOutputs(m, m.Dio, m.Dio.DOStopValue);
 }
 
 }  // namespace quillbox

@@ -5,27 +5,28 @@
 
 #include <cstdint>
 
+#include "device/Acquisition.h"
+#include "device/DeviceParts.h"
 #include "device/RecordState.h"
 
 namespace quillbox {
-
-struct DriverState;
 
 // InputSizeKadrs = InputSizeData = InputSizeRequest; returns it.
 int32_t ComputeRingSize(RecordInfo& r);
 
 // The rate the device really delivers for the stored Rate (a Rate above RateMax is first
 // stored back as RateMax). 0 when no usable rate is stored (zero, negative, not a number).
-float GetRate(DriverState& s);
+float GetRate(RecordInfo& r);
 // Ignored while Busy; above RateMax stores RateMax, a negative value its magnitude, a positive
 // one itself; 0 (or not a number) changes nothing.
-void SetRate(DriverState& s, float value);
+void SetRate(RecordInfo& r, const Acquisition& acq, float value);
 
-// True when the acquisition thread runs. A refused start sets LastError and leaves Busy False.
-bool StartAcquisition(DriverState& s);
+// True when the acquisition thread runs. A refused start sets Adc.LastError and leaves Busy
+// False. `syncMode`: 0 off, 1 rising edge, 2 falling edge of the external start input.
+bool StartAcquisition(ModuleRecord& m, RecordInfo& r, int16_t syncMode, Acquisition& acq);
 
 // The stop sequence: Busy = False, wait for the thread to leave (at most the data call it is
 // in), one yield, then the stop output value when enabled.
-void StopAcquisition(DriverState& s);
+void StopAcquisition(ModuleRecord& m, Acquisition& acq);
 
 }  // namespace quillbox

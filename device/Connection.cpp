@@ -4,9 +4,8 @@
 #include "channels/ChannelList.h"
 #include "device/Descriptor.h"
 #include "device/DeviceChooser.h"
-#include "device/E270API.h"
 #include "device/Enumeration.h"
-#include "driver/DriverState.h"
+#include "e270/E270API.h"
 #include "platform/DeviceNodes.h"
 #include "platform/UiHost.h"
 
@@ -31,9 +30,9 @@ int16_t LowHalf(int32_t handle) {
 
 }  // namespace
 
-void DeviceClose(DriverState& s) {
-  E270Close(&s.Dev);
-  E270Init(&s.Dev);
+void DeviceClose(DeviceLink& link) {
+  E270Close(&link.Dev);
+  E270Init(&link.Dev);
 }
 
 void PortName(const Device& device, std::string& portName) {
@@ -44,20 +43,20 @@ void PortName(const Device& device, std::string& portName) {
   }
 }
 
-bool DeviceConnectUSB(DriverState& s, const std::string& name) {
-  const int16_t found = EnumerateDevices(s, name);
-  if (found <= 0 || s.Devices.empty()) return false;
-  int16_t number = s.Devices.front().DeviceIndex;
+bool DeviceConnectUSB(ModuleRecord& m, const std::string& name) {
+  const int16_t found = EnumerateDevices(m.Dev, m, name);
+  if (found <= 0 || m.Devices.empty()) return false;
+  int16_t number = m.Devices.front().DeviceIndex;
   if (!RequestedDevice().empty()) {
     // The module QUILLBOX_DEVICE names, even when it is the only one listed, or none.
-    number = DeviceFromEnvironment(s);
+    number = DeviceFromEnvironment(m);
   } else if (found > 1) {
-    number = ChooseDevice(s);
+    number = ChooseDevice(m);
     platform::DoEvents();
   }
   if (number < 0) return false;
 
-  Device& dev = s.Dev;
+  Device& dev = m.Dev;
   E270Init(&dev);
   dev.Handle = OpenLDevUsb(number);
   if (dev.Handle == platform::kInvalidHandle) return false;
@@ -72,20 +71,20 @@ bool DeviceConnectUSB(DriverState& s, const std::string& name) {
   return false;
 }
 
-bool DeviceConnect(DriverState& s) {
-  Device& dev = s.Dev;
+bool DeviceConnect(ModuleRecord& m) {
+  Device& dev = m.Dev;
   E270Init(&dev);
   dev.OpenFlags = 0;
   // QUILLBOX_DEVICE narrows the search: "COMn" to that serial port, any other value to the USB
   // module it names. A module it does not name is never opened in its place.
   const std::string wanted = RequestedDevice();
   const uint8_t onlyPort = ComPortOf(wanted);
-  if (onlyPort == 0 && DeviceConnectUSB(s, kUsbName)) return true;
+  if (onlyPort == 0 && DeviceConnectUSB(m, kUsbName)) return true;
   if (!wanted.empty() && onlyPort == 0) {
     // When the named module was found but would not open, the usual text says so.
-    if (DeviceFromEnvironment(s) < 0) {
-      s.Adc.LastError = "QUILLBOX_DEVICE \"" + wanted + "\" names none or several of the " +
-                        s.Adc.ADCName + " modules on USB!";
+    if (DeviceFromEnvironment(m) < 0) {
+      m.Adc.LastError = "QUILLBOX_DEVICE \"" + wanted + "\" names none or several of the " +
+                        m.Adc.ADCName + " modules on USB!";
     }
     E270Init(&dev);
     return false;
@@ -101,31 +100,31 @@ bool DeviceConnect(DriverState& s) {
   }
   E270Init(&dev);
   if (onlyPort != 0) {
-    s.Adc.LastError = "No found " + s.Adc.ADCName + " on COM" + std::to_string(onlyPort) + "!";
+    m.Adc.LastError = "No found " + m.Adc.ADCName + " on COM" + std::to_string(onlyPort) + "!";
   }
   return false;
 }
 
-bool ReadModuleInfo(DriverState& s) {
-  Device& dev = s.Dev;
+bool ReadModuleInfo(ModuleRecord& m) {
+  Device& dev = m.Dev;
   if (dev.Handle == platform::kInvalidHandle) return false;
-  s.Adc.LastError.clear();
+  m.Adc.LastError.clear();
 
-  const auto fail = [&s] {
-    if (s.Adc.LastError.empty()) s.Adc.LastError = "Unable to read information from module!";
+  const auto fail = [&m] {
+    if (m.Adc.LastError.empty()) m.Adc.LastError = "Unable to read information from module!";
     return false;
   };
 
   if (E270ReadEEPROM(&dev, 0) != 0) return fail();
   if (E270CRCCheck(&dev, 0) != 0) {
-    s.Adc.LastError = "CRC error of module!";
+    m.Adc.LastError = "CRC error of module!";
     return fail();
   }
-  PortName(dev, s.Board.PortName);
-  DecodeBoardDescriptor(dev.EepromImage[0], s.Board);
+  PortName(dev, m.Board.PortName);
+  DecodeBoardDescriptor(dev.EepromImage[0], m.Board);
 
   for (int slot = 0; slot < kSlots; ++slot) {
-    ModuleSlot& module = s.Modules[static_cast<std::size_t>(slot)];
+    ModuleSlot& module = m.Modules[static_cast<std::size_t>(slot)];
     if (dev.SlotPresent[slot] == kSlotEmpty) {
       module.ModuleType = kSlotEmpty;
     } else {
@@ -139,53 +138,52 @@ bool ReadModuleInfo(DriverState& s) {
     module.Offset = GetModuleOffset(module.ModuleType);
   }
 
-  s.DirectSource = DirectSourceInfo();
-  s.TTLSource = TTLSourceInfo();
+  m.DirectSource = DirectSourceInfo();
+  m.TTLSource = TTLSourceInfo();
   return true;
 }
 
-int16_t DeviceOpen(DriverState& s) {
+int16_t DeviceOpen(ModuleRecord& m) {
   // A connection an earlier open left behind would hold the port or the exclusive USB node.
-  if (HoldsConnection(s.Dev)) DeviceClose(s);
+  if (HoldsConnection(m.Dev)) DeviceClose(m);
 
-  s.Detected = false;
-  s.Board.BoardName.clear();
+  m.Board.BoardName.clear();
   platform::SetWaitCursor(true);
 
-  const auto failure = [&s] {
-    DeviceClose(s);
+  const auto failure = [&m] {
+    DeviceClose(m);
     platform::SetWaitCursor(false);
     return int16_t(0);
   };
 
-  if (!DeviceConnect(s)) {
-    if (s.Adc.LastError.empty()) {
-      s.Adc.LastError = "No found " + s.Adc.ADCName + " on USB or COM ports!";
+  if (!DeviceConnect(m)) {
+    if (m.Adc.LastError.empty()) {
+      m.Adc.LastError = "No found " + m.Adc.ADCName + " on USB or COM ports!";
     }
     return failure();
   }
   // The selection dialog may have reset the pointer.
   platform::SetWaitCursor(true);
-  if (!ReadModuleInfo(s)) return failure();
+  if (!ReadModuleInfo(m)) return failure();
 
-  BuildChannelList(s.Sources, s.Modules, s.DirectSource, s.TTLSource, s.Adc.Tables);
+  BuildChannelList(m.Sources, m.Modules, m.DirectSource, m.TTLSource, m.Adc.Tables);
 
-  s.Dev.RateDivider = kIdleRateDivider;
-  s.Dev.ControlByte = kIdleControlByte;
-  [[maybe_unused]] const int32_t configured = E270SetConfig(&s.Dev, 0);
+  m.Dev.RateDivider = kIdleRateDivider;
+  m.Dev.ControlByte = kIdleControlByte;
+  [[maybe_unused]] const int32_t configured = E270SetConfig(&m.Dev, 0);
 
-  s.Dio.DIODetected = true;
-  s.Dio.DIBits = 8;
-  s.Dio.DOBits = 8;
-  if (E270GetDIO(&s.Dev, &s.Dio.DIOOutByte, &s.Dio.DIOInByte, &s.Dio.DIOAuxByte) == 0) {
-    s.Dio.DIValue =
-        static_cast<int32_t>((static_cast<uint32_t>(s.Dio.DIValue) & ~0xFFu) | s.Dio.DIOInByte);
-    s.Dio.DOValue =
-        static_cast<int32_t>((static_cast<uint32_t>(s.Dio.DOValue) & ~0xFFu) | s.Dio.DIOOutByte);
+  m.Dio.DIODetected = true;
+  m.Dio.DIBits = 8;
+  m.Dio.DOBits = 8;
+  if (E270GetDIO(&m.Dev, &m.Dio.DIOOutByte, &m.Dio.DIOInByte, &m.Dio.DIOAuxByte) == 0) {
+    m.Dio.DIValue =
+        static_cast<int32_t>((static_cast<uint32_t>(m.Dio.DIValue) & ~0xFFu) | m.Dio.DIOInByte);
+    m.Dio.DOValue =
+        static_cast<int32_t>((static_cast<uint32_t>(m.Dio.DOValue) & ~0xFFu) | m.Dio.DIOOutByte);
   }
 
-  s.Adc.LastError.clear();
-  const int16_t port = LowHalf(s.Dev.Handle);
+  m.Adc.LastError.clear();
+  const int16_t port = LowHalf(m.Dev.Handle);
   platform::SetWaitCursor(false);
   return port;
 }

@@ -5,8 +5,6 @@
 #include <mutex>
 #include <string>
 
-#include "driver/DriverState.h"
-
 namespace quillbox {
 namespace {
 
@@ -38,12 +36,12 @@ uint8_t ComPortOf(const std::string& value) {
   return (d >= '1' && d <= '8') ? static_cast<uint8_t>(d - '0') : 0;
 }
 
-int16_t DeviceFromEnvironment(const DriverState& s) {
+int16_t DeviceFromEnvironment(const DeviceListing& listing) {
   const std::string wanted = RequestedDevice();
   if (wanted.empty() || ComPortOf(wanted) != 0) return -1;
   int16_t chosen = -1;
   int matches = 0;
-  for (const DeviceEntry& e : s.Devices) {
+  for (const DeviceEntry& e : listing.Devices) {
     if (e.SerialNumber == wanted || SameIgnoringCase(e.PortName, wanted)) {
       chosen = e.DeviceIndex;
       ++matches;
@@ -52,14 +50,14 @@ int16_t DeviceFromEnvironment(const DriverState& s) {
   return matches == 1 ? chosen : -1;
 }
 
-int16_t ChooseDevice(DriverState& s) {
-  if (!RequestedDevice().empty()) return DeviceFromEnvironment(s);
+int16_t ChooseDevice(const DeviceListing& listing) {
+  if (!RequestedDevice().empty()) return DeviceFromEnvironment(listing);
   DeviceChooser chooser;
   {
     std::lock_guard lock(g_mutex);
     chooser = g_chooser;
   }
-  return chooser ? chooser(s) : int16_t(-1);
+  return chooser ? chooser(listing) : int16_t(-1);
 }
 
 }  // namespace quillbox

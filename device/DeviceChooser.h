@@ -9,12 +9,12 @@
 #include <functional>
 #include <string>
 
+#include "device/DeviceParts.h"
+
 namespace quillbox {
 
-struct DriverState;
-
-// Returns the device number (DeviceIndex) of the chosen module, or -1 for no choice.
-using DeviceChooser = std::function<int16_t(DriverState&)>;
+// Returns the device number (DeviceIndex) of the chosen listed module, or -1 for no choice.
+using DeviceChooser = std::function<int16_t(const DeviceListing&)>;
 
 // Installs the chooser (an empty function removes it).
 void SetDeviceChooser(DeviceChooser chooser);
@@ -27,10 +27,10 @@ uint8_t ComPortOf(const std::string& value);
 
 // The device number QUILLBOX_DEVICE names among the listed modules; -1 when the variable is
 // unset or empty, names a serial port, or names no listed module or more than one.
-int16_t DeviceFromEnvironment(const DriverState& s);
+int16_t DeviceFromEnvironment(const DeviceListing& listing);
 
 // The module QUILLBOX_DEVICE names when it is set (-1 when it names none or several of the
 // listed ones), else the installed chooser's answer; -1 when no chooser is installed.
-int16_t ChooseDevice(DriverState& s);
+int16_t ChooseDevice(const DeviceListing& listing);
 
 }  // namespace quillbox

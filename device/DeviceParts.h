@@ -1,13 +1,44 @@
 #pragma once
-// The records the device layer fills when it opens a module: the converter's identity and
-// channel tables, the board descriptor, and the digital lines with their start and stop values.
+// The records the device layer fills when it opens a module: the connection, the modules found
+// on USB, the converter's identity and channel tables, the board descriptor, what sits in the
+// slots with the source of each logical channel, and the digital lines with their start and
+// stop values. `ModuleRecord` puts them together for the open sequence, which fills them all;
+// the other device functions take only the parts they use.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "channels/ChannelTypes.h"
+#include "e270/E270API.h"
 
 namespace quillbox {
+
+// The vendor's device record of the connection, and the vendor call that failed in the last
+// single read or digital-I/O call ("" if none). The interface members keep their specified
+// results; hosts ask for the failure through the tools.
+struct DeviceLink {
+  Device Dev{};
+  std::string LastFailedCall;
+};
+
+// One E-270 module found on the USB kernel driver.
+struct DeviceEntry {
+  std::string PortType;      // always "USB"
+  std::string BoardName;     // always "E-270"
+  std::string SerialNumber;  // serial text of the board descriptor, at most 8 characters
+  std::string PortName;      // "USB1" .. "USB8"
+  int16_t DeviceIndex = 0;   // N of "\\.\LDevUsbN", 0..7
+};
+
+using DeviceList = std::vector<DeviceEntry>;
+
+// The modules the last enumeration listed, and the USB ports whose node it found in use.
+struct DeviceListing {
+  int32_t DeviceCount = 0;
+  DeviceList Devices;
+  std::vector<std::string> BusyPorts;
+};
 
 struct AdcInfo {
   std::string DisplayName;
@@ -27,6 +58,14 @@ struct BoardInfo {
   int32_t ClockFrequency = 0;
 };
 
+// The mezzanines in the slots, the direct and TTL inputs, and the source of each logical channel.
+struct ChannelSetup {
+  ModuleSlots Modules;
+  SourceInfo DirectSource;
+  SourceInfo TTLSource;
+  ChannelSources Sources{};
+};
+
 struct DioInfo {
   bool DIODetected = false;
   uint8_t DIBits = 0;
@@ -42,6 +81,13 @@ struct DioInfo {
   uint8_t DIOOutByte = 0;
   uint8_t DIOInByte = 0;
   uint8_t DIOAuxByte = 0;
+};
+
+// Everything an open fills in.
+struct ModuleRecord : DeviceLink, DeviceListing, ChannelSetup {
+  AdcInfo Adc;
+  BoardInfo Board;
+  DioInfo Dio;
 };
 
 }  // namespace quillbox

@@ -2,9 +2,10 @@
 
 namespace quillbox {
 
-int32_t ReadInputs(Device& dev, DioInfo& dio, std::string& failedCall) {
+int32_t ReadInputs(DeviceLink& link, DioInfo& dio) {
+  std::string& failedCall = link.LastFailedCall;
   failedCall.clear();
-  if (E270GetDIO(&dev, &dio.DIOOutByte, &dio.DIOInByte, &dio.DIOAuxByte) != 0) {
+  if (E270GetDIO(&link.Dev, &dio.DIOOutByte, &dio.DIOInByte, &dio.DIOAuxByte) != 0) {
     failedCall = "E270GetDIO";
     return 0;
   }
@@ -12,14 +13,15 @@ int32_t ReadInputs(Device& dev, DioInfo& dio, std::string& failedCall) {
   return dio.DIValue;
 }
 
-void WriteOutputs(Device& dev, DioInfo& dio, std::string& failedCall, int32_t value) {
+void WriteOutputs(DeviceLink& link, DioInfo& dio, int32_t value) {
+  std::string& failedCall = link.LastFailedCall;
   failedCall.clear();
-  if (E270GetDIO(&dev, &dio.DIOOutByte, &dio.DIOInByte, &dio.DIOAuxByte) != 0) {
+  if (E270GetDIO(&link.Dev, &dio.DIOOutByte, &dio.DIOInByte, &dio.DIOAuxByte) != 0) {
     failedCall = "E270GetDIO";
     return;
   }
   dio.DIOOutByte = static_cast<uint8_t>(static_cast<uint32_t>(value) & 0xFFu);
-  if (E270SetDIO(&dev, dio.DIOOutByte, dio.DIOAuxByte) != 0) failedCall = "E270SetDIO";
+  if (E270SetDIO(&link.Dev, dio.DIOOutByte, dio.DIOAuxByte) != 0) failedCall = "E270SetDIO";
   dio.DOValue = value;
 }
 

@@ -1,7 +1,6 @@
 #include "device/Enumeration.h"
 
-#include "device/E270API.h"
-#include "driver/DriverState.h"
+#include "e270/E270API.h"
 #include "platform/DeviceNodes.h"
 
 namespace quillbox {
@@ -45,9 +44,9 @@ bool MatchToken(std::string_view pattern, std::size_t& p, char c, bool& matched)
 std::string UsbPortName(int16_t n) { return "USB" + std::to_string(n + 1); }
 
 // Lists the port when the node just failed to open because it is in use elsewhere.
-void NoteIfBusy(DriverState& s, int16_t n) {
+void NoteIfBusy(DeviceListing& listing, int16_t n) {
   if (platform::LastNodeOpenError() == platform::NodeOpenError::Busy)
-    s.BusyPorts.push_back(UsbPortName(n));
+    listing.BusyPorts.push_back(UsbPortName(n));
 }
 
 }  // namespace
@@ -108,12 +107,11 @@ void CloseLDevUsb(int32_t& handle) {
   handle = platform::kInvalidHandle;
 }
 
-bool AddDevice(DriverState& s, int16_t n) {
-  Device& dev = s.Dev;
+bool AddDevice(Device& dev, DeviceListing& listing, int16_t n) {
   E270Init(&dev);
   dev.Handle = OpenLDevUsb(n);
   if (dev.Handle == platform::kInvalidHandle) {
-    NoteIfBusy(s, n);
+    NoteIfBusy(listing, n);
     return false;
   }
   dev.OpenFlags = 0;
@@ -133,8 +131,8 @@ bool AddDevice(DriverState& s, int16_t n) {
     for (int i = 2; i < 10 && page[i] >= 0x20 && page[i] <= 0x7F; ++i) {
       entry.SerialNumber += static_cast<char>(page[i]);
     }
-    s.Devices.push_back(std::move(entry));
-    s.DeviceCount = static_cast<int32_t>(s.Devices.size());
+    listing.Devices.push_back(std::move(entry));
+    listing.DeviceCount = static_cast<int32_t>(listing.Devices.size());
     added = true;
   }
 
@@ -146,20 +144,20 @@ bool AddDevice(DriverState& s, int16_t n) {
   return added;
 }
 
-int16_t EnumerateDevices(DriverState& s, const std::string& namePattern) {
-  s.DeviceCount = 0;
-  s.Devices.clear();
-  s.BusyPorts.clear();
+int16_t EnumerateDevices(Device& dev, DeviceListing& listing, const std::string& namePattern) {
+  listing.DeviceCount = 0;
+  listing.Devices.clear();
+  listing.BusyPorts.clear();
   int16_t found = 0;
   for (int16_t n = 0; n < kUsbDeviceNumbers; ++n) {
     int32_t handle = OpenLDevUsb(n);
     if (handle == platform::kInvalidHandle) {
-      NoteIfBusy(s, n);
+      NoteIfBusy(listing, n);
       continue;
     }
     const std::string name = ReadModuleName(handle);
     CloseLDevUsb(handle);
-    if (MatchesPattern(name, namePattern) && name == "E-270" && AddDevice(s, n)) ++found;
+    if (MatchesPattern(name, namePattern) && name == "E-270" && AddDevice(dev, listing, n)) ++found;
   }
   return found;
 }

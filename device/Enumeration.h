@@ -1,15 +1,15 @@
 #pragma once
 // Finding E-270 modules on the USB kernel driver: its device nodes "\\.\LDevUsb0".."7" are
 // asked for their module names, and each E-270 found is listed with the serial text of its
-// board descriptor in DriverState::Devices / DeviceCount.
+// board descriptor in a DeviceListing.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace quillbox {
+#include "device/DeviceParts.h"
 
-struct DriverState;
+namespace quillbox {
 
 // Control code of the module-name request: device type 0x22, function 4, out-direct, any access.
 constexpr uint32_t kModuleNameRequest = 0x220012;
@@ -21,13 +21,13 @@ constexpr int16_t kUsbDeviceNumbers = 8;
 bool MatchesPattern(std::string_view text, std::string_view pattern);
 
 // Rebuilds the device list from all eight device numbers; returns the number of E-270 modules
-// listed. The port names of nodes that were in use elsewhere go to DriverState::BusyPorts.
-// Leaves Dev freshly initialised and every handle it opened closed.
-int16_t EnumerateDevices(DriverState& s, const std::string& namePattern);
-// Reads the board descriptor of device number n through Dev and lists the module; false when
+// listed. The port names of nodes that were in use elsewhere go to BusyPorts. Leaves `dev`
+// freshly initialised and every handle it opened closed.
+int16_t EnumerateDevices(Device& dev, DeviceListing& listing, const std::string& namePattern);
+// Reads the board descriptor of device number n through `dev` and lists the module; false when
 // the node does not open (a node in use elsewhere is added to BusyPorts) or the descriptor
 // cannot be read.
-bool AddDevice(DriverState& s, int16_t n);
+bool AddDevice(Device& dev, DeviceListing& listing, int16_t n);
 // Opens "\\.\LDevUsb<n>" exclusively; -1 when it cannot be opened.
 int32_t OpenLDevUsb(int16_t n);
 // The module name the node reports (bytes 0x21..0x7F up to the first other byte); "" when the

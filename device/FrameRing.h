@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <mutex>
 
-#include "device/E270API.h"
 #include "device/SampleConversion.h"
+#include "e270/E270API.h"
 #include "quillbox/BoundedArray.h"
 
 namespace quillbox {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "device/E270API.h"
+#include "e270/E270API.h"
 
 namespace quillbox {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "channels/ChannelTypes.h"
-#include "device/E270API.h"
+#include "e270/E270API.h"
 
 namespace quillbox {
 

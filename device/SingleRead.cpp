@@ -2,10 +2,9 @@
 
 #include <algorithm>
 
-#include "device/E270API.h"
 #include "device/RateRule.h"
 #include "device/SampleConversion.h"
-#include "driver/DriverState.h"
+#include "e270/E270API.h"
 #include "platform/Clock.h"
 
 namespace quillbox {
@@ -14,7 +13,7 @@ namespace {
 // Puts the module into the single-read configuration unless it is there already. Also checks
 // the control byte, so that a recording with synchronisation at the same divider does not leave
 // the single reads waiting for trigger edges.
-void EnsureSingleReadConfig(DriverState& s, int32_t& frameCount) {
+void EnsureSingleReadConfig(DeviceLink& s, int32_t& frameCount) {
   if (s.Dev.RateDivider == kSingleReadDivider && s.Dev.ControlByte == kSingleReadControlByte)
     return;
   s.Dev.ControlByte = kSingleReadControlByte;
@@ -25,7 +24,7 @@ void EnsureSingleReadConfig(DriverState& s, int32_t& frameCount) {
 
 // Moves to the next frame of the cached block, or fetches a new block when the cached one is
 // too old or used up; returns the block-buffer index to convert.
-int32_t NextCachedFrame(DriverState& s, uint32_t& blockTick, int32_t& frameCount,
+int32_t NextCachedFrame(DeviceLink& s, Acquisition& acq, uint32_t& blockTick, int32_t& frameCount,
                         int32_t& frameIndex, bool& fetched) {
   const auto elapsed = static_cast<int32_t>(platform::GetTickCount() - blockTick);
   // A block stays current until the next one could be complete.
@@ -33,7 +32,7 @@ int32_t NextCachedFrame(DriverState& s, uint32_t& blockTick, int32_t& frameCount
   const bool newBlock =
       !fetched || elapsed > timing.WaitMs || elapsed < 0 || !(frameIndex + 1 < frameCount);
   if (newBlock) {
-    if (E270GetDATA(&s.Dev, s.Acq.BlockBuffer()) == 0) {
+    if (E270GetDATA(&s.Dev, acq.BlockBuffer()) == 0) {
       fetched = true;
       blockTick = platform::GetTickCount();
       frameCount = timing.BlockFrames;
@@ -47,40 +46,39 @@ int32_t NextCachedFrame(DriverState& s, uint32_t& blockTick, int32_t& frameCount
   return std::clamp(frameIndex, 0, kBlockBufferFrames - 1);
 }
 
-int16_t Convert(const DriverState& s, const DeviceFrame& frame, int channel) {
+int16_t Convert(const ChannelSetup& s, const DeviceFrame& frame, int channel) {
   return ConvertSample(frame, ResolveSample(channel, s.Sources, s.Modules, s.TTLSource));
 }
 
 }  // namespace
 
-int16_t ReadChannelNow(DriverState& s, int channel) {
-  if (channel < 0 || channel >= s.Adc.ChannelsCount) return 0;
-  s.LastFailedCall.clear();
-  if (s.Acq.Busy.load()) return Convert(s, s.Acq.LatestFrame(), channel);
-  ReadCacheInfo& c = s.ReadCache;
-  EnsureSingleReadConfig(s, c.ChannelFrames);
-  const int32_t index =
-      NextCachedFrame(s, c.ChannelTick, c.ChannelFrames, c.ChannelIndex, c.ChannelFetched);
-  return Convert(s, s.Acq.BlockBuffer()[index], channel);
+int16_t ReadChannelNow(ModuleRecord& m, ReadCacheInfo& cache, Acquisition& acq, int channel) {
+  if (channel < 0 || channel >= m.Adc.ChannelsCount) return 0;
+  m.LastFailedCall.clear();
+  if (acq.Busy.load()) return Convert(m, acq.LatestFrame(), channel);
+  EnsureSingleReadConfig(m, cache.ChannelFrames);
+  const int32_t index = NextCachedFrame(m, acq, cache.ChannelTick, cache.ChannelFrames,
+                                        cache.ChannelIndex, cache.ChannelFetched);
+  return Convert(m, acq.BlockBuffer()[index], channel);
 }
 
-int16_t ReadFrameNow(DriverState& s, BoundedArray<int16_t>& values) {
-  const int16_t count = std::max<int16_t>(s.Record.InputCountChannels, 0);
+int16_t ReadFrameNow(ModuleRecord& m, ReadCacheInfo& cache, Acquisition& acq, const RecordInfo& r,
+                     BoundedArray<int16_t>& values) {
+  const int16_t count = std::max<int16_t>(r.InputCountChannels, 0);
   values = BoundedArray<int16_t>(0, count - 1);
   if (count == 0) return 0;
-  s.LastFailedCall.clear();
+  m.LastFailedCall.clear();
   DeviceFrame frame;
-  if (s.Acq.Busy.load()) {
-    frame = s.Acq.LatestFrame();
+  if (acq.Busy.load()) {
+    frame = acq.LatestFrame();
   } else {
-    ReadCacheInfo& c = s.ReadCache;
-    EnsureSingleReadConfig(s, c.FrameFrames);
-    frame = s.Acq.BlockBuffer()[NextCachedFrame(s, c.FrameTick, c.FrameFrames, c.FrameIndex,
-                                                c.FrameFetched)];
+    EnsureSingleReadConfig(m, cache.FrameFrames);
+    frame = acq.BlockBuffer()[NextCachedFrame(m, acq, cache.FrameTick, cache.FrameFrames,
+                                              cache.FrameIndex, cache.FrameFetched)];
   }
   for (int16_t i = 0; i < count; ++i) {
-    const int channel = s.Record.InputChannels.Contains(i) ? s.Record.InputChannels(i) : -1;
-    values(i) = Convert(s, frame, channel);
+    const int channel = r.InputChannels.Contains(i) ? r.InputChannels(i) : -1;
+    values(i) = Convert(m, frame, channel);
   }
   return count;
 }

@@ -7,11 +7,12 @@
 
 #include <cstdint>
 
+#include "device/Acquisition.h"
+#include "device/DeviceParts.h"
+#include "device/RecordState.h"
 #include "quillbox/BoundedArray.h"
 
 namespace quillbox {
-
-struct DriverState;
 
 // Divider of the single reads (50 frames per second).
 constexpr uint16_t kSingleReadDivider = 500;
@@ -19,9 +20,10 @@ constexpr uint16_t kSingleReadDivider = 500;
 constexpr uint8_t kSingleReadControlByte = 0xC7;
 
 // Current code of logical channel `channel`; 0 for a channel outside 0..ChannelsCount - 1.
-int16_t ReadChannelNow(DriverState& s, int channel);
+int16_t ReadChannelNow(ModuleRecord& m, ReadCacheInfo& cache, Acquisition& acq, int channel);
 // `values` becomes (0 .. InputCountChannels - 1) with the current code of each scan-list
 // entry; returns InputCountChannels. An empty scan list gives an empty array, no device access.
-int16_t ReadFrameNow(DriverState& s, BoundedArray<int16_t>& values);
+int16_t ReadFrameNow(ModuleRecord& m, ReadCacheInfo& cache, Acquisition& acq, const RecordInfo& r,
+                     BoundedArray<int16_t>& values);
 
 }  // namespace quillbox

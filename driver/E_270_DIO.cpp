@@ -10,9 +10,9 @@ std::string E_270::IDIO_DIOName() { return State().Adc.ADCName; }
 bool E_270::IDIO_Detected() { return State().Dio.DIODetected; }
 uint8_t E_270::IDIO_DIBits() { return State().Dio.DIBits; }
 uint8_t E_270::IDIO_DOBits() { return State().Dio.DOBits; }
-int32_t E_270::IDIO_DIValue() { return ReadInputs(State()); }
-int32_t E_270::IDIO_DOValue() { return ReadOutputs(State()); }
-void E_270::IDIO_DOValue(int32_t lValue) { WriteOutputs(State(), lValue); }
+int32_t E_270::IDIO_DIValue() { return ReadInputs(State(), State().Dio); }
+int32_t E_270::IDIO_DOValue() { return ReadOutputs(State().Dio); }
+void E_270::IDIO_DOValue(int32_t lValue) { WriteOutputs(State(), State().Dio, lValue); }
 bool E_270::IDIO_DOStartEnabled() { return State().Dio.DOStartEnabled; }
 void E_270::IDIO_DOStartEnabled(bool fTurn) { State().Dio.DOStartEnabled = fTurn; }
 int32_t E_270::IDIO_DOStartValue() { return State().Dio.DOStartValue; }

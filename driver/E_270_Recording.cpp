@@ -33,8 +33,8 @@ namespace quillbox {
 
 float E_270::IADC3_RateMax() { return State().Record.RateMax; }
 bool E_270::IADC3_Busy() { return State().Acq.Busy.load(); }
-float E_270::IADC3_Rate() { return GetRate(State()); }
-void E_270::IADC3_Rate(float sRate) { SetRate(State(), sRate); }
+float E_270::IADC3_Rate() { return GetRate(State().Record); }
+void E_270::IADC3_Rate(float sRate) { SetRate(State().Record, State().Acq, sRate); }
 
 void E_270::IADC3_InputSizeData(int32_t NewSize) {
   DriverState& s = State();
@@ -64,11 +64,15 @@ void E_270::IADC3_InputChannels(const BoundedArray<int16_t>& ChTable) {
   ComputeRingSize(s.Record);
 }
 
-int16_t E_270::IADC3_GetChannel(int16_t Index) { return ReadChannelNow(State(), Index); }
+int16_t E_270::IADC3_GetChannel(int16_t Index) {
+  DriverState& s = State();
+  return ReadChannelNow(s, s.ReadCache, s.Acq, Index);
+}
 
 BoundedArray<int16_t> E_270::IADC3_GetKadr() {
   BoundedArray<int16_t> values;
-  ReadFrameNow(State(), values);
+  DriverState& s = State();
+  ReadFrameNow(s, s.ReadCache, s.Acq, s.Record, values);
   return values;
 }
 
@@ -77,7 +81,7 @@ bool E_270::IADC3_StartRecord() { return StartRecordGuarded(); }
 bool E_270::StartRecordGuarded() {
   DriverState& s = State();
   if (s.Acq.Busy.load() || !s.Detected) return false;
-  return StartAcquisition(s);
+  return StartAcquisition(s, s.Record, s.SyncMode, s.Acq);
 }
 
 void E_270::IADC3_StopRecord() { StopRecordNow(); }
@@ -85,7 +89,7 @@ void E_270::IADC3_StopRecord() { StopRecordNow(); }
 void E_270::StopRecordNow() {
   DriverState& s = State();
   s.Acq.Busy.store(false);
-  StopAcquisition(s);
+  StopAcquisition(s, s.Acq);
   platform::DoEvents();
 }
 

@@ -77,7 +77,7 @@ std::string Layout(const json& j) {
 std::string DevicesJsonText() {
   DriverState& s = State();
   const bool inUse = s.Acq.Busy.load() || (s.Dev.Handle != -1 && s.Dev.Handle != 0);
-  if (!inUse) EnumerateDevices(s, "E-270");
+  if (!inUse) EnumerateDevices(s.Dev, s, "E-270");
   json list = json::array();
   for (const DeviceEntry& e : s.Devices) {
     list.push_back({{"device", e.DeviceIndex},

@@ -141,10 +141,10 @@ void BindUi() {
   static std::once_flag once;
   std::call_once(once, [] {
     g_hostThread.store(std::this_thread::get_id());
-    SetDeviceChooser([](DriverState& state) -> int16_t {
+    SetDeviceChooser([](const DeviceListing& listing) -> int16_t {
       std::string why;
       const UiPlugin* plugin = LoadUiPlugin(why);
-      return plugin != nullptr ? plugin->selectDevice(state) : int16_t(-1);
+      return plugin != nullptr ? plugin->selectDevice(listing) : int16_t(-1);
     });
     if (QtInProcess()) {
       std::string why;

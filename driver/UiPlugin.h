@@ -15,6 +15,7 @@
 namespace quillbox {
 
 struct DriverState;
+struct DeviceListing;
 
 enum class SetupResult {
   Shown,      // the dialog was shown and closed
@@ -23,7 +24,7 @@ enum class SetupResult {
 };
 
 // Bumped whenever the table changes.
-inline constexpr uint32_t kUiPluginAbi = 1;
+inline constexpr uint32_t kUiPluginAbi = 2;
 
 struct UiPlugin {
   uint32_t abi;           // kUiPluginAbi of the plug-in's build
@@ -36,7 +37,7 @@ struct UiPlugin {
   // Makes the application a dialog needs; false when no dialog can be shown and answered.
   bool (*prepareDialogs)();
   // The device selection dialog: the DeviceIndex of the chosen module, or -1.
-  int16_t (*selectDevice)(DriverState& state);
+  int16_t (*selectDevice)(const DeviceListing& listing);
   // Shows the setup dialog modally on `state`.
   SetupResult (*showSetup)(DriverState& state, std::string& error);
   // Renders every tab of the setup dialog into dir/<tab>.png.

@@ -8,10 +8,10 @@
 #include "channels/ChannelList.h"
 #include "device/Connection.h"
 #include "device/DeviceChooser.h"
-#include "device/E270API.h"
 #include "device/Enumeration.h"
 #include "device/SingleRead.h"
 #include "driver/DriverState.h"
+#include "e270/E270API.h"
 #include "fuzz/FuzzInput.h"
 #include "fuzz/FuzzTargets.h"
 #include "platform/DeviceNodes.h"
@@ -65,7 +65,7 @@ void UseModule(const std::string& attach) {
 int FuzzBench(const uint8_t* data, std::size_t size) {
   PrepareProcess();
   // Several modules on USB: take the first one listed, as a user would.
-  SetDeviceChooser([](DriverState& s) {
+  SetDeviceChooser([](const DeviceListing& s) {
     return s.Devices.empty() ? int16_t(-1) : s.Devices.front().DeviceIndex;
   });
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -91,7 +91,8 @@ int FuzzBench(const uint8_t* data, std::size_t size) {
     E270Init(&s.Dev);
     if (DeviceOpen(s) != 0) {
       FUZZ_CHECK(s.Adc.LastError.empty());
-      for (int ch = 0; ch < kChannelsCount; ch += 5) (void)ReadChannelNow(s, ch);
+      for (int ch = 0; ch < kChannelsCount; ch += 5)
+        (void)ReadChannelNow(s, s.ReadCache, s.Acq, ch);
     } else {
       FUZZ_CHECK(!s.Adc.LastError.empty());
     }

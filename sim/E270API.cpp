@@ -1,6 +1,6 @@
 // Vendor library entry points answered by the simulated bench, and the USB device-node backend
 // registered as soon as the library is loaded.
-#include "device/E270API.h"
+#include "e270/E270API.h"
 
 #include <string>
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "device/E270API.h"
+#include "e270/E270API.h"
 #include "platform/DeviceNodes.h"
 #include "sim/Bench.h"
 #include "sim/BenchConfig.h"

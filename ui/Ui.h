@@ -14,6 +14,7 @@
 namespace quillbox {
 
 struct DriverState;
+struct DeviceListing;
 
 // The Qt implementations of the platform's UI host hooks (pending events, wait cursor, message
 // box, shell open, help); the calling thread is taken as the host's UI thread.
@@ -28,7 +29,7 @@ bool CanShowDialogs();
 bool PrepareDialogs();
 
 // The device selection dialog: the DeviceIndex of the chosen module, or -1.
-int16_t SelectDevice(DriverState& state);
+int16_t SelectDevice(const DeviceListing& listing);
 
 // Registers the page components "Quillbox.ucGeneral", "Quillbox.ucADC" and "Quillbox.ucDIO"
 // with the page factory (once per process).

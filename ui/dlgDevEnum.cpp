@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "driver/DriverState.h"
+#include "device/DeviceParts.h"
 #include "ui/DialogStyle.h"
 #include "ui/Pictures.h"
 #include "ui/QtApp.h"
@@ -19,14 +19,14 @@ namespace {
 
 QPointer<dlgDevEnum> g_instance;
 
-std::size_t ListedDevices(const DriverState& state) {
+std::size_t ListedDevices(const DeviceListing& state) {
   return static_cast<std::size_t>(
       std::clamp<int64_t>(state.DeviceCount, 0, static_cast<int64_t>(state.Devices.size())));
 }
 
 // CheckDeviceList: true when the user must choose. One module is taken without asking; two
 // modules that cannot be told apart (same board name and serial) leave no choice at all.
-bool NeedsChoice(const DriverState& state, int16_t& selected) {
+bool NeedsChoice(const DeviceListing& state, int16_t& selected) {
   const std::size_t count = ListedDevices(state);
   if (count == 1) {
     selected = state.Devices[0].DeviceIndex;
@@ -83,7 +83,7 @@ dlgDevEnum* dlgDevEnum::Instance() {
 
 dlgDevEnum* dlgDevEnum::ExistingInstance() { return g_instance; }
 
-int16_t dlgDevEnum::SelectDevice(DriverState& state) {
+int16_t dlgDevEnum::SelectDevice(const DeviceListing& state) {
   SelectedDevice = -1;
   state_ = &state;
   if (CheckDeviceList()) {
@@ -140,7 +140,7 @@ void dlgDevEnum::cmdDialog_Click() {
 
 void dlgDevEnum::cmdCancel_Click() { reject(); }
 
-int16_t SelectDevice(DriverState& state) {
+int16_t SelectDevice(const DeviceListing& state) {
   int16_t selected = -1;
   if (!NeedsChoice(state, selected)) return selected;
   // Without a display there is no one to ask.

@@ -10,7 +10,7 @@ class QPushButton;
 
 namespace quillbox {
 
-struct DriverState;
+struct DeviceListing;
 
 class dlgDevEnum : public QDialog {
   Q_OBJECT
@@ -19,7 +19,7 @@ class dlgDevEnum : public QDialog {
   explicit dlgDevEnum(QWidget* parent = nullptr);
 
   // The chosen module's DeviceIndex, or -1; shows the dialog only when there is a choice.
-  int16_t SelectDevice(DriverState& state);
+  int16_t SelectDevice(const DeviceListing& state);
 
   QListWidget* List() const { return lstDevEnum; }
 
@@ -38,7 +38,7 @@ class dlgDevEnum : public QDialog {
   void cmdDialog_Click();
   void cmdCancel_Click();
 
-  DriverState* state_ = nullptr;
+  const DeviceListing* state_ = nullptr;
   int16_t SelectedDevice = -1;
   QListWidget* lstDevEnum = nullptr;
   QPushButton* cmdDialog = nullptr;

@@ -226,7 +226,7 @@ void ucDIO::StartMonitor() {
 }
 
 void ucDIO::ShowInputs() {
-  PageDIO.DIValue = ReadInputs(state_);
+  PageDIO.DIValue = ReadInputs(state_, state_.Dio);
   for (int i = 0; i < InBits(); ++i)
     chkIn[static_cast<std::size_t>(15 - i)]->setChecked(((PageDIO.DIValue >> i) & 1) != 0);
   frDI->setTitle(QStringLiteral("Input: ") +
@@ -249,7 +249,7 @@ int32_t ucDIO::OutputBoxesWord() const {
 }
 
 void ucDIO::LoadOutputs() {
-  PageDIO.DOValue = ReadOutputs(state_);
+  PageDIO.DOValue = ReadOutputs(state_.Dio);
   Updating = true;
   SetOutputBoxes(PageDIO.DOValue);
   Updating = false;
@@ -264,7 +264,7 @@ void ucDIO::ShowOutputValue() {
 
 void ucDIO::ApplyOutputs() {
   ShowOutputValue();
-  WriteOutputs(state_, PageDIO.DOValue);
+  WriteOutputs(state_, state_.Dio, PageDIO.DOValue);
   ShowInputs();  // the inputs are read again after every write
 }
 

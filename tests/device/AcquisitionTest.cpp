@@ -23,52 +23,52 @@ using DigitalIOTest = RecordingTest;
 
 TEST_F(DigitalIOTest, WriteKeepsTheWholeValueAndHandsTheThirdByteBack) {
   Open();
-  WriteOutputs(S(), 0x1A5);
+  WriteOutputs(S(), S().Dio, 0x1A5);
   EXPECT_EQ(Module().outputs, 0xA5);
   EXPECT_EQ(Module().aux, 0x3C);
-  EXPECT_EQ(ReadOutputs(S()), 0x1A5);
+  EXPECT_EQ(ReadOutputs(S().Dio), 0x1A5);
   S().Dio.DIOAuxByte = 0;  // whatever the record held, the byte just reported goes back
-  WriteOutputs(S(), -2);
+  WriteOutputs(S(), S().Dio, -2);
   EXPECT_EQ(Module().outputs, 0xFE);
   EXPECT_EQ(Module().aux, 0x3C);
-  EXPECT_EQ(ReadOutputs(S()), -2);
+  EXPECT_EQ(ReadOutputs(S().Dio), -2);
 }
 
 TEST_F(DigitalIOTest, InputsFillTheLowByteOnly) {
   Open();
   sim::SetDigitalInputs("usb0", 0x81);
-  EXPECT_EQ(ReadInputs(S()), 0x81);
+  EXPECT_EQ(ReadInputs(S(), S().Dio), 0x81);
   sim::SetDigitalInputs("usb0", 0xFF);
-  EXPECT_EQ(ReadInputs(S()), 255);
+  EXPECT_EQ(ReadInputs(S(), S().Dio), 255);
   S().Dio.DIValue = 0x12300;
   sim::SetDigitalInputs("usb0", 0x0F);
-  EXPECT_EQ(ReadInputs(S()), 0x1230F);
+  EXPECT_EQ(ReadInputs(S(), S().Dio), 0x1230F);
 }
 
 TEST_F(DigitalIOTest, FailuresAreSilentAndChangeNothing) {
   // No module open: the library refuses.
-  EXPECT_EQ(ReadInputs(S()), 0);
-  WriteOutputs(S(), 5);
-  EXPECT_EQ(ReadOutputs(S()), 0);
+  EXPECT_EQ(ReadInputs(S(), S().Dio), 0);
+  WriteOutputs(S(), S().Dio, 5);
+  EXPECT_EQ(ReadOutputs(S().Dio), 0);
 
   Open();
-  WriteOutputs(S(), 0x42);
+  WriteOutputs(S(), S().Dio, 0x42);
   sim::SetDigitalInputs("usb0", 0x81);
-  ASSERT_EQ(ReadInputs(S()), 0x81);
+  ASSERT_EQ(ReadInputs(S(), S().Dio), 0x81);
   sim::Unplug("usb0");
-  EXPECT_EQ(ReadInputs(S()), 0);
+  EXPECT_EQ(ReadInputs(S(), S().Dio), 0);
   EXPECT_EQ(S().Dio.DIValue, 0x81);
-  WriteOutputs(S(), 5);
-  EXPECT_EQ(ReadOutputs(S()), 0x42);
+  WriteOutputs(S(), S().Dio, 5);
+  EXPECT_EQ(ReadOutputs(S().Dio), 0x42);
 
   // An open module whose digital calls fail.
   Json m = CounterModule();
   m["faults"] = {{"dio_calls_fail", true}};
   sim::LoadBench(BenchOf(m));
   Open();
-  WriteOutputs(S(), 5);
-  EXPECT_EQ(ReadOutputs(S()), 0x42);
-  EXPECT_EQ(ReadInputs(S()), 0);
+  WriteOutputs(S(), S().Dio, 5);
+  EXPECT_EQ(ReadOutputs(S().Dio), 0x42);
+  EXPECT_EQ(ReadInputs(S(), S().Dio), 0);
 }
 
 class AcquisitionTest : public RecordingTest {
@@ -99,7 +99,7 @@ TEST_F(AcquisitionTest, RefusalsComeInOrderAndTouchNothing) {
     S().Record.Rate = c.rate;
     S().Record.InputCountChannels = c.channels;
     S().Acq.Busy.store(true);  // a refusal leaves Busy False whatever it was
-    EXPECT_FALSE(StartAcquisition(S()));
+    EXPECT_FALSE(Start());
     EXPECT_EQ(S().Adc.LastError, c.text);
     EXPECT_FALSE(S().Acq.Busy.load());
   }
@@ -108,34 +108,34 @@ TEST_F(AcquisitionTest, RefusalsComeInOrderAndTouchNothing) {
 }
 
 TEST_F(AcquisitionTest, RateSetterAndGetter) {
-  SetRate(S(), 100.5f);
+  SetRate(S().Record, S().Acq, 100.5f);
   EXPECT_EQ(S().Record.Rate, 100.0f);
-  SetRate(S(), -150.0f);
+  SetRate(S().Record, S().Acq, -150.0f);
   EXPECT_EQ(S().Record.Rate, 150.0f);
   // A start before any read of the rate is refused; the getter stores RateMax back.
   Open();
-  EXPECT_FALSE(StartAcquisition(S()));
+  EXPECT_FALSE(Start());
   EXPECT_EQ(S().Adc.LastError, "Reduce Sampling Rate!");
-  EXPECT_EQ(GetRate(S()), 100.0f);
+  EXPECT_EQ(GetRate(S().Record), 100.0f);
   EXPECT_EQ(S().Record.Rate, 100.0f);
-  SetRate(S(), 0.0f);
-  SetRate(S(), std::numeric_limits<float>::quiet_NaN());
+  SetRate(S().Record, S().Acq, 0.0f);
+  SetRate(S().Record, S().Acq, std::numeric_limits<float>::quiet_NaN());
   EXPECT_EQ(S().Record.Rate, 100.0f);
-  SetRate(S(), 7.0f);
-  EXPECT_NEAR(GetRate(S()), 7.0008f, 5e-5f);
+  SetRate(S().Record, S().Acq, 7.0f);
+  EXPECT_NEAR(GetRate(S().Record), 7.0008f, 5e-5f);
   S().Acq.Busy.store(true);
-  SetRate(S(), 3.0f);
+  SetRate(S().Record, S().Acq, 3.0f);
   S().Acq.Busy.store(false);
   EXPECT_EQ(S().Record.Rate, 7.0f);
   // A stored rate that is no rate at all reads as 0.
   S().Record.Rate = -4.0f;
-  EXPECT_EQ(GetRate(S()), 0.0f);
+  EXPECT_EQ(GetRate(S().Record), 0.0f);
 }
 
 TEST_F(AcquisitionTest, StartProgramsTheModuleOnceAndRuns) {
   Open();
   const int configs = Module().setConfigCalls;
-  ASSERT_TRUE(StartAcquisition(S()));
+  ASSERT_TRUE(Start());
   EXPECT_TRUE(S().Acq.Busy.load());
   EXPECT_EQ(Module().setConfigCalls, configs + 1);
   EXPECT_EQ(Module().lastRateDivider, 2500);
@@ -143,7 +143,7 @@ TEST_F(AcquisitionTest, StartProgramsTheModuleOnceAndRuns) {
   EXPECT_EQ(S().Record.InputSizeKadrs, 16384);
   EXPECT_EQ(S().Adc.LastError, "");
   ASSERT_TRUE(Eventually([&] { return Unread() >= 4; }));
-  StopAcquisition(S());
+  Stop();
   EXPECT_FALSE(S().Acq.Busy.load());
   EXPECT_FALSE(S().Acq.HasThread());
   // The ring keeps its frames after the stop.
@@ -155,11 +155,11 @@ TEST_F(AcquisitionTest, ControlBytePerSyncModeAndSingleReadsGoBackToPlain) {
   for (int16_t mode : {int16_t(0), int16_t(1), int16_t(2)}) {
     S().SyncMode = mode;
     S().Record.Rate = 50.0f;  // divider 500, the single reads' own
-    ASSERT_TRUE(StartAcquisition(S()));
+    ASSERT_TRUE(Start());
     EXPECT_EQ(Module().lastControlByte, RecordingControlByte(mode));
     EXPECT_EQ(Module().lastRateDivider, 500);
-    StopAcquisition(S());
-    ReadChannelNow(S(), 0);
+    Stop();
+    ReadChannelNow(S(), S().ReadCache, S().Acq, 0);
     EXPECT_EQ(Module().lastControlByte, 0xC7);
     EXPECT_EQ(Module().lastRateDivider, 500);
   }
@@ -167,30 +167,30 @@ TEST_F(AcquisitionTest, ControlBytePerSyncModeAndSingleReadsGoBackToPlain) {
 
 TEST_F(AcquisitionTest, StartAndStopOutputs) {
   Open();
-  WriteOutputs(S(), 0x10);
+  WriteOutputs(S(), S().Dio, 0x10);
   S().Dio.DOStartValue = 3;
   S().Dio.DOStopValue = 0x1C4;
-  ASSERT_TRUE(StartAcquisition(S()));
+  ASSERT_TRUE(Start());
   EXPECT_EQ(Module().outputs, 0x10);  // not enabled: lines untouched
-  StopAcquisition(S());
+  Stop();
   EXPECT_EQ(Module().outputs, 0x10);
 
   S().Dio.DOStartEnabled = true;
   S().Dio.DOStopEnabled = true;
-  ASSERT_TRUE(StartAcquisition(S()));
+  ASSERT_TRUE(Start());
   EXPECT_EQ(Module().outputs, 3);
-  EXPECT_EQ(ReadOutputs(S()), 3);
-  StopAcquisition(S());
+  EXPECT_EQ(ReadOutputs(S().Dio), 3);
+  Stop();
   EXPECT_EQ(Module().outputs, 0xC4);
-  EXPECT_EQ(ReadOutputs(S()), 0x1C4);
-  WriteOutputs(S(), 0);
-  StopAcquisition(S());  // a stop without a recording still applies it
+  EXPECT_EQ(ReadOutputs(S().Dio), 0x1C4);
+  WriteOutputs(S(), S().Dio, 0);
+  Stop();  // a stop without a recording still applies it
   EXPECT_EQ(Module().outputs, 0xC4);
 
   // A refused start applies no start output.
-  WriteOutputs(S(), 0);
+  WriteOutputs(S(), S().Dio, 0);
   S().Record.InputCountChannels = 0;
-  EXPECT_FALSE(StartAcquisition(S()));
+  EXPECT_FALSE(Start());
   EXPECT_EQ(Module().outputs, 0);
 }
 
@@ -201,12 +201,12 @@ TEST_F(AcquisitionTest, ThreadThatCannotBeCreatedRunsTheStopSequence) {
   S().Dio.DOStopEnabled = true;
   S().Dio.DOStopValue = 2;
   AcquisitionWorker::SetCreationFails(true);
-  EXPECT_FALSE(StartAcquisition(S()));
+  EXPECT_FALSE(Start());
   EXPECT_EQ(S().Adc.LastError, "Unable create thread!");
   EXPECT_FALSE(S().Acq.Busy.load());
   EXPECT_EQ(Module().outputs, 2);
   AcquisitionWorker::SetCreationFails(false);
-  EXPECT_TRUE(StartAcquisition(S()));
+  EXPECT_TRUE(Start());
   EXPECT_EQ(Module().outputs, 1);
 }
 
@@ -214,16 +214,16 @@ TEST_F(AcquisitionTest, TinyRingRequestsAreMadeWorkable) {
   Open();
   S().Record.Rate = 100.0f;  // blocks of 20
   S().Record.InputSizeRequest = 5;
-  ASSERT_TRUE(StartAcquisition(S()));
+  ASSERT_TRUE(Start());
   EXPECT_EQ(S().Record.InputSizeKadrs, 21);
   EXPECT_EQ(S().Record.InputSizeData, 21);
   ASSERT_TRUE(Eventually([&] { return Unread() == 20; }));
-  StopAcquisition(S());
+  Stop();
   // Sizes below one frame are no trouble either.
   S().Record.InputSizeRequest = -100;
-  ASSERT_TRUE(StartAcquisition(S()));
+  ASSERT_TRUE(Start());
   EXPECT_EQ(S().Record.InputSizeKadrs, 21);
-  StopAcquisition(S());
+  Stop();
 }
 
 TEST_F(AcquisitionTest, FailingDataCallsAreRetriedAboutOncePerBlockPeriod) {
@@ -233,11 +233,11 @@ TEST_F(AcquisitionTest, FailingDataCallsAreRetriedAboutOncePerBlockPeriod) {
   platform::SetTimeScale(20.0);  // enough real time per block period to count calls
   Open();
   const auto start = platform::Now();
-  ASSERT_TRUE(StartAcquisition(S()));
+  ASSERT_TRUE(Start());
   std::this_thread::sleep_for(platform::ToReal(std::chrono::milliseconds(2000)));
   const int calls = Module().getDataCalls;
   const auto stopBegin = std::chrono::steady_clock::now();
-  StopAcquisition(S());
+  Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - stopBegin, 1s);
   const double scaledMs =
       std::chrono::duration<double, std::milli>(platform::Now() - start).count();
@@ -251,7 +251,7 @@ TEST_F(AcquisitionTest, FullRingWaitsWithoutSpinning) {
   Open();
   S().Record.Rate = 100.0f;
   S().Record.InputSizeRequest = 41;
-  ASSERT_TRUE(StartAcquisition(S()));
+  ASSERT_TRUE(Start());
   ASSERT_TRUE(Eventually([&] { return Unread() == 40; }));
   const int calls = Module().getDataCalls;
   timespec before{}, after{};
@@ -264,37 +264,38 @@ TEST_F(AcquisitionTest, FullRingWaitsWithoutSpinning) {
   EXPECT_LT(cpuMs, 25.0);
   EXPECT_EQ(Module().getDataCalls, calls);
   EXPECT_EQ(Unread(), 40);
-  StopAcquisition(S());
+  Stop();
 }
 
 TEST_F(AcquisitionTest, SingleReadsShareOneBlockForAWhile) {
   platform::SetTimeScale(2.0);  // the 150 ms window must not pass between two reads by accident
   Open();
   const int calls = Module().getDataCalls;
-  EXPECT_EQ(ReadChannelNow(S(), 32), 0);
-  EXPECT_EQ(ReadChannelNow(S(), -1), 0);
+  EXPECT_EQ(ReadChannelNow(S(), S().ReadCache, S().Acq, 32), 0);
+  EXPECT_EQ(ReadChannelNow(S(), S().ReadCache, S().Acq, -1), 0);
   EXPECT_EQ(Module().getDataCalls, calls);
 
-  const int16_t first = ReadChannelNow(S(), 16);  // direct input 0 counts frames (low byte)
+  const int16_t first =
+      ReadChannelNow(S(), S().ReadCache, S().Acq, 16);  // direct input 0 counts frames (low byte)
   EXPECT_EQ(Module().lastRateDivider, 500);
   EXPECT_EQ(Module().getDataCalls, calls + 1);
   std::this_thread::sleep_for(platform::ToReal(10ms));
-  const int16_t second = ReadChannelNow(S(), 16);
+  const int16_t second = ReadChannelNow(S(), S().ReadCache, S().Acq, 16);
   EXPECT_EQ(Module().getDataCalls, calls + 1);
   EXPECT_EQ(second, (first + 1) & 0xFF);
   // The frame read has its own place in the same block.
   SetScanList({16, 0});
   BoundedArray<int16_t> values;
-  EXPECT_EQ(ReadFrameNow(S(), values), 2);
+  EXPECT_EQ(ReadFrameNow(S(), S().ReadCache, S().Acq, S().Record, values), 2);
   EXPECT_EQ(Module().getDataCalls, calls + 2);
   EXPECT_EQ(values.UBound(), 1);
   // After 150 ms the block is stale.
   std::this_thread::sleep_for(platform::ToReal(200ms));
-  ReadChannelNow(S(), 16);
+  ReadChannelNow(S(), S().ReadCache, S().Acq, 16);
   EXPECT_EQ(Module().getDataCalls, calls + 3);
   // Ten reads use up a block of ten frames.
   const int before = Module().getDataCalls;
-  for (int i = 0; i < 10; ++i) ReadChannelNow(S(), 16);
+  for (int i = 0; i < 10; ++i) ReadChannelNow(S(), S().ReadCache, S().Acq, 16);
   EXPECT_EQ(Module().getDataCalls, before + 1);
 }
 
@@ -302,19 +303,19 @@ TEST_F(AcquisitionTest, SingleReadsDuringARecordingLeaveTheModuleAlone) {
   Open();
   BoundedArray<int16_t> values;
   SetScanList({16, 26, 40});
-  ASSERT_TRUE(StartAcquisition(S()));
+  ASSERT_TRUE(Start());
   const int configs = Module().setConfigCalls;
   ASSERT_TRUE(Eventually([&] { return Unread() >= 2; }));
-  EXPECT_EQ(ReadChannelNow(S(), 26), 1000);  // TTL line 2 is high
-  EXPECT_EQ(ReadFrameNow(S(), values), 3);
+  EXPECT_EQ(ReadChannelNow(S(), S().ReadCache, S().Acq, 26), 1000);  // TTL line 2 is high
+  EXPECT_EQ(ReadFrameNow(S(), S().ReadCache, S().Acq, S().Record, values), 3);
   EXPECT_EQ(values(1), 1000);
   EXPECT_EQ(values(2), 0);  // channel 40 does not exist
   EXPECT_EQ(Module().setConfigCalls, configs);
   EXPECT_EQ(Module().lastRateDivider, 2500);
   // An empty scan list gives an empty array.
-  StopAcquisition(S());
+  Stop();
   SetScanList({});
-  EXPECT_EQ(ReadFrameNow(S(), values), 0);
+  EXPECT_EQ(ReadFrameNow(S(), S().ReadCache, S().Acq, S().Record, values), 0);
   EXPECT_TRUE(values.empty());
 }
 

@@ -182,7 +182,7 @@ TEST_F(Open, FirstAnsweringSerialPortWins) {
 TEST_F(Open, TwoModulesAskTheChooser) {
   Load({Module("usb1", {{"serial", "FIRST001"}}), Module("usb3", {{"serial", "SECOND03"}})});
   std::vector<std::string> listed;
-  SetDeviceChooser([&listed](DriverState& s) {
+  SetDeviceChooser([&listed](const DeviceListing& s) {
     for (const DeviceEntry& e : s.Devices) listed.push_back(e.SerialNumber);
     return int16_t(3);
   });
@@ -200,7 +200,7 @@ TEST_F(Open, EnvironmentOpensTheNamedModuleOrNone) {
                                  Module("usb3", {{"serial", "SECOND03"}}),
                                  Module("com5", {{"serial", "SERIAL05"}})};
   int calls = 0;
-  SetDeviceChooser([&calls](DriverState&) {
+  SetDeviceChooser([&calls](const DeviceListing&) {
     ++calls;
     return int16_t(3);
   });
@@ -231,7 +231,7 @@ TEST_F(Open, CancelledChoiceFallsBackToSerialPorts) {
   Load({Module("usb0", {{"serial", "SAME0000"}}), Module("usb1", {{"serial", "SAME0000"}}),
         Module("com3", {{"serial", "SERIAL03"}})});
   int calls = 0;
-  SetDeviceChooser([&calls](DriverState&) {
+  SetDeviceChooser([&calls](const DeviceListing&) {
     ++calls;
     return int16_t(-1);
   });
@@ -395,7 +395,7 @@ TEST_F(Open, NodeHeldOpenByAnotherHandle) {
 
 TEST_F(Open, ModuleUnpluggedBetweenEnumerationAndOpen) {
   Load({Module("usb0", {{"serial", "GONE0000"}}), Module("usb1", {{"serial", "GONE0001"}})});
-  SetDeviceChooser([](DriverState&) {
+  SetDeviceChooser([](const DeviceListing&) {
     sim::Unplug("usb1");
     return int16_t(1);
   });

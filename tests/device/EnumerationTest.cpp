@@ -64,7 +64,7 @@ TEST_F(Enumeration, NoModuleGivesAnEmptyList) {
   Load({});
   S().Devices.push_back(DeviceEntry{"USB", "E-270", "stale", "USB1", 0});
   S().DeviceCount = 1;
-  EXPECT_EQ(EnumerateDevices(S(), "E-270"), 0);
+  EXPECT_EQ(EnumerateDevices(S().Dev, S(), "E-270"), 0);
   EXPECT_EQ(S().DeviceCount, 0);
   EXPECT_TRUE(S().Devices.empty());
   ExpectRecordReset();
@@ -73,7 +73,7 @@ TEST_F(Enumeration, NoModuleGivesAnEmptyList) {
 TEST_F(Enumeration, ListsE270ModulesInDeviceOrderWithTheirSerials) {
   Load({Module("usb7", {{"serial", "77777777"}}), Module("usb2", {{"serial", "12 456"}}),
         Module("usb0", {{"serial", "123456789"}}), Module("com1", {{"serial", "COMPORT1"}})});
-  ASSERT_EQ(EnumerateDevices(S(), "E-270"), 3);
+  ASSERT_EQ(EnumerateDevices(S().Dev, S(), "E-270"), 3);
   ASSERT_EQ(S().DeviceCount, 3);
   ASSERT_EQ(S().Devices.size(), 3u);
   const DeviceEntry& first = S().Devices[0];
@@ -96,13 +96,13 @@ TEST_F(Enumeration, SkipsOtherModuleNamesAndUnreadableDescriptors) {
         Module("usb2", {{"name", "E-270"}, {"serial", "GOOD0002"}}),
         Module("usb3", {{"faults", {{"eeprom_unreadable_pages", {0}}}}}),
         Module("usb4", {{"name", "e-270"}})});
-  EXPECT_EQ(EnumerateDevices(S(), "E-270"), 1);
+  EXPECT_EQ(EnumerateDevices(S().Dev, S(), "E-270"), 1);
   ASSERT_EQ(S().Devices.size(), 1u);
   EXPECT_EQ(S().Devices[0].DeviceIndex, 2);
   EXPECT_EQ(S().Devices[0].SerialNumber, "GOOD0002");
   // A pattern that admits other names still lists only E-270 modules.
-  EXPECT_EQ(EnumerateDevices(S(), "*"), 1);
-  EXPECT_EQ(EnumerateDevices(S(), "E-4*"), 0);
+  EXPECT_EQ(EnumerateDevices(S().Dev, S(), "*"), 1);
+  EXPECT_EQ(EnumerateDevices(S().Dev, S(), "E-4*"), 0);
   ExpectAllClosed();
 }
 
@@ -112,7 +112,7 @@ TEST_F(Enumeration, SerialStopsAtTheFirstNonPrintableByte) {
   d.serial = {'A', 'B', 0x80, 'C', 'D', 0, 0, 0, 0};
   d.name = Ascii("E-270", 7, 0);
   Load({Module("usb5", {{"eeprom", {{"0", DescriptorHex(d)}}}})});
-  ASSERT_EQ(EnumerateDevices(S(), "E-270"), 1);
+  ASSERT_EQ(EnumerateDevices(S().Dev, S(), "E-270"), 1);
   EXPECT_EQ(S().Devices[0].SerialNumber, "AB");
 }
 
@@ -121,21 +121,21 @@ TEST_F(Enumeration, NodeHeldOpenElsewhereIsSkipped) {
   int32_t held = OpenLDevUsb(0);
   ASSERT_NE(held, -1);
   EXPECT_EQ(OpenLDevUsb(0), -1);  // the open is exclusive
-  EXPECT_EQ(EnumerateDevices(S(), "E-270"), 1);
+  EXPECT_EQ(EnumerateDevices(S().Dev, S(), "E-270"), 1);
   EXPECT_EQ(S().BusyPorts, std::vector<std::string>{"USB1"});
   ASSERT_EQ(S().Devices.size(), 1u);
   EXPECT_EQ(S().Devices[0].SerialNumber, "FREE0001");
   CloseLDevUsb(held);
   EXPECT_EQ(held, -1);
-  EXPECT_EQ(EnumerateDevices(S(), "E-270"), 2);
+  EXPECT_EQ(EnumerateDevices(S().Dev, S(), "E-270"), 2);
   EXPECT_TRUE(S().BusyPorts.empty());
 }
 
 TEST_F(Enumeration, SecondScanForgetsUnpluggedModules) {
   Load({Module("usb0", {{"serial", "AAAA0000"}}), Module("usb3", {{"serial", "BBBB0003"}})});
-  EXPECT_EQ(EnumerateDevices(S(), "E-270"), 2);
+  EXPECT_EQ(EnumerateDevices(S().Dev, S(), "E-270"), 2);
   sim::Unplug("usb0");
-  EXPECT_EQ(EnumerateDevices(S(), "E-270"), 1);
+  EXPECT_EQ(EnumerateDevices(S().Dev, S(), "E-270"), 1);
   ASSERT_EQ(S().Devices.size(), 1u);
   EXPECT_EQ(S().Devices[0].SerialNumber, "BBBB0003");
   EXPECT_EQ(S().DeviceCount, 1);
@@ -163,10 +163,10 @@ TEST_F(Enumeration, ModuleNameRequestAndHandles) {
 TEST_F(Enumeration, AddDeviceLeavesTheRecordReset) {
   Load({Module("usb1", {{"serial", "ADD00001"}})});
   S().Dev.ComPort = 5;
-  EXPECT_FALSE(AddDevice(S(), 0));  // nothing at number 0
+  EXPECT_FALSE(AddDevice(S().Dev, S(), 0));  // nothing at number 0
   ExpectRecordReset();
-  EXPECT_TRUE(AddDevice(S(), 1));
-  EXPECT_TRUE(AddDevice(S(), 1));  // no duplicate check: the caller scans each number once
+  EXPECT_TRUE(AddDevice(S().Dev, S(), 1));
+  EXPECT_TRUE(AddDevice(S().Dev, S(), 1));  // no duplicate check: the caller scans each number once
   EXPECT_EQ(S().DeviceCount, 2);
   ExpectRecordReset();
   ExpectAllClosed();
@@ -177,9 +177,9 @@ class Chooser : public OpenTest {};
 TEST_F(Chooser, EnvironmentNamesASerialOrAPort) {
   Load({Module("usb1", {{"serial", "SER00001"}}), Module("usb4", {{"serial", "SER00004"}}),
         Module("usb6", {{"serial", "SER00004"}})});
-  ASSERT_EQ(EnumerateDevices(S(), "E-270"), 3);
+  ASSERT_EQ(EnumerateDevices(S().Dev, S(), "E-270"), 3);
   int chooserCalls = 0;
-  SetDeviceChooser([&chooserCalls](DriverState& s) {
+  SetDeviceChooser([&chooserCalls](const DeviceListing& s) {
     ++chooserCalls;
     return s.Devices.back().DeviceIndex;
   });

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "device/E270API.h"
+#include "e270/E270API.h"
 #include "platform/DeviceNodes.h"
 #include "sim/Bench.h"
 

@@ -17,8 +17,8 @@
 #include "device/AcquisitionWorker.h"
 #include "device/Connection.h"
 #include "device/DeviceChooser.h"
-#include "device/E270API.h"
 #include "driver/DriverState.h"
+#include "e270/E270API.h"
 #include "platform/Clock.h"
 #include "sim/Bench.h"
 
@@ -84,7 +84,7 @@ class RecordingTest : public ::testing::Test {
   }
   void TearDown() override {
     AcquisitionWorker::SetCreationFails(false);
-    if (state_->Acq.Busy.load()) StopAcquisition(*state_);
+    if (state_->Acq.Busy.load()) Stop();
     state_->Acq.Join();
     DeviceClose(*state_);
     platform::SetTimeScale(1.0);
@@ -93,6 +93,8 @@ class RecordingTest : public ::testing::Test {
 
   DriverState& S() { return *state_; }
   void Open() { ASSERT_NE(DeviceOpen(S()), 0) << S().Adc.LastError; }
+  bool Start() { return StartAcquisition(S(), S().Record, S().SyncMode, S().Acq); }
+  void Stop() { StopAcquisition(S(), S().Acq); }
   void SetScanList(std::initializer_list<int16_t> channels) {
     S().Record.InputChannels = BoundedArray<int16_t>(channels);
     S().Record.InputCountChannels = static_cast<int16_t>(channels.size());

@@ -24,8 +24,8 @@
 #include "channels/ChannelList.h"
 #include "device/Connection.h"
 #include "device/DeviceChooser.h"
-#include "device/E270API.h"
 #include "driver/DriverState.h"
+#include "e270/E270API.h"
 #include "platform/UiHost.h"
 #include "sim/Bench.h"
 #include "ui/Ui.h"
@@ -81,19 +81,18 @@ inline std::unique_ptr<DriverState> OpenedState() {
   return s;
 }
 
-// Captures the shell and help requests of the pages.
+// Records the pages' shell and help requests as "open TARGET" and "help FILE CONTEXT".
 struct HookRecorder {
-  std::vector<std::string> opened;
-  std::vector<std::pair<std::string, int>> help;
+  std::vector<std::string> requests;
 
   HookRecorder() {
     platform::UiHooks hooks;
     hooks.shellOpen = [this](const std::string& target) {
-      opened.push_back(target);
+      requests.push_back("open " + target);
       return true;
     };
     hooks.openHelp = [this](const std::string& file, int context) {
-      help.emplace_back(file, context);
+      requests.push_back("help " + file + " " + std::to_string(context));
       return true;
     };
     platform::SetUiHooks(std::move(hooks));
