@@ -1,4 +1,4 @@
-#include "driver/ToolsUi.h"
+#include "component/ToolsUi.h"
 
 #include "driver/DriverState.h"
 #include "driver/UiBinding.h"

@@ -1,4 +1,4 @@
-#include "driver/ToolsInfo.h"
+#include "component/ToolsInfo.h"
 
 #include <charconv>
 #include <string>

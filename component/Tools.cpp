@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "component/ToolsInfo.h"
+#include "component/ToolsSettings.h"
+#include "component/ToolsUi.h"
 #include "driver/DriverState.h"
-#include "driver/ToolsInfo.h"
-#include "driver/ToolsSettings.h"
-#include "driver/ToolsUi.h"
 
 namespace quillbox {
 namespace {

@@ -1,4 +1,4 @@
-#include "driver/ToolsSettings.h"
+#include "component/ToolsSettings.h"
 
 #include <algorithm>
 #include <cctype>
