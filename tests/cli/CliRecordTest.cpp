@@ -1,40 +1,19 @@
 // Runs the built quillbox command: record (CSV, description, interruption, refusals, a module
 // that goes away), read and dio, on bench files at an accelerated clock.
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cmath>
 #include <csignal>
-#include <fstream>
 #include <memory>
 #include <regex>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include <nlohmann/json.hpp>
+#include "CliTestSupport.h"
 
-#include "ChildProcess.h"
-
+namespace quillbox::test {
 namespace {
 
-using Json = nlohmann::json;
-using quillbox::test::ChildProcess;
-using quillbox::test::ChildResult;
-using quillbox::test::EnvChanges;
-using quillbox::test::ReadFile;
-using quillbox::test::ScratchPrefix;
-
-std::vector<std::string> Command(std::vector<std::string> args) {
-  args.insert(args.begin(), QUILLBOX_CLI);
-  return args;
-}
-
-ChildResult Quillbox(const std::vector<std::string>& args, const EnvChanges& env = {}) {
-  return quillbox::test::RunProcess(Command(args), env);
-}
 using namespace std::chrono_literals;
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -54,18 +33,15 @@ std::vector<std::string> Cells(const std::string& line) {
 // One module: slot 0 a "U20" (zero offset) whose first channel reads the frame number, direct
 // input 0 the frame number's low byte, TTL line 2 high; `faults` as given.
 std::string Bench(const std::string& name, Json faults = Json::object()) {
-  Json module = {{"attach", "usb0"},
-                 {"serial", "27000999"},
-                 {"slots", {{{"type", 11}}}},
-                 {"signals",
-                  {{"m0", {{"kind", "counter"}}},
-                   {"ad0", {{"kind", "counter"}}},
-                   {"ttl2", {{"kind", "constant"}, {"value", 1}}}}},
-                 {"dio", {{"inputs", 0x81}}},
-                 {"faults", faults}};
-  std::string path = ScratchPrefix() + name;
-  std::ofstream(path) << Json{{"modules", {module}}}.dump();
-  return path;
+  return BenchFile(name, {{{"attach", "usb0"},
+                           {"serial", "27000999"},
+                           {"slots", {{{"type", 11}}}},
+                           {"signals",
+                            {{"m0", {{"kind", "counter"}}},
+                             {"ad0", {{"kind", "counter"}}},
+                             {"ttl2", {{"kind", "constant"}, {"value", 1}}}}},
+                           {"dio", {{"inputs", 0x81}}},
+                           {"faults", faults}}});
 }
 
 const EnvChanges kFast = {{"QUILLBOX_TIME_SCALE", "50"}};
@@ -96,11 +72,12 @@ TEST(CliRecord, WritesEveryFrameAndDescribesTheRecording) {
   const Json j = Json::parse(ReadFile(csv + ".json"));
   EXPECT_TRUE(std::regex_match(j["start_utc"].get<std::string>(),
                                std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?Z)")));
-  EXPECT_EQ(j["rate_requested"], 100.0);
-  EXPECT_EQ(j["rate"], 100.0);
-  EXPECT_EQ(j["channels"], Json({0, 16}));
-  EXPECT_EQ(j["frames"], 300);
-  EXPECT_EQ(j["serial"], "27000999");
+  const Json described = {{"rate_requested", 100.0},
+                          {"rate", 100.0},
+                          {"channels", {0, 16}},
+                          {"frames", 300},
+                          {"serial", "27000999"}};
+  EXPECT_EQ(Pick(j, described), described);
   ASSERT_EQ(j["names"].size(), 2u);
   ASSERT_EQ(j["units"].size(), 2u);
   ASSERT_EQ(j["scales"].size(), 2u);
@@ -147,7 +124,8 @@ std::unique_ptr<ChildProcess> StartRecording(const std::string& csv, std::size_t
       "--bench", Bench("long.json"), "record", "-c", "0,16", "-r", "100",
       "-d",      "100000",           "--raw",  "-o", csv};
   args.insert(args.end(), extra.begin(), extra.end());
-  auto p = std::make_unique<ChildProcess>(Command(args), EnvChanges{{"QUILLBOX_TIME_SCALE", "10"}});
+  args.insert(args.begin(), QUILLBOX_CLI);
+  auto p = std::make_unique<ChildProcess>(args, EnvChanges{{"QUILLBOX_TIME_SCALE", "10"}});
   const auto end = std::chrono::steady_clock::now() + 20s;
   while (Lines(ReadFile(csv)).size() < rows && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(10ms);
@@ -207,10 +185,10 @@ TEST(CliRecord, FilesAreNeitherClobberedNorSharedAndAKilledRunLeavesThemWellForm
 TEST(CliRecord, AWriteErrorEndsTheRecordingAtOnceWithWholeRows) {
   const std::string csv = ScratchPrefix() + "full.csv";
   // A file-size limit fails the writes like a full disk.
-  const ChildResult r = quillbox::test::RunProcess(
-      {"/usr/bin/prlimit", "--fsize=100000", QUILLBOX_CLI, "--bench", Bench("full.json"), "record",
-       "-c", "0,16", "-r", "100", "-d", "100000", "--raw", "-o", csv},
-      kFast);
+  const ChildResult r =
+      RunProcess({"/usr/bin/prlimit", "--fsize=100000", QUILLBOX_CLI, "--bench", Bench("full.json"),
+                  "record", "-c", "0,16", "-r", "100", "-d", "100000", "--raw", "-o", csv},
+                 kFast);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("quillbox: cannot write " + csv + ": File too large"), std::string::npos)
       << r.err;
@@ -272,10 +250,8 @@ TEST(CliRead, ChannelsAndTheScanList) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   Json j = Json::parse(r.out);
   ASSERT_EQ(j.size(), 2u);
-  EXPECT_EQ(j[0]["channel"], 26);
-  EXPECT_EQ(j[0]["code"], 1000);
-  EXPECT_EQ(j[0]["value"], 1.0);
-  EXPECT_EQ(j[0]["unit"], "TTL");
+  const Json ttl = {{"channel", 26}, {"code", 1000}, {"value", 1.0}, {"unit", "TTL"}};
+  EXPECT_EQ(Pick(j[0], ttl), ttl);
   EXPECT_EQ(j[1]["code"], 0);
   r = Quillbox({"--bench", bench, "read"}, kFast);
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -298,10 +274,9 @@ TEST(CliDio, WritesAndReadsTheLines) {
       Quillbox({"--bench", Bench("b7.json"), "dio", "--write", "0x1A5", "--start", "3", "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const Json j = Json::parse(r.out);
-  EXPECT_EQ(j["inputs"], 0x81);
-  EXPECT_EQ(j["outputs"], 0x1A5);
-  EXPECT_EQ(j["start_enabled"], true);
-  EXPECT_EQ(j["start_value"], 3);
+  const Json lines = {
+      {"inputs", 0x81}, {"outputs", 0x1A5}, {"start_enabled", true}, {"start_value", 3}};
+  EXPECT_EQ(Pick(j, lines), lines);
   const ChildResult text = Quillbox({"--bench", Bench("b7.json"), "dio"});
   EXPECT_NE(text.out.find("0x0081 (129)"), std::string::npos) << text.out;
   EXPECT_EQ(Quillbox({"--bench", Bench("b7.json"), "dio", "--write", "lots"}).exitCode, 2);
@@ -325,3 +300,4 @@ TEST(CliDio, WritesAndReadsTheLines) {
 }
 
 }  // namespace
+}  // namespace quillbox::test

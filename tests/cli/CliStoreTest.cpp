@@ -3,7 +3,6 @@
 // were not saved, a locked store costs one short wait, and nothing is written into a file that
 // is not a store of ours.
 
-#include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -11,22 +10,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "ChildProcess.h"
+#include "CliTestSupport.h"
 
+namespace quillbox::test {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using quillbox::test::ChildProcess;
-using quillbox::test::ChildResult;
-using quillbox::test::EnvChanges;
-using quillbox::test::ReadFile;
-using quillbox::test::ScratchPrefix;
 
 constexpr const char* kLockChild = "QUILLBOX_TEST_LOCK_STORE";
 
@@ -80,9 +72,8 @@ TEST(CliStore, UnusableStoresAreSaidOnceAndRecordingsGoOn) {
 
   // A store of ours, held by another process that lets nobody read or write it.
   const std::string locked = base + "locked.sqlite3";
-  ASSERT_EQ(quillbox::test::RunProcess({QUILLBOX_CLI, "about"}, env(locked)).exitCode, 0);
-  ChildProcess holder({quillbox::test::SelfPath(), "--gtest_filter=CliStoreLockChild.*"},
-                      {{kLockChild, locked}});
+  ASSERT_EQ(Quillbox({"about"}, env(locked)).exitCode, 0);
+  ChildProcess holder({SelfPath(), "--gtest_filter=CliStoreLockChild.*"}, {{kLockChild, locked}});
   const auto end = std::chrono::steady_clock::now() + 20s;
   while (!fs::exists(locked + ".locked") && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(20ms);
@@ -95,6 +86,7 @@ TEST(CliStore, UnusableStoresAreSaidOnceAndRecordingsGoOn) {
       {base + "garbage", "not an SQLite store"},
       {base + "foreign", "not our store"},
       {base + "dir", "is a directory"},
+      {base + "garbage/registry.sqlite3", "a part of its path is not a folder"},
       {base + "ro-dir/registry.sqlite3", "permission denied", geteuid() != 0},
       {base + "ro-file", "read-only", geteuid() != 0},
       {locked, "locked by another process"},
@@ -108,15 +100,14 @@ TEST(CliStore, UnusableStoresAreSaidOnceAndRecordingsGoOn) {
     const std::string before = fs::is_regular_file(c.path) ? ReadFile(c.path) : "";
     const std::string said = "quillbox: settings store " + c.path + ": " + c.reason;
     auto start = std::chrono::steady_clock::now();
-    ChildResult r = quillbox::test::RunProcess({QUILLBOX_CLI, "settings"}, env(c.path));
+    ChildResult r = Quillbox({"settings"}, env(c.path));
     EXPECT_LT(std::chrono::steady_clock::now() - start, kAtMost) << c.reason;
     EXPECT_EQ(r.exitCode, 1) << c.reason;
     EXPECT_EQ(r.err, said + "\n");
 
     const std::string csv = base + std::to_string(++n) + ".csv";
     start = std::chrono::steady_clock::now();
-    r = quillbox::test::RunProcess({QUILLBOX_CLI, "record", "-n", "5", "-r", "50", "-o", csv},
-                                   env(c.path));
+    r = Quillbox({"record", "-n", "5", "-r", "50", "-o", csv}, env(c.path));
     EXPECT_LT(std::chrono::steady_clock::now() - start, kAtMost) << c.reason;
     EXPECT_EQ(r.exitCode, 0) << c.reason;
     EXPECT_EQ(r.err, said + "; the settings were not saved\n");
@@ -135,3 +126,4 @@ TEST(CliStore, UnusableStoresAreSaidOnceAndRecordingsGoOn) {
 }
 
 }  // namespace
+}  // namespace quillbox::test
