@@ -56,15 +56,10 @@ TEST(DriverPath, ShowSettingShowsTheDialogModallyAndReturnsFalse) {
     EXPECT_FALSE(watch.acted());  // nothing is shown while a recording runs
   }
   State().Acq.Busy = false;
-  std::string title;
-  ModalDriver driverOfDialog([&title](QWidget* modal) {
-    title = modal->windowTitle().toStdString();
-    QTest::keyClick(modal, Qt::Key_Escape);
-  });
+  ModalDriver driverOfDialog([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
   EXPECT_FALSE(adc.ShowSetting());
   EXPECT_TRUE(driverOfDialog.acted());
   EXPECT_FALSE(driverOfDialog.timedOut());
-  EXPECT_EQ(title, "E-270 Setup (v3.2.4)");
 }
 
 TEST(Screenshots, EveryTabIsRenderedWithoutChangingTheRememberedTab) {
