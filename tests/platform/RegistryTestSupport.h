@@ -22,7 +22,8 @@ class TempRegistry {
     if (mkdtemp(dir.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     dir_ = dir;
     path_ = dir_ + "/store/registry.sqlite3";
-    Use(path_);
+    setenv("QUILLBOX_REGISTRY", path_.c_str(), 1);
+    platform::RegistryReopen();
   }
   ~TempRegistry() {
     if (previous_.empty())
@@ -36,12 +37,6 @@ class TempRegistry {
   TempRegistry(const TempRegistry&) = delete;
   TempRegistry& operator=(const TempRegistry&) = delete;
 
-  // Points the registry functions at another file (the next call opens it).
-  static void Use(const std::string& path) {
-    setenv("QUILLBOX_REGISTRY", path.c_str(), 1);
-    platform::RegistryReopen();
-  }
-
   const std::string& path() const { return path_; }
   const std::string& dir() const { return dir_; }
 
@@ -50,6 +45,22 @@ class TempRegistry {
   std::string dir_;
   std::string path_;
 };
+
+// Writes a value of any type and bytes under HKCU\subKey (made when missing), past the typed
+// setters of the code under test.
+template <class Bytes>
+void SetRawValue(const std::string& subKey, const char* name, platform::DWORD type,
+                 const Bytes& bytes) {
+  platform::HKEY h = 0;
+  ASSERT_EQ(platform::RegCreateKeyExA(platform::HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0,
+                                      platform::KEY_ALL_ACCESS, nullptr, &h, nullptr),
+            platform::ERROR_SUCCESS);
+  ASSERT_EQ(platform::RegSetValueExA(h, name, 0, type,
+                                     reinterpret_cast<const platform::BYTE*>(bytes.data()),
+                                     static_cast<platform::DWORD>(bytes.size())),
+            platform::ERROR_SUCCESS);
+  platform::RegCloseKey(h);
+}
 
 class RegistryTest : public ::testing::Test {
  protected:
