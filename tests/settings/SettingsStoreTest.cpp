@@ -21,14 +21,8 @@ class SettingsStoreTest : public quillbox::testing::RegistryTest {
  protected:
   void Init() { InitSettingsKey("E-270", displayName, settingsKey); }
   void Load() { LoadSettings(settingsKey, 100.0f, 32, rate, sources); }
-  void StoreRaw(const char* name, reg::DWORD type, const std::vector<uint8_t>& bytes) {
-    reg::HKEY h = 0;
-    ASSERT_EQ(reg::RegOpenKeyExA(reg::HKEY_CURRENT_USER, kKey.c_str(), 0, reg::KEY_ALL_ACCESS, &h),
-              0);
-    ASSERT_EQ(
-        reg::RegSetValueExA(h, name, 0, type, bytes.data(), static_cast<reg::DWORD>(bytes.size())),
-        0);
-    reg::RegCloseKey(h);
+  static void StoreRaw(const char* name, reg::DWORD type, const std::vector<uint8_t>& bytes) {
+    quillbox::testing::SetRawValue(kKey, name, type, bytes);
   }
   reg::DWORD ValueType(const char* name, reg::DWORD* size = nullptr) {
     reg::HKEY h = 0;

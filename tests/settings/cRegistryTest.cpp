@@ -9,6 +9,7 @@ namespace quillbox {
 namespace {
 
 namespace reg = quillbox::platform;
+using quillbox::testing::SetRawValue;
 constexpr int32_t HKCU = cRegistry::kHKeyCurrentUser;
 constexpr auto HKU = static_cast<int32_t>(0x80000003u);
 
@@ -16,19 +17,6 @@ class cRegistryTest : public quillbox::testing::RegistryTest {
  protected:
   cRegistryTest() {
     r.DefaultSubKey("Software\\Test");  // creates it
-  }
-
-  // Writes a value of any type and bytes straight through the registry functions.
-  static void Raw(const std::string& subKey, const char* name, reg::DWORD type,
-                  const std::string& bytes) {
-    reg::HKEY h = 0;
-    ASSERT_EQ(reg::RegCreateKeyExA(reg::HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0,
-                                   reg::KEY_ALL_ACCESS, nullptr, &h, nullptr),
-              reg::ERROR_SUCCESS);
-    ASSERT_EQ(reg::RegSetValueExA(h, name, 0, type, reinterpret_cast<const uint8_t*>(bytes.data()),
-                                  static_cast<reg::DWORD>(bytes.size())),
-              reg::ERROR_SUCCESS);
-    reg::RegCloseKey(h);
   }
 
   cRegistry r;
@@ -82,7 +70,7 @@ TEST_F(cRegistryTest, GetValueReturnsTypeAndData) {
       {"Q", reg::REG_QWORD, std::string(8, '\x01'), 11, 42},  // the value is left as it was
   };
   for (const auto& c : cases) {
-    Raw(key, c.name, c.type, c.bytes);
+    SetRawValue(key, c.name, c.type, c.bytes);
     RegistryValue v = int32_t{42};
     EXPECT_EQ(r.GetValue(HKCU, key, c.name, v), c.code) << c.name;
     EXPECT_EQ(v, c.value) << c.name;
@@ -93,31 +81,40 @@ TEST_F(cRegistryTest, GetValueReturnsTypeAndData) {
   EXPECT_EQ(std::get<int32_t>(v), 42);
 }
 
-TEST_F(cRegistryTest, ExportIsExactAndDepthFirst) {
+// The export text, byte for byte: escaping, subkeys depth first, a root's subkeys without a
+// leading backslash, and a complete line for every value whatever its type and size.
+TEST_F(cRegistryTest, ExportIsExact) {
   r.CreateKey(HKCU, "X\\b\\deep");
   r.CreateKey(HKCU, "X\\A");
   r.SetStringValue(HKCU, "X", "", "a\\b");
   r.SetDWORDValue(HKCU, "X", "N", 10);
-  r.SetBinaryValue(HKCU, "X", "B", {0x01, 0x02});
+  r.SetBinaryValue(HKCU, "X", "B", {0x0A, 0xFF});
   r.SetDWORDValue(HKCU, "X\\A", "Rate", static_cast<int32_t>(0xFFFFFFFF));
   r.SetStringValue(HKCU, "X\\b\\deep", "Path", "  C:\\Data \"raw\"  ");
-  r.SetBinaryValue(HKCU, "X\\b\\deep", "Bytes", {0x0A, 0xFF, 0x00});
+  SetRawValue("X\\b\\deep", "Q", reg::REG_QWORD, std::string("\x01\0\0\0\0\0\0\x80", 8));
+  SetRawValue("X\\b\\deep", "None", reg::REG_NONE, std::string());
+  r.SetBinaryValue(HKCU, "X\\b\\deep", "EmptyBin", BoundedArray<uint8_t>());
+  SetRawValue("X\\b\\deep", "EmptyText", reg::REG_SZ, std::string());
+  SetRawValue("X\\b\\deep", "Multi", reg::REG_MULTI_SZ, std::string("one\0two\0\0", 9));
+  SetRawValue("X\\b\\deep", "ShortDword", reg::REG_DWORD, std::string("\x05"));
   const std::string x =
       "\r\n[HKEY_CURRENT_USER\\X]\r\n"
       "@=\"a\\\\b\"\r\n"
       "\"N\"=dword:0000000a\r\n"
-      "\"B\"=hex:01,02\r\n";
+      "\"B\"=hex:0a,ff\r\n";
   EXPECT_EQ(r.ExportKey(HKCU, "X"), x);
   EXPECT_EQ(r.ExportKey(HKCU, "X", true), x + "\r\n[HKEY_CURRENT_USER\\X\\A]\r\n"
                                               "\"Rate\"=dword:ffffffff\r\n"
                                               "\r\n[HKEY_CURRENT_USER\\X\\b]\r\n"
                                               "\r\n[HKEY_CURRENT_USER\\X\\b\\deep]\r\n"
                                               "\"Path\"=\"C:\\\\Data \"raw\"\"\r\n"
-                                              "\"Bytes\"=hex:0a,ff,00\r\n");
+                                              "\"Q\"=hex(b):01,00,00,00,00,00,00,80\r\n"
+                                              "\"None\"=hex(0):\r\n"
+                                              "\"EmptyBin\"=hex:\r\n"
+                                              "\"EmptyText\"=\"\"\r\n"
+                                              "\"Multi\"=\"one\"\r\n"
+                                              "\"ShortDword\"=dword:00000005\r\n");
   EXPECT_EQ(r.ExportKey(HKCU, "Nowhere", true), "");
-}
-
-TEST_F(cRegistryTest, ExportOfARootNamesSubKeysWithoutALeadingBackslash) {
   r.CreateKey(HKU, "S-1\\Env");
   r.SetStringValue(HKU, "S-1\\Env", "Lang", "en");
   EXPECT_EQ(r.ExportKey(HKU, "", true),
@@ -125,24 +122,6 @@ TEST_F(cRegistryTest, ExportOfARootNamesSubKeysWithoutALeadingBackslash) {
             "\r\n[HKEY_USERS\\S-1]\r\n"
             "\r\n[HKEY_USERS\\S-1\\Env]\r\n"
             "\"Lang\"=\"en\"\r\n");
-}
-
-TEST_F(cRegistryTest, ExportCompletesEveryLineWhateverTheValue) {
-  r.CreateKey(HKCU, "Odd");
-  Raw("Odd", "Q", reg::REG_QWORD, std::string("\x01\x00\x00\x00\x00\x00\x00\x80", 8));
-  Raw("Odd", "None", reg::REG_NONE, "");
-  r.SetBinaryValue(HKCU, "Odd", "EmptyBin", BoundedArray<uint8_t>());
-  Raw("Odd", "EmptyText", reg::REG_SZ, "");
-  Raw("Odd", "Multi", reg::REG_MULTI_SZ, std::string("one\0two\0\0", 9));
-  Raw("Odd", "ShortDword", reg::REG_DWORD, "\x05");
-  EXPECT_EQ(r.ExportKey(HKCU, "Odd"),
-            "\r\n[HKEY_CURRENT_USER\\Odd]\r\n"
-            "\"Q\"=hex(b):01,00,00,00,00,00,00,80\r\n"
-            "\"None\"=hex(0):\r\n"
-            "\"EmptyBin\"=hex:\r\n"
-            "\"EmptyText\"=\"\"\r\n"
-            "\"Multi\"=\"one\"\r\n"
-            "\"ShortDword\"=dword:00000005\r\n");
 }
 
 }  // namespace
