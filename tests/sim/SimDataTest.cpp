@@ -72,24 +72,6 @@ TEST_F(SimDataTest, BlocksArriveAtTheFrameRateAndABacklogComesAtOnce) {
   E270Close(&d);
 }
 
-TEST_F(SimDataTest, CounterSignalsStepOncePerFrameAndWrap) {
-  LoadBench(R"({"modules": [{"attach": "usb0", "slots": [{"type": 10}],
-      "signals": {"m1": {"kind": "counter", "start": 65530}, "ad2": {"kind": "counter", "start": 250},
-                  "ttl5": {"kind": "counter"}}}]})");
-  Device d = OpenUsb(0);
-  ASSERT_EQ(Configure(d, 250), 0);
-  std::vector<DeviceFrame> frames;
-  Fetch(d, "usb0", &frames);
-  ASSERT_EQ(frames.size(), 20u);
-  for (uint32_t i = 0; i < frames.size(); ++i) {
-    EXPECT_EQ(Word(frames[i], 1), (65530 + i) & 0xFFFF);
-    EXPECT_EQ(frames[i].Bytes[36 + 2], (250 + i) & 0xFF);
-    EXPECT_EQ((frames[i].Bytes[45] >> 5) & 1, i & 1);
-    EXPECT_EQ(frames[i].Bytes[45] & ~(1 << 5), 0);
-  }
-  E270Close(&d);
-}
-
 TEST_F(SimDataTest, ValuesBecomeCodesOfEachInputsRange) {
   LoadBench(R"({"modules": [{"attach": "usb0",
       "slots": [{"type": 10}, {"type": 11}, {"type": 40}, {"type": 21}, null, {"type": 9}],
@@ -136,11 +118,13 @@ TEST_F(SimDataTest, ValuesBecomeCodesOfEachInputsRange) {
   E270Close(&d);
 }
 
-TEST_F(SimDataTest, WaveformsFollowTheDeviceTimeAndNoiseFollowsItsSeed) {
-  const char* bench = R"({"modules": [{"attach": "usb0", "slots": [{"type": 11}],
+TEST_F(SimDataTest, SignalsFollowTheDeviceTimeCountersWrapAndNoiseFollowsItsSeed) {
+  const char* bench = R"({"modules": [{"attach": "usb0", "slots": [{"type": 11}, {"type": 10}],
       "signals": {
         "m0": {"kind": "sine", "offset": 10, "amplitude": 5, "frequency": 1, "phase": 90},
         "m1": {"kind": "noise", "offset": 10, "amplitude": 2, "seed": 42},
+        "m2": {"kind": "counter", "start": 65530}, "ad2": {"kind": "counter", "start": 250},
+        "ttl5": {"kind": "counter"},
         "ad0": {"kind": "square", "offset": 2, "amplitude": 1, "frequency": 1, "duty": 0.25},
         "ttl0": {"kind": "square", "offset": 0.5, "amplitude": 0.5, "frequency": 2}}}]})";
   auto record = [&](const char* text) {
@@ -163,6 +147,11 @@ TEST_F(SimDataTest, WaveformsFollowTheDeviceTimeAndNoiseFollowsItsSeed) {
   EXPECT_EQ(f[0].Bytes[45] & 1, 1);
   EXPECT_EQ(f[25].Bytes[45] & 1, 0);
   EXPECT_EQ(f[50].Bytes[45] & 1, 1);
+  for (uint32_t i = 0; i < f.size(); ++i) {  // counters step once per frame and wrap
+    EXPECT_EQ(Word(f[i], 2), (65530 + i) & 0xFFFF);
+    EXPECT_EQ(f[i].Bytes[38], (250 + i) & 0xFF);
+    EXPECT_EQ((f[i].Bytes[45] >> 5) & 1, i & 1);
+  }
 
   bool varies = false;
   for (const DeviceFrame& frame : f) {
