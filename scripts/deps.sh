@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xauth xvfb
   gcovr
+  pybind11-dev python3-dev python3-numpy python3-pytest
   "$@"
 )
 missing=()
