@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # CPU per frame of a recording through the Python package (Module.record into numpy) against the
 # CLI's CSV path, in the same run: 10^5 frames of all 32 channels at 100 Hz on the built-in
-# simulated bench, the module's clock running QUILLBOX_TIME_SCALE (default 500) times faster.
+# simulated bench, the module's clock running QUILLBOX_TIME_SCALE (default 200) times faster.
 # Each path runs as its own process (start-up, loading and opening included); the Python process
 # also reports the CPU of the record() call alone. Target: the Python path costs no more than
 # the CLI's (ratio <= 1).
@@ -19,7 +19,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 # Its own registry store and runtime folder: nothing of the user's settings or modules is touched.
 export QUILLBOX_REGISTRY="$work/registry.sqlite3" QUILLBOX_RUNTIME_DIR="$work/run"
-export QUILLBOX_TIME_SCALE="${QUILLBOX_TIME_SCALE:-500}" PYTHONPATH="$build/python"
+export QUILLBOX_TIME_SCALE="${QUILLBOX_TIME_SCALE:-200}" PYTHONPATH="$build/python"
 unset QUILLBOX_BENCH QUILLBOX_DEVICE
 frames=100000
 

@@ -77,22 +77,26 @@ double TimeScale() {
 
 // CreateObject looks for the component registered for the identifier, then for Quillbox.adc beside
 // the executable, then at $QUILLBOX_COMPONENT. The executable of a Python process is the
-// interpreter, so when QUILLBOX_COMPONENT is unset it is pointed at the component of the build
-// tree this extension belongs to: the extension is built into <build>/python/quillbox/ (found
-// with dladdr) and the component into <build>/bin/. An installed package has no such tree around
-// it and uses the component registered with `quillbox register` or named by QUILLBOX_COMPONENT.
-void PointAtBuildTreeComponent() {
+// interpreter, so when QUILLBOX_COMPONENT is unset it is pointed at the component that belongs to
+// this extension, found from the extension's own path (dladdr): an installed package carries the
+// component beside the extension (<site>/quillbox/), and in a build tree the extension is built
+// into <build>/python/quillbox/ and the component into <build>/bin/.
+void PointAtOwnComponent() {
   if (!Env("QUILLBOX_COMPONENT").empty()) return;
   Dl_info self{};
-  if (dladdr(reinterpret_cast<void*>(&PointAtBuildTreeComponent), &self) == 0 ||
+  if (dladdr(reinterpret_cast<void*>(&PointAtOwnComponent), &self) == 0 ||
       self.dli_fname == nullptr)
     return;
   std::error_code ec;
-  const fs::path extension = fs::canonical(self.dli_fname, ec);
+  const fs::path dir = fs::canonical(self.dli_fname, ec).parent_path();
   if (ec) return;
-  const fs::path component =
-      extension.parent_path().parent_path().parent_path() / "bin" / "Quillbox.adc";
-  if (fs::is_regular_file(component, ec)) SetEnv("QUILLBOX_COMPONENT", component.string());
+  for (const fs::path& component :
+       {dir / "Quillbox.adc", dir.parent_path().parent_path() / "bin" / "Quillbox.adc"}) {
+    if (fs::is_regular_file(component, ec)) {
+      SetEnv("QUILLBOX_COMPONENT", component.string());
+      return;
+    }
+  }
 }
 
 struct Component {
@@ -121,7 +125,7 @@ std::string BenchProblem() {
 ITools& Load(const std::optional<std::string>& bench) {
   if (g_component.tools == nullptr) {
     if (bench) SetEnv("QUILLBOX_BENCH", *bench);
-    PointAtBuildTreeComponent();
+    PointAtOwnComponent();
     const auto get = reinterpret_cast<ITools* (*)()>(ComponentSymbol(kProgId, "QuillboxTools"));
     ITools* tools = get != nullptr ? get() : nullptr;
     if (tools == nullptr) {
@@ -330,7 +334,10 @@ class Driver {
     };
     // One block period of the module (a fifth of a second) between polls, as the CLI polls.
     const auto period = std::min<Clock::duration>(real(0.2), std::chrono::milliseconds(100));
-    const auto stallAfter = real(std::max(2.0, 3.0 / std::max(rate_, 1e-9)));
+    // At an accelerated clock a busy machine can hold the process off for longer than the module's
+    // 2 s, so a quarter of a second of real time counts as a stall at the earliest.
+    const auto stallAfter = std::max<Clock::duration>(
+        real(std::max(2.0, 3.0 / std::max(rate_, 1e-9))), std::chrono::milliseconds(250));
     int64_t taken = 0;
     auto lastFrame = Clock::now();
     while (offset + taken < capacity) {

@@ -6,6 +6,7 @@ import os
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 import numpy as np
@@ -33,10 +34,17 @@ def test_a_recording_matches_the_cli_csv_of_the_same_bench(tmp_path):
     rows = np.loadtxt(csv, delimiter=",", skiprows=1)
     sidecar = json.loads(csv.with_name("cli.csv.json").read_text())
 
+    ticks, done = [], threading.Event()  # another thread runs while record() waits
+    ticker = threading.Thread(target=lambda: [ticks.append(1) for _ in iter(
+        lambda: done.wait(0.001), True)])
     with quillbox.open() as m:
+        ticker.start()
         rec = m.record(channels, rate=50, frames=120)
+        done.set()
         raw = m.record(channels, rate=50, frames=3, raw=True)
         now = m.read([4, 26])
+    ticker.join()
+    assert len(ticks) > 20
     assert rec.values.shape == (120, 4) and rec.values.dtype == np.float32
     assert raw.values.shape == (3, 4) and raw.values.dtype == np.int16
     assert rec.time.dtype == np.float64
