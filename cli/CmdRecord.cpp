@@ -2,7 +2,8 @@
 // channels' units, or codes) and describes the recording in FILE.json beside it.
 //
 // The files are safe at every instant: rows reach the CSV at every poll (one block period of
-// the module) and are made durable every --sync-every seconds; FILE.json is replaced whole, says
+// the module) and are made durable every --sync-every seconds; FILE.json is replaced whole (with
+// the frames so far at most every 10 s while recording, so that the syncs stay cheap), says
 // "complete": false until the recording ended, and then how many frames the CSV holds, how many
 // the elapsed time called for and why it ended. SIGINT, SIGTERM and SIGHUP end the recording like
 // reaching its end; a write error, or a module that stops delivering, ends it at once.
@@ -96,6 +97,9 @@ class Recorder {
   static constexpr uint32_t kPollMs = 200;  // one block period of the module
   static constexpr double kGraceSeconds = 2.0;
   static constexpr double kStallSeconds = 2.0;
+  // FILE.json's running frame count is refreshed this often at most: replacing it costs three
+  // flushes, the rows' sync one, and the CSV itself always says how far the recording got.
+  static constexpr double kDescribeSeconds = 10.0;
 
   double DurationSeconds() const { return o_.seconds.value_or(10.0); }
 
@@ -269,6 +273,9 @@ class Recorder {
     auto lastProgress = Clock::now();
     auto lastFrame = platform::Now();
     auto lastSync = lastFrame;
+    auto lastDescription = lastFrame;
+    const auto describeEvery = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        Seconds(std::max(kDescribeSeconds, o_.syncEvery)));
 
     while (sidecar_.stopReason == "recording") {
       if (const int signal = StopSignals::Received(); signal != 0) {
@@ -292,7 +299,9 @@ class Recorder {
       }
       if (now - lastSync >= syncEvery) {
         lastSync = now;
-        if (!SyncAndDescribe()) break;
+        const bool describe = now - lastDescription >= describeEvery;
+        if (describe) lastDescription = now;
+        if (!Sync(describe)) break;
       }
       if (progress && Clock::now() - lastProgress > std::chrono::milliseconds(500)) {
         lastProgress = Clock::now();
@@ -331,12 +340,13 @@ class Recorder {
     return false;
   }
 
-  // Makes the rows durable and says in FILE.json how far the recording got.
-  bool SyncAndDescribe() {
+  // Makes the rows durable and, when `describe`, says in FILE.json how far the recording got.
+  bool Sync(bool describe) {
     if (!csv_.Sync()) {
       Fail("write error", csv_.Error());
       return false;
     }
+    if (!describe) return true;
     sidecar_.frames = written_;
     sidecar_.framesExpected = FramesExpected();
     std::string error;
