@@ -101,7 +101,9 @@ TEST_F(RegistryTest, RegisterCommandRecordsEveryIdentifierOrSaysWhyNot) {
   for (const auto& [path, why] : refusals) {
     const ChildResult run = Quillbox({"register", path});
     EXPECT_EQ(run.exitCode, 1) << path;
-    EXPECT_EQ(run.out.rfind("quillbox: cannot register " + path + ": " + why, 0), 0u) << run.out;
+    std::string said = "quillbox: cannot register ";
+    said.append(path).append(": ").append(why);
+    EXPECT_EQ(run.out.rfind(said, 0), 0u) << run.out;
   }
   EXPECT_EQ(RegisteredComponent("Quillbox.E_270"), "");
 
