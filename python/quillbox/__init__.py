@@ -52,7 +52,7 @@ def devices(bench=None):
     return json.loads(_core.devices_json(_bench_path(bench)))
 
 
-def open(device=None, bench=None):  # pylint: disable=redefined-builtin
+def open(device=None, bench=None):
     """Open an E-270 module and return it as a :class:`Module`.
 
     Use it as a context manager (``with quillbox.open() as m:``) or call ``m.close()``: closing
@@ -111,7 +111,7 @@ class Module:
     def __del__(self):
         try:
             self.close()
-        except Exception:  # pylint: disable=broad-except
+        except Exception:
             pass
 
     def __repr__(self):
@@ -214,7 +214,7 @@ class Module:
         """
         limit = None if frames is None else _whole(frames, "frames")
         columns = self._start(channels, rate, raw, ring)
-        return Stream(self._driver, columns, limit)
+        return Stream(self, columns, limit)
 
     def _start(self, channels, rate, raw, ring):
         count = len(self.channel_names)
@@ -279,7 +279,7 @@ class Recording:
     def __init__(self, columns, codes):
         self.values = columns.values(codes)
         self.time = np.arange(len(codes), dtype=np.float64) / columns.rate
-        self.rate, self.rate_requested = columns.rate, columns.rate_requested
+        self.rate, self.rate_requested = _shortest(columns.rate), columns.rate_requested
         self.channels, self.names = columns.channels, columns.names
         self.units, self.scales = columns.units, columns.scales
         self.start_utc, self.serial, self.raw = columns.start_utc, columns.serial, columns.raw
@@ -294,7 +294,7 @@ class Recording:
     def to_pandas(self):
         """A pandas DataFrame: index ``time_s``, one column "name (unit)" per channel."""
         try:
-            import pandas  # pylint: disable=import-outside-toplevel
+            import pandas
         except ImportError:
             raise ImportError("Recording.to_pandas needs pandas (Debian: python3-pandas)") from None
         columns = [f"{n} ({u})" for n, u in zip(self.names, self.units)]
@@ -311,13 +311,15 @@ class Stream:
     context manager, or call ``close()``.
     """
 
-    def __init__(self, driver, columns, limit):
-        self._driver, self._columns, self._limit = driver, columns, limit
-        self.rate, self.rate_requested = columns.rate, columns.rate_requested
+    def __init__(self, module, columns, limit):
+        # The module stays open while its stream is in use.
+        self._module, self._driver = module, module._driver
+        self._columns, self._limit = columns, limit
+        self.rate, self.rate_requested = _shortest(columns.rate), columns.rate_requested
         self.channels, self.names = columns.channels, columns.names
         self.units, self.scales = columns.units, columns.scales
         self.start_utc, self.serial, self.raw = columns.start_utc, columns.serial, columns.raw
-        self.ring = driver.ring_frames()
+        self.ring = self._driver.ring_frames()
         self.frames = 0
         self.closed = False
         # At most a ring of frames waits in the driver.
@@ -353,7 +355,7 @@ class Stream:
     def __del__(self):
         try:
             self.close()
-        except Exception:  # pylint: disable=broad-except
+        except Exception:
             pass
 
     def close(self):
