@@ -43,14 +43,11 @@ class DeviceChooser : public ::testing::Test {
   std::unique_ptr<DriverState> state_;
 };
 
-TEST_F(DeviceChooser, NoOrOneModuleNeedsNoDialog) {
+TEST_F(DeviceChooser, NoneOneOrModulesThatCannotBeToldApartNeedNoDialog) {
   List({});
   EXPECT_EQ(Select(false), -1);
   List({{5, "27000555"}});
   EXPECT_EQ(Select(false), 5);
-}
-
-TEST_F(DeviceChooser, ModulesThatCannotBeToldApartLeaveNoChoice) {
   List({{0, "27000001"}, {3, "27000002"}, {6, "27000001"}});
   EXPECT_EQ(Select(false), -1);
   // The same serial on another kind of board is no twin.

@@ -1,6 +1,6 @@
 // The setup dialog as a user meets it: tabs per detection state, pages made when their
 // tab is first chosen, "Ok" saving only what was made, "Cancel", Esc and the close box
-// discarding but remembering the tab, Help, and a page that cannot be made.
+// discarding, the remembered tab, Help, and a page that cannot be made.
 
 #include <QKeyEvent>
 #include <filesystem>
@@ -70,54 +70,39 @@ TEST_F(SetupDialog, TabsFollowWhatWasDetected) {
   }
 }
 
-TEST_F(SetupDialog, OkAndEnterSaveOnlyThePagesThatWereMade) {
+// Each way of closing, after a change on the General page and one on the DIO page.
+TEST_F(SetupDialog, OkAndEnterSaveThePagesThatWereMadeCancelEscAndTheCloseBoxNothing) {
   Detect();
-  S().Sources[0] = {SourceTTL, 3};  // stored, but the ADC page never sees it
-  S().Dio.DOStartEnabled = true;
-  const std::vector<std::function<void(dlgSetup&)>> accepters = {
-      [](dlgSetup& d) { Click(d.Button(0)); },
-      [](dlgSetup& d) {
-        d.Tabs()->tabBar()->setFocus();
-        QTest::keyClick(d.Tabs()->tabBar(), Qt::Key_Return);
-      },
-  };
-  for (std::size_t i = 0; i < accepters.size(); ++i) {
-    S().SyncMode = 2;
-    S().LastSetupTab = 0;
-    dlgSetup dialog(S());
-    dialog.show();
-    Click(Find<QRadioButton>(&dialog, "optSynchro0"));
-    accepters[i](dialog);
-    EXPECT_FALSE(dialog.isVisible()) << i;
-    EXPECT_EQ(dialog.result(), QDialog::Accepted) << i;
-    EXPECT_EQ(S().SyncMode, 0) << i;
-    // The ADC page would have rebuilt the channel list, the DIO page copied its record.
-    EXPECT_TRUE(S().Adc.Tables.Ranges.empty()) << i;
-    EXPECT_EQ(S().Sources[0], (ChannelSource{SourceTTL, 3})) << i;
-    EXPECT_TRUE(S().Dio.DOStartEnabled) << i;
-  }
-}
-
-TEST_F(SetupDialog, CancelEscAndTheCloseBoxSaveNothing) {
-  Detect();
-  S().SyncMode = 2;
-  const std::vector<std::function<void(dlgSetup&)>> closers = {
-      [](dlgSetup& d) { Click(d.Button(1)); },
-      [](dlgSetup& d) { QTest::keyClick(&d, Qt::Key_Escape); },
-      [](dlgSetup& d) { d.close(); },
+  S().Sources[0] = {SourceTTL, 3};  // stored, but the ADC page is never made
+  const std::vector<std::pair<std::function<void(dlgSetup&)>, bool>> closers = {
+      {[](dlgSetup& d) { Click(d.Button(0)); }, true},
+      {[](dlgSetup& d) {
+         d.Tabs()->tabBar()->setFocus();
+         QTest::keyClick(d.Tabs()->tabBar(), Qt::Key_Return);
+       },
+       true},
+      {[](dlgSetup& d) { Click(d.Button(1)); }, false},
+      {[](dlgSetup& d) { QTest::keyClick(&d, Qt::Key_Escape); }, false},
+      {[](dlgSetup& d) { d.close(); }, false},
   };
   for (std::size_t i = 0; i < closers.size(); ++i) {
+    const bool saves = closers[i].second;
+    S().SyncMode = 2;
     S().LastSetupTab = 0;
+    S().Dio.DOStartEnabled = false;
     dlgSetup dialog(S());
     dialog.show();
     Click(Find<QRadioButton>(&dialog, "optSynchro0"));
     ClickTab(dialog.Tabs()->tabBar(), 2);
     Click(Find<QCheckBox>(&dialog, "chkStart0"));
-    closers[i](dialog);
+    closers[i].first(dialog);
     EXPECT_FALSE(dialog.isVisible()) << i;
-    EXPECT_EQ(dialog.result(), QDialog::Rejected) << i;
-    EXPECT_EQ(S().SyncMode, 2) << i;
-    EXPECT_FALSE(S().Dio.DOStartEnabled) << i;
+    EXPECT_EQ(dialog.result(), saves ? QDialog::Accepted : QDialog::Rejected) << i;
+    EXPECT_EQ(S().SyncMode, saves ? 0 : 2) << i;
+    EXPECT_EQ(S().Dio.DOStartEnabled, saves) << i;
+    // The ADC page would have rebuilt the channel list and stored its sources.
+    EXPECT_TRUE(S().Adc.Tables.Ranges.empty()) << i;
+    EXPECT_EQ(S().Sources[0], (ChannelSource{SourceTTL, 3})) << i;
     EXPECT_EQ(S().LastSetupTab, 2) << i;  // the next showing starts on it
   }
 }
