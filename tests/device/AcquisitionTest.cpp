@@ -141,11 +141,12 @@ TEST_F(AcquisitionTest, StartProgramsTheModuleOnceAndRunsOnAWorkableRing) {
 
 TEST_F(AcquisitionTest, ControlBytePerSyncModeAndSingleReadsGoBackToPlain) {
   Open();
+  const int controlBytes[] = {0xC7, 0xE7, 0xF7};  // off, rising, falling
   for (int16_t mode : {int16_t(0), int16_t(1), int16_t(2)}) {
     S().SyncMode = mode;
     S().Record.Rate = 50.0f;  // divider 500, the single reads' own
     ASSERT_TRUE(Start());
-    EXPECT_EQ(Module().lastControlByte, RecordingControlByte(mode));
+    EXPECT_EQ(Module().lastControlByte, controlBytes[mode]);
     EXPECT_EQ(Module().lastRateDivider, 500);
     Stop();
     ReadChannelNow(S(), S().ReadCache, S().Acq, 0);

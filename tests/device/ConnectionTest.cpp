@@ -7,7 +7,6 @@
 
 #include "OpenTestSupport.h"
 #include "device/Connection.h"
-#include "device/Descriptor.h"
 #include "device/Enumeration.h"
 #include "platform/UiHost.h"
 
@@ -19,35 +18,6 @@ const std::string kCrc = "CRC error of module!";
 const std::string kUnreadable = "Unable to read information from module!";
 const std::string kNul(1, '\0');
 const std::string kY = "\xC3\xBF";  // ÿ, byte 255
-
-TEST(Descriptor, TextRules) {
-  EXPECT_EQ(Windows1252Char(0x80), "\xE2\x82\xAC");  // €
-  EXPECT_EQ(Windows1252Char(0x9F), "\xC5\xB8");      // Ÿ
-  EXPECT_EQ(Windows1252Char(0x81), "\xC2\x81");      // undefined: the C1 control of that value
-  EXPECT_EQ(Windows1252Char(0xA0), "\xC2\xA0");
-  EXPECT_EQ(Windows1252Char(0), kNul);
-  const struct {
-    std::string in, out;
-  } trims[] = {
-      {"E-270" + kNul + kNul, "E-270"},
-      {kNul + "E-270" + kNul, kNul + "E-270" + kNul},  // a terminator first cuts nothing
-      {"ADSP" + kY + kY, "ADSP"},
-      {kY + "ADSP", kY + "ADSP"},
-      {kNul + "AB" + kY + "C", kNul + "AB"},  // the NUL cut does nothing, the 255 cut applies
-      {"AB" + kY + "C" + kNul, "AB"},
-      {"", ""},
-  };
-  for (const auto& c : trims) {
-    std::string text = c.in;
-    TrimAtTerminator(text);
-    EXPECT_EQ(text, c.out);
-  }
-  EXPECT_EQ(RevisionText(0), "@");
-  EXPECT_EQ(RevisionText(191), kY);
-  EXPECT_EQ(RevisionText(192), "?");
-  EXPECT_EQ(MezzanineSerial(0, 'Z', 0), "0Z000000");
-  EXPECT_EQ(MezzanineSerial(1, 'B', 0xFFFFFFFF), "1B1048575");  // longer numbers stay whole
-}
 
 class Open : public OpenTest {};
 
@@ -253,22 +223,24 @@ TEST_F(Open, CraftedDescriptorPages) {
   plain.serial = Ascii("123456789", 9, 0);         // no terminator: the first 8 count
   plain.name = {' ', 'E', '-', '2', '7', '0', 0};  // spaces trimmed, then cut at the NUL
   plain.processor = {'D', 'S', 'P', 255, 255};     // cut at the first 255
+  plain.revision = 191;                            // the letter of byte 255
   RawDescriptor odd;
   odd.serial = {0, 'S', 'N', 0, 0, 0, 0, 0, 0};
   odd.name = {0, 'E', '-', '2', '7', '0', 0};
   odd.revision = 200;  // no letter exists for it
-  odd.processor = {255, 'A', 177, 255, ' '};
+  // Windows-1252: 0x80 is the euro sign, undefined 0x81 the control character of that value.
+  odd.processor = {255, 0x80, 0x81, 255, ' '};
   odd.clock = {0xFF, 0xFF, 0xFF, 0xFF};
   const struct {
     RawDescriptor page;
     BoardInfo board;
     std::string listedSerial;
   } cases[] = {
-      {plain, {"E-270", "USB", "A", "12345678", "DSP", 24000000}, "12345678"},
+      {plain, {"E-270", "USB", kY, "12345678", "DSP", 24000000}, "12345678"},
       // Texts that start with a terminator are kept whole; the trailing space is trimmed.
       {odd,
        {kNul + "E-270" + kNul, "USB", "?", kNul + "SN" + kNul + kNul + kNul + kNul + kNul,
-        kY + "A\xC2\xB1" + kY, -1},
+        kY + "\xE2\x82\xAC\xC2\x81" + kY, -1},
        ""},
   };
   for (const auto& c : cases) {
@@ -285,11 +257,11 @@ TEST_F(Open, CraftedDescriptorPages) {
   }
 
   // Mezzanine page: version 3.4, type 32, serial prefix 12, letter 133 (…), number 0x0012D687;
-  // and a type the catalogue does not know.
+  // and a type the catalogue does not know, whose serial number is too long for six digits.
   Load({Module("usb0", {{"slots", {{{"type", 32}}, {{"type", 10}}}},
                         {"eeprom",
                          {{"1", PageHex({3, 4, 32, 0, 0, 0, 12, 133, 0x87, 0xD6, 0x12, 0x00})},
-                          {"2", PageHex({1, 0, 41, 0, 0, 0, 1, 'A', 1, 0, 0, 0})}}}})});
+                          {"2", PageHex({1, 0, 41, 0, 0, 0, 1, 'B', 0xFF, 0xFF, 0xFF, 0xFF})}}}})});
   ASSERT_NE(DeviceOpen(S()), 0) << S().Adc.LastError;
   EXPECT_EQ(S().Modules[0].VersionMajor * 10 + S().Modules[0].VersionMinor, 34);
   EXPECT_EQ(S().Modules[0].ModuleName, "R250");
@@ -297,6 +269,7 @@ TEST_F(Open, CraftedDescriptorPages) {
             "12\xE2\x80\xA6"
             "185991");
   EXPECT_EQ(S().Modules[1].ModuleName, "Unknown");
+  EXPECT_EQ(S().Modules[1].ModuleSerial, "1B1048575");
   EXPECT_EQ(S().Adc.Tables.ChannelNames[3], "M2-Ch4_Unknown");
 }
 

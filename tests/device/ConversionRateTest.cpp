@@ -142,14 +142,6 @@ TEST(RateRule, UnusableRatesGiveNoSettingAndExtremesStayInRange) {
   EXPECT_GE(tiny.Divider, 2500);
 }
 
-TEST(RateRule, ControlBytePerSyncMode) {
-  EXPECT_EQ(RecordingControlByte(0), 0xC7);
-  EXPECT_EQ(RecordingControlByte(1), 0xE7);
-  EXPECT_EQ(RecordingControlByte(2), 0xF7);
-  EXPECT_EQ(RecordingControlByte(7), 0xF7);
-  EXPECT_EQ(RecordingControlByte(-1), 0xC7);
-}
-
 TEST(BlockTiming, BlockSizeWaitAndDecimation) {
   const struct {
     float rate;
