@@ -26,6 +26,7 @@
 #include "cli/ArgParsing.h"
 #include "cli/Commands.h"
 #include "cli/TextTable.h"
+#include "cli/recording/Columns.h"
 #include "cli/recording/CsvRows.h"
 #include "cli/recording/OutputFile.h"
 #include "cli/recording/Sidecar.h"
@@ -56,17 +57,6 @@ struct RecordOptions {
   std::string sync;
   std::string doStart, doStop;
 };
-
-std::string ModuleSerial(ITools& tools) {
-  try {
-    const auto info = nlohmann::json::parse(tools.InfoJson());
-    if (info.contains("board") && info["board"].contains("serial") &&
-        info["board"]["serial"].is_string())
-      return info["board"]["serial"].get<std::string>();
-  } catch (const std::exception&) {
-  }
-  return "";
-}
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
@@ -172,20 +162,7 @@ class Recorder {
     sidecar_.rateRequested = o_.rate ? *o_.rate : adc.Rate();
     sidecar_.rate = adc.Rate();
     sidecar_.raw = o_.raw;
-    for (int16_t channel : adc.InputChannels()) {
-      RecordColumn c;
-      c.channel = channel;
-      c.name = adc.ChannelName(channel);
-      c.unit = adc.ChannelUnitName(channel);
-      c.scale = adc.ChannelUnitScale(channel);
-      if (c.name.empty()) c.name = "ch" + std::to_string(channel);
-      c.scaled = std::isfinite(c.scale) && c.scale > 0.0f;
-      if (!c.scaled) {
-        c.scale = 1.0f;
-        c.unit = "code";
-      }
-      sidecar_.columns.push_back(std::move(c));
-    }
+    sidecar_.columns = ScanListColumns(adc);
     sidecar_.serial = ModuleSerial(ctx_.Tools());
   }
 

@@ -20,5 +20,7 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run);
 void AddReadCommand(CLI::App& app, Context& ctx, Action& run);
 void AddDioCommand(CLI::App& app, Context& ctx, Action& run);
 void AddSetupCommand(CLI::App& app, Context& ctx, Action& run);
+void AddScopeCommand(CLI::App& app, Context& ctx, Action& run);
+void AddPlotCommand(CLI::App& app, Context& ctx, Action& run);
 
 }  // namespace quillbox::cli

@@ -35,32 +35,6 @@ bool IsComPort(const std::string& value) {
          value[3] <= '8';
 }
 
-// Whether the component could show its device dialog. Qt takes the first platform of
-// QT_QPA_PLATFORM that loads (without it: Wayland, X11, else offscreen); on the screenless
-// ones (offscreen, minimal) nobody could answer, and the component counts the choice as
-// cancelled.
-bool DialogCanShow() {
-  const bool x11 = !Env("DISPLAY").empty();
-  const bool wayland = !Env("WAYLAND_DISPLAY").empty();
-  const std::string platforms = Env("QT_QPA_PLATFORM");
-  if (platforms.empty()) return x11 || wayland;
-  std::size_t start = 0;
-  while (start <= platforms.size()) {
-    const std::size_t end = std::min(platforms.find(';', start), platforms.size());
-    std::string name = platforms.substr(start, end - start);
-    name = name.substr(0, name.find(':'));
-    start = end + 1;
-    if (name == "xcb") {
-      if (x11) return true;
-    } else if (name.rfind("wayland", 0) == 0) {
-      if (wayland) return true;
-    } else if (!name.empty()) {
-      return name != "offscreen" && name.rfind("minimal", 0) != 0;
-    }
-  }
-  return false;
-}
-
 // Two listed modules the dialog cannot tell apart: then it offers no choice at all.
 bool HasTwins(const Json& list) {
   for (std::size_t i = 0; i < list.size(); ++i) {
@@ -78,7 +52,7 @@ std::string ChoiceProblem(const std::string& choice, const std::string& source, 
   if (choice.empty()) {
     if (list.size() < 2) return "";
     const std::string several = std::to_string(list.size()) + " E-270 modules are attached on USB";
-    if (!DialogCanShow()) return several + " and there is no display to choose one on";
+    if (!DisplayAvailable()) return several + " and there is no display to choose one on";
     if (HasTwins(list)) return several + " and the device dialog cannot tell them apart";
     return "";
   }
@@ -101,6 +75,29 @@ void PrintBusy(ITools& tools) {
 }
 
 }  // namespace
+
+// Where this is false the component counts a device choice as cancelled.
+bool DisplayAvailable() {
+  const bool x11 = !Env("DISPLAY").empty();
+  const bool wayland = !Env("WAYLAND_DISPLAY").empty();
+  const std::string platforms = Env("QT_QPA_PLATFORM");
+  if (platforms.empty()) return x11 || wayland;
+  std::size_t start = 0;
+  while (start <= platforms.size()) {
+    const std::size_t end = std::min(platforms.find(';', start), platforms.size());
+    std::string name = platforms.substr(start, end - start);
+    name = name.substr(0, name.find(':'));
+    start = end + 1;
+    if (name == "xcb") {
+      if (x11) return true;
+    } else if (name.rfind("wayland", 0) == 0) {
+      if (wayland) return true;
+    } else if (!name.empty()) {
+      return name != "offscreen" && name.rfind("minimal", 0) != 0;
+    }
+  }
+  return false;
+}
 
 void Context::ApplyGlobals() const {
   // Runs before the component is loaded, while the process has one thread.

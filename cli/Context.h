@@ -55,6 +55,11 @@ void PrintDevices(const std::string& devicesJson, std::ostream& out);
 // module's.
 bool CallSucceeded(Context& ctx, const std::string& what);
 
+// Whether a window can be shown. Qt takes the first platform of QT_QPA_PLATFORM that loads
+// (without it: Wayland, X11, else offscreen); on the screenless ones (offscreen, minimal) nobody
+// could see or answer a window.
+bool DisplayAvailable();
+
 // Prints "quillbox: " and the message on stderr.
 void PrintError(const std::string& message);
 

@@ -52,6 +52,8 @@ int main(int argc, char** argv) try {
   AddReadCommand(app, ctx, run);
   AddDioCommand(app, ctx, run);
   AddSetupCommand(app, ctx, run);
+  AddScopeCommand(app, ctx, run);
+  AddPlotCommand(app, ctx, run);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,106 @@
+// quillbox scope: opens the module, sets the scan list and rate as `record` does and shows the
+// frames as live traces in the scope window of the view plug-in, whose Record button writes the
+// same CSV + FILE.json as `record`. Without a display it refuses; --screenshot renders the window
+// offscreen after --after seconds of the module's (scaled) clock and exits.
+
+#include <cmath>
+#include <memory>
+#include <optional>
+
+#include "cli/ArgParsing.h"
+#include "cli/Commands.h"
+#include "cli/TextTable.h"
+#include "view/ViewPlugin.h"
+
+namespace quillbox::cli {
+namespace {
+
+struct ScopeArgs {
+  std::string channels;
+  std::optional<double> rate;
+  bool record = false;
+  view::ScopeOptions view;
+};
+
+int RunScope(Context& ctx, ScopeArgs& a) {
+  std::vector<int16_t> channels;
+  std::string error;
+  if (!a.channels.empty() && !ParseChannelList(a.channels, channels, error)) {
+    PrintError("--channels: " + error);
+    return kExitUsage;
+  }
+  if (a.rate && !(std::isfinite(*a.rate) && *a.rate > 0 && static_cast<float>(*a.rate) > 0.0f)) {
+    PrintError("--rate: " + FloatText(*a.rate) + " is not a usable frame rate in Hz");
+    return kExitUsage;
+  }
+  if (!(a.view.windowSeconds >= 0.1 && a.view.windowSeconds <= 3600)) {
+    PrintError("--window: " + FloatText(a.view.windowSeconds) +
+               " is not a number of seconds between 0.1 and 3600");
+    return kExitUsage;
+  }
+  if (!(a.view.after >= 0 && a.view.after <= 3600)) {
+    PrintError("--after: " + FloatText(a.view.after) +
+               " is not a number of seconds between 0 and 3600");
+    return kExitUsage;
+  }
+  if (a.view.screenshot.empty() && !DisplayAvailable()) {
+    PrintError(
+        "the scope needs a display (DISPLAY or WAYLAND_DISPLAY, and a QT_QPA_PLATFORM with a "
+        "screen); --screenshot FILE renders it without one");
+    return kExitFailure;
+  }
+  std::string why;
+  const view::ViewPlugin* plugin = view::LoadViewPlugin(QUILLBOX_BIN_TO_PRIVATE, why);
+  if (plugin == nullptr) {
+    PrintError(why);
+    return kExitFailure;
+  }
+
+  IADC3& adc = *ctx.Adc();
+  if (int code = ctx.OpenModule(); code != kExitOk) return code;
+  if (!channels.empty()) {
+    adc.InputChannels(BoundedArray<int16_t>::FromVector(channels));
+    if (adc.InputChannels().values() != channels) {
+      PrintError("--channels: the driver did not take the scan list of " +
+                 std::to_string(channels.size()) + " entries");
+      return kExitUsage;
+    }
+  }
+  if (a.rate) {
+    if (*a.rate > adc.RateMax())
+      PrintError("rate " + FloatText(*a.rate) + " Hz is above the highest rate; using " +
+                 FloatText(adc.RateMax()) + " Hz");
+    adc.Rate(static_cast<float>(*a.rate));
+  }
+  a.view.rateRequested = a.rate ? *a.rate : adc.Rate();
+  a.view.recordAtStart = a.record;
+  std::vector<std::string> messages;
+  const int code = plugin->scope(adc, ctx.Tools(), a.view, messages);
+  for (const std::string& m : messages) PrintError(m);
+  return code;
+}
+
+}  // namespace
+
+void AddScopeCommand(CLI::App& app, Context& ctx, Action& run) {
+  auto* cmd = app.add_subcommand("scope", "Show the scan list as live traces (needs a display)");
+  auto a = std::make_shared<ScopeArgs>();
+  a->view.output = "recording.csv";
+  cmd->add_option("-c,--channels", a->channels,
+                  "Scan list: channel numbers 0..31 and ranges, e.g. 0,1,16-18 "
+                  "(default: the driver's scan list)");
+  cmd->add_option("-r,--rate", a->rate, "Frame rate in Hz (default: the stored rate)");
+  cmd->add_option("--window", a->view.windowSeconds, "Seconds the traces span (default 10)");
+  cmd->add_option("-o,--output", a->view.output,
+                  "File the Record button writes, with FILE.json (default recording.csv)");
+  cmd->add_flag("--record", a->record, "Start recording at once");
+  cmd->add_flag("--force", a->view.force, "Let Record replace FILE and FILE.json");
+  cmd->add_option("--screenshot", a->view.screenshot,
+                  "Render the window offscreen into FILE (PNG) and exit (no display needed)")
+      ->type_name("FILE");
+  cmd->add_option("--after", a->view.after,
+                  "Seconds of the module's clock before the screenshot (default 2)");
+  cmd->callback([&ctx, &run, a] { run = [&ctx, a] { return RunScope(ctx, *a); }; });
+}
+
+}  // namespace quillbox::cli

@@ -1,0 +1,117 @@
+// The scope's data path on the simulated bench, through the component as the quillbox command
+// reaches it: frames reach the traces in order and complete, a pause freezes the traces but not
+// the recording, and the Record button writes what `quillbox record` writes.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineSeries>
+#include <QTest>
+#include <chrono>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "ChildProcess.h"
+#include "cli/recording/Columns.h"
+#include "quillbox/CreateObject.h"
+#include "view/Charts.h"
+#include "view/ScopeWindow.h"
+
+namespace quillbox::view {
+namespace {
+
+using Json = nlohmann::json;
+using test::ReadFile;
+
+// Mezzanine channel 0 reads the frame number as its code; direct input 0 its low byte.
+constexpr const char* kBench = R"({"modules": [{"attach": "usb0",
+  "slots": [{"type": 11}, null, null, null, null, null, null, null],
+  "signals": {"m0": {"kind": "counter"}, "ad0": {"kind": "counter"}}}]})";
+
+std::vector<std::string> Lines(const std::string& text, std::size_t count) {
+  std::vector<std::string> lines;
+  std::size_t pos = 0;
+  while (lines.size() < count && pos < text.size()) {
+    const std::size_t end = text.find('\n', pos);
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end == std::string::npos ? text.size() : end + 1;
+  }
+  return lines;
+}
+
+TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecordWrites) {
+  const std::string dir = test::ScratchPrefix();
+  const std::string bench = dir + "bench.json";
+  std::ofstream(bench) << kBench;
+  setenv("QUILLBOX_BENCH", bench.c_str(), 1);
+  setenv("QUILLBOX_TIME_SCALE", "20", 1);
+  ViewApplication(true);
+
+  const std::string scopeCsv = dir + "scope.csv";
+  int64_t recorded = 0;
+  {
+    Object driver = CreateObject("Quillbox.E_270");
+    auto adc = As<IADC3>(driver);
+    ASSERT_TRUE(adc->Test());
+    adc->InputChannels(BoundedArray<int16_t>::FromVector({0, 16}));
+    adc->Rate(100.0f);
+    ScopeOptions options;
+    options.output = scopeCsv;
+    options.windowSeconds = 10;
+    ASSERT_TRUE(adc->StartRecord());
+    const auto tools =
+        reinterpret_cast<ITools* (*)()>(ComponentSymbol("Quillbox.E_270", "QuillboxTools"));
+    ASSERT_NE(tools, nullptr);
+    ScopeWindow scope(*adc, cli::ScanListColumns(*adc), adc->Rate(), cli::ModuleSerial(*tools()),
+                      options);
+    ASSERT_TRUE(scope.StartRecording()) << scope.RecordError();
+    const auto waitFor = [&](int64_t frames) {
+      for (int i = 0; i < 1000 && scope.Feed().Frames() < frames; ++i) {
+        scope.Tick();
+        QTest::qWait(5);
+      }
+      ASSERT_GE(scope.Feed().Frames(), frames);
+    };
+    waitFor(150);
+
+    // Every frame, in order: the counter's code goes up by one per point, at 1/rate steps.
+    const QList<QPointF> points = scope.Series(0)->points();
+    ASSERT_EQ(points.size(), scope.Feed().Held());
+    const double step = points[1].y() - points[0].y();
+    EXPECT_GT(step, 0);
+    for (qsizetype i = 1; i < points.size(); ++i) {
+      ASSERT_NEAR(points[i].x() - points[i - 1].x(), 0.01, 1e-9) << i;
+      ASSERT_NEAR(points[i].y() - points[i - 1].y(), step, step * 1e-3) << i;
+    }
+
+    // Paused: the traces stay, the feed and the recording go on; resumed: they catch up.
+    scope.SetPaused(true);
+    const int64_t before = scope.Feed().Frames();
+    waitFor(before + 50);
+    EXPECT_EQ(scope.Series(0)->points().size(), points.size());
+    scope.SetPaused(false);
+    EXPECT_EQ(scope.Series(0)->points().last().x(),
+              static_cast<double>(scope.Feed().Frames() - 1) / 100.0);
+
+    ASSERT_TRUE(scope.StopRecording());
+    adc->StopRecord();
+    recorded = scope.Feed().Frames();
+  }
+
+  // The command's recording of as many frames: the same header and rows.
+  const std::string recordCsv = dir + "record.csv";
+  const auto run = test::RunProcess({QUILLBOX_CLI, "record", "-c", "0,16", "-r", "100", "-n",
+                                     std::to_string(recorded), "-o", recordCsv});
+  ASSERT_EQ(run.exitCode, 0) << run.Output();
+  const auto lines = static_cast<std::size_t>(recorded) + 1;
+  EXPECT_EQ(Lines(ReadFile(scopeCsv), lines), Lines(ReadFile(recordCsv), lines));
+  Json scopeJson = Json::parse(ReadFile(scopeCsv + ".json"));
+  Json recordJson = Json::parse(ReadFile(recordCsv + ".json"));
+  EXPECT_EQ(scopeJson["frames"], recorded);
+  for (Json* j : {&scopeJson, &recordJson})
+    for (const char* varying : {"start_utc", "frames", "frames_expected"}) j->erase(varying);
+  EXPECT_EQ(scopeJson, recordJson);
+}
+
+}  // namespace
+}  // namespace quillbox::view

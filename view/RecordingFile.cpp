@@ -1,0 +1,229 @@
+#include "view/RecordingFile.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+namespace quillbox::view {
+namespace {
+
+using Json = nlohmann::json;
+
+// The cells of one CSV line, with quoted cells unquoted.
+std::vector<std::string> SplitCells(std::string_view line) {
+  std::vector<std::string> cells(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char ch = line[i];
+    if (quoted) {
+      if (ch == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+        cells.back() += '"';
+        ++i;
+      } else if (ch == '"') {
+        quoted = false;
+      } else {
+        cells.back() += ch;
+      }
+    } else if (ch == '"') {
+      quoted = true;
+    } else if (ch == ',') {
+      cells.emplace_back();
+    } else {
+      cells.back() += ch;
+    }
+  }
+  return cells;
+}
+
+// "NAME (UNIT)" into its parts; a cell without a unit keeps it whole with an empty unit.
+void SplitHeading(const std::string& cell, std::string& name, std::string& unit) {
+  const std::size_t open = cell.rfind(" (");
+  if (open != std::string::npos && cell.size() > open + 2 && cell.back() == ')') {
+    name = cell.substr(0, open);
+    unit = cell.substr(open + 2, cell.size() - open - 3);
+  } else {
+    name = cell;
+    unit.clear();
+  }
+}
+
+bool ParseNumber(std::string_view cell, double& value) {
+  while (!cell.empty() && (cell.back() == ' ' || cell.back() == '\r')) cell.remove_suffix(1);
+  while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
+  if (!cell.empty() && cell.front() == '+') cell.remove_prefix(1);
+  const auto [end, ec] = std::from_chars(cell.data(), cell.data() + cell.size(), value);
+  return ec == std::errc() && end == cell.data() + cell.size() && !cell.empty();
+}
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// FILE.json's description; a missing or unreadable one is said in a note.
+void ReadDescription(const std::string& path, RecordingData& out, std::vector<int>& channels,
+                     std::vector<std::string>& names, std::vector<std::string>& units,
+                     std::vector<std::string>& notes) {
+  std::ifstream in(path);
+  if (!in) {
+    notes.push_back(path + " is missing: names and units from the CSV header, no serial");
+    return;
+  }
+  try {
+    const Json j = Json::parse(in);
+    out.rate = j.value("rate", 0.0);
+    out.serial = j.value("serial", "");
+    out.startUtc = j.value("start_utc", "");
+    out.complete = j.value("complete", false);
+    out.stopReason = j.value("stop_reason", "");
+    channels = j.value("channels", std::vector<int>{});
+    names = j.value("names", std::vector<std::string>{});
+    units = j.value("units", std::vector<std::string>{});
+    out.described = true;
+  } catch (const std::exception& e) {
+    notes.push_back(path + " cannot be read (" + e.what() +
+                    "): names and units from the CSV header");
+  }
+}
+
+}  // namespace
+
+ReadResult ReadRecording(const std::string& csv, const std::string& selection, RecordingData& out,
+                         std::string& error, std::vector<std::string>& notes) {
+  out = RecordingData{};
+  std::ifstream in(csv, std::ios::binary);
+  if (!in) {
+    error = "cannot read " + csv;
+    return ReadResult::Failed;
+  }
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t headerEnd = std::min(text.find('\n'), text.size());
+  std::string_view header(text.data(), headerEnd);
+  if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
+  const std::vector<std::string> heads = SplitCells(header);
+  if (heads.size() < 3 || heads[0] != "frame" || heads[1] != "time_s") {
+    error = csv + " is not a recording: its first line is not \"frame,time_s,NAME (UNIT),...\"";
+    return ReadResult::Failed;
+  }
+  const std::size_t width = heads.size() - 2;
+
+  std::vector<int> channels;
+  std::vector<std::string> names(width), units(width), jsonNames, jsonUnits;
+  for (std::size_t c = 0; c < width; ++c) SplitHeading(heads[c + 2], names[c], units[c]);
+  ReadDescription(csv + ".json", out, channels, jsonNames, jsonUnits, notes);
+  if (out.described) {
+    if (jsonNames.size() == width && jsonUnits.size() == width) {
+      names = jsonNames;
+      units = jsonUnits;
+    } else {
+      notes.push_back(csv + ".json describes " + std::to_string(jsonNames.size()) +
+                      " columns, the CSV has " + std::to_string(width) +
+                      ": names and units from the CSV header");
+    }
+    if (channels.size() != width) channels.clear();
+    if (!out.complete)
+      notes.push_back(csv + " is an incomplete recording (" +
+                      (out.stopReason.empty() ? std::string("no end recorded") : out.stopReason) +
+                      "): plotting the rows it holds");
+  }
+
+  // The kept columns.
+  std::vector<std::size_t> keep;
+  if (selection.empty()) {
+    for (std::size_t c = 0; c < width; ++c) keep.push_back(c);
+  } else {
+    std::stringstream items(selection);
+    for (std::string item; std::getline(items, item, ',');) {
+      std::size_t found = width;
+      const bool number = !item.empty() && std::all_of(item.begin(), item.end(), ::isdigit);
+      for (std::size_t c = 0; c < width && found == width; ++c) {
+        if (number &&
+            (channels.empty() ? std::to_string(c) == item : std::to_string(channels[c]) == item))
+          found = c;
+        else if (!number && SameIgnoringCase(names[c], item))
+          found = c;
+      }
+      if (found == width) {
+        error = "--channels: " + csv + " has no channel \"" + item + "\"; it has:";
+        for (std::size_t c = 0; c < width; ++c)
+          error += (c == 0 ? " " : ", ") + names[c] +
+                   (channels.empty() ? "" : " (" + std::to_string(channels[c]) + ")");
+        return ReadResult::BadSelection;
+      }
+      if (std::find(keep.begin(), keep.end(), found) == keep.end()) keep.push_back(found);
+    }
+  }
+  for (std::size_t c : keep) {
+    out.names.push_back(names[c]);
+    out.units.push_back(units[c]);
+  }
+  out.values.assign(keep.size(), {});
+
+  // The rows: cells are found once, then only the kept ones are parsed.
+  const std::size_t estimate = std::count(text.begin(), text.end(), '\n');
+  out.time.reserve(estimate);
+  for (auto& v : out.values) v.reserve(estimate);
+  std::vector<std::string_view> cells;
+  cells.reserve(heads.size());
+  int64_t ragged = 0, timeless = 0, gaps = 0, firstRagged = 0, firstGap = 0;
+  int64_t lineNumber = 1;
+  for (std::size_t pos = headerEnd + 1; pos < text.size();) {
+    const std::size_t end = std::min(text.find('\n', pos), text.size());
+    std::string_view line(text.data() + pos, end - pos);
+    pos = end + 1;
+    ++lineNumber;
+    if (line.empty() || line == "\r") continue;
+    cells.clear();
+    for (std::size_t start = 0;;) {
+      const std::size_t comma = line.find(',', start);
+      cells.push_back(
+          line.substr(start, comma == std::string_view::npos ? line.npos : comma - start));
+      if (comma == std::string_view::npos) break;
+      start = comma + 1;
+    }
+    if (cells.size() != heads.size()) {
+      if (ragged++ == 0) firstRagged = lineNumber;
+      continue;
+    }
+    double t = 0;
+    if (!ParseNumber(cells[1], t) || !std::isfinite(t)) {
+      ++timeless;
+      continue;
+    }
+    out.time.push_back(t);
+    for (std::size_t k = 0; k < keep.size(); ++k) {
+      double v = 0;
+      if (!ParseNumber(cells[keep[k] + 2], v)) {
+        v = std::numeric_limits<double>::quiet_NaN();
+        if (gaps++ == 0) firstGap = lineNumber;
+      }
+      out.values[k].push_back(static_cast<float>(v));
+    }
+  }
+  if (ragged > 0)
+    notes.push_back(csv + ": left out " + std::to_string(ragged) +
+                    " rows without one cell per column (the first on line " +
+                    std::to_string(firstRagged) + ")");
+  if (timeless > 0)
+    notes.push_back(csv + ": left out " + std::to_string(timeless) + " rows without a time");
+  if (gaps > 0)
+    notes.push_back(csv + ": " + std::to_string(gaps) +
+                    " cells are not numbers and are gaps in their traces (the first on line " +
+                    std::to_string(firstGap) + ")");
+  if (out.time.empty()) {
+    error = csv + " holds no row to plot";
+    return ReadResult::Failed;
+  }
+  if (!(out.rate > 0) && out.time.size() > 1 && out.time.back() > out.time.front())
+    out.rate = static_cast<double>(out.time.size() - 1) / (out.time.back() - out.time.front());
+  return ReadResult::Ok;
+}
+
+}  // namespace quillbox::view

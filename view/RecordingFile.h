@@ -1,0 +1,31 @@
+#pragma once
+// Reading a recording back for a plot: FILE.csv as `quillbox record` writes it and, when it is
+// there, FILE.json for the names, units, channels, rate, serial and start. A damaged file gives
+// what is valid in it: rows with the wrong number of cells and rows without a time are left
+// out, a cell that is not a number is a gap in its trace, and every such repair is said in a
+// note. Only a file with no header or no usable row is refused.
+
+#include <string>
+#include <vector>
+
+namespace quillbox::view {
+
+struct RecordingData {
+  std::vector<std::string> names, units;   // of the kept columns
+  std::vector<double> time;                // seconds, one per kept row
+  std::vector<std::vector<float>> values;  // per kept column, one per kept row (NaN: a gap)
+  double rate = 0;                         // FILE.json's, else estimated from the times
+  std::string serial, startUtc;
+  bool described = false;  // FILE.json was read
+  bool complete = true;
+  std::string stopReason;
+};
+
+enum class ReadResult { Ok, Failed, BadSelection };
+
+// Reads `csv` and keeps the columns `selection` names (comma-separated names, or channel
+// numbers as FILE.json lists them, or column positions from 0 without it; empty: all).
+ReadResult ReadRecording(const std::string& csv, const std::string& selection, RecordingData& out,
+                         std::string& error, std::vector<std::string>& notes);
+
+}  // namespace quillbox::view

@@ -1,0 +1,355 @@
+#include "view/ScopeWindow.h"
+
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <QValueAxis>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "cli/recording/Columns.h"
+#include "cli/recording/StopSignals.h"
+#include "platform/Clock.h"
+#include "view/Charts.h"
+#include "view/Decimate.h"
+
+namespace quillbox::view {
+namespace {
+
+constexpr int kFrameMs = 33;  // the screen's pace, about 30 redraws a second at most
+
+QString Text(const std::string& s) { return QString::fromStdString(s); }
+
+QString ValueText(float value, const std::string& unit) {
+  return QString::number(static_cast<double>(value), 'g', 5) + QLatin1Char(' ') + Text(unit);
+}
+
+}  // namespace
+
+ScopeWindow::ScopeWindow(IADC3& adc, std::vector<cli::RecordColumn> columns, float rate,
+                         std::string serial, const ScopeOptions& options)
+    : feed_(adc, std::move(columns), rate, options.windowSeconds),
+      serial_(std::move(serial)),
+      options_(options) {
+  setWindowTitle(serial_.empty() ? QStringLiteral("quillbox scope")
+                                 : QStringLiteral("quillbox scope - E-270 ") + Text(serial_));
+  feed_.SetSink([this](std::span<const int16_t> codes) {
+    if (recorder_) recorder_->Append(codes);
+  });
+  BuildControls();
+  BuildCharts();
+  resize(1200, 760);
+  timer_.setInterval(kFrameMs);
+  connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
+  timer_.start();
+}
+
+ScopeWindow::~ScopeWindow() { StopRecording(); }
+
+void ScopeWindow::BuildControls() {
+  auto* bar = addToolBar(QStringLiteral("Scope"));
+  bar->setMovable(false);
+  pause_ = new QToolButton;
+  pause_->setText(tr("&Pause"));
+  pause_->setCheckable(true);
+  pause_->setObjectName(QStringLiteral("pause"));
+  connect(pause_, &QToolButton::toggled, this, &ScopeWindow::SetPaused);
+  bar->addWidget(pause_);
+  bar->addSeparator();
+  bar->addWidget(new QLabel(tr("Window ")));
+  window_ = new QDoubleSpinBox;
+  window_->setObjectName(QStringLiteral("window"));
+  window_->setRange(0.1, 3600);
+  window_->setDecimals(1);
+  window_->setSuffix(QStringLiteral(" s"));
+  window_->setValue(options_.windowSeconds);
+  connect(window_, &QDoubleSpinBox::valueChanged, this, [this](double seconds) {
+    options_.windowSeconds = seconds;
+    feed_.SetWindow(seconds);
+    Redraw();
+  });
+  bar->addWidget(window_);
+  scale_ = new QComboBox;
+  scale_->setObjectName(QStringLiteral("scale"));
+  scale_->addItems({tr("Autoscale"), tr("Full range")});
+  connect(scale_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    autoscale_ = index == 0;
+    Redraw();
+  });
+  bar->addWidget(scale_);
+  bar->addSeparator();
+  record_ = new QToolButton;
+  record_->setText(tr("&Record"));
+  record_->setCheckable(true);
+  record_->setObjectName(QStringLiteral("record"));
+  connect(record_, &QToolButton::toggled, this, &ScopeWindow::ToggleRecording);
+  bar->addWidget(record_);
+  bar->addWidget(new QLabel(tr(" to ")));
+  file_ = new QLineEdit(Text(options_.output));
+  file_->setObjectName(QStringLiteral("file"));
+  file_->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 28);
+  bar->addWidget(file_);
+  status_ = new QLabel;
+  statusBar()->addWidget(status_, 1);
+}
+
+void ScopeWindow::BuildCharts() {
+  auto* splitter = new QSplitter(Qt::Horizontal);
+  auto* charts = new QWidget;
+  auto* layout = new QVBoxLayout(charts);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(2);
+
+  const auto& columns = feed_.Columns();
+  std::vector<std::string> units;
+  units.reserve(columns.size());
+  for (const auto& c : columns) units.push_back(c.unit);
+  series_.assign(columns.size(), nullptr);
+  for (const auto& [unit, members] : GroupByUnit(units)) {
+    Panel panel;
+    panel.chart = MakePanel(Text(unit), panel.x, panel.y);
+    panel.columns = members;
+    for (std::size_t c : members) {
+      auto* series = new QLineSeries;
+      series->setName(Text(columns[c].name));
+      series->setPen(QPen(TraceColour(c), 1.0));
+      panel.chart->addSeries(series);
+      series->attachAxis(panel.x);
+      series->attachAxis(panel.y);
+      series_[c] = series;
+    }
+    auto* view = new QChartView(panel.chart);
+    view->setRenderHint(QPainter::Antialiasing, false);
+    layout->addWidget(view, 1);
+    views_.push_back(view);
+    panels_.push_back(panel);
+  }
+  splitter->addWidget(charts);
+
+  // The legend: colour, name and unit, latest value; the check box shows the trace.
+  list_ = new QTreeWidget;
+  list_->setObjectName(QStringLiteral("channels"));
+  list_->setColumnCount(2);
+  list_->setHeaderLabels({tr("Channel"), tr("Value")});
+  list_->setRootIsDecorated(false);
+  list_->setUniformRowHeights(true);
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    auto* item = new QTreeWidgetItem(list_);
+    item->setText(0, Text(columns[c].name + " (" + columns[c].unit + ")"));
+    item->setForeground(0, TraceColour(c));
+    item->setCheckState(0, Qt::Checked);
+    item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+  }
+  list_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  list_->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+  connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+    if (column != 0) return;
+    const auto c = static_cast<std::size_t>(list_->indexOfTopLevelItem(item));
+    if (c < series_.size()) series_[c]->setVisible(item->checkState(0) == Qt::Checked);
+    Redraw();
+  });
+  splitter->addWidget(list_);
+  splitter->setStretchFactor(0, 1);
+  splitter->setStretchFactor(1, 0);
+  setCentralWidget(splitter);
+}
+
+int64_t ScopeWindow::Tick() {
+  const int64_t taken = feed_.Poll();
+  if (recorder_) {
+    recorder_->Tick();
+    if (recorder_->Failed()) StopRecording();
+  }
+  if (taken > 0 && !paused_) Redraw();
+  if (taken > 0 || recorder_) UpdateStatus();
+  return taken;
+}
+
+void ScopeWindow::Redraw() {
+  const float rate = feed_.Rate();
+  const int64_t held = feed_.Held();
+  const int64_t first = feed_.Frames() - held;
+  const double newest = held > 0 ? static_cast<double>(feed_.Frames() - 1) / rate : 0.0;
+  const double start = std::max(0.0, newest - options_.windowSeconds);
+  const double end = start + options_.windowSeconds;
+  for (Panel& panel : panels_) {
+    panel.x->setRange(start, end);
+    const int columns = std::max(100, static_cast<int>(panel.chart->plotArea().width()));
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (std::size_t c : panel.columns) {
+      QLineSeries* series = series_[c];
+      if (!series->isVisible()) continue;
+      MinMaxColumns(
+          held, [&](int64_t i) { return static_cast<double>(first + i) / rate; },
+          [&](int64_t i) { return static_cast<double>(feed_.Value(c, i)); }, start, end, columns,
+          points_);
+      for (const QPointF& p : points_) lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
+      if (!autoscale_) {
+        const auto [full0, full1] = feed_.FullRange(c);
+        lo = std::min(lo, full0), hi = std::max(hi, full1);
+      }
+      series->replace(points_);
+    }
+    const auto range = autoscale_ ? PaddedRange(lo, hi) : std::make_pair(lo, hi);
+    if (std::isfinite(range.first) && std::isfinite(range.second) && range.first < range.second)
+      panel.y->setRange(range.first, range.second);
+  }
+  if (held > 0) {
+    list_->blockSignals(true);
+    for (std::size_t c = 0; c < series_.size(); ++c)
+      list_->topLevelItem(static_cast<int>(c))
+          ->setText(1, ValueText(feed_.Latest(c), feed_.Columns()[c].unit));
+    list_->blockSignals(false);
+  }
+}
+
+void ScopeWindow::UpdateStatus() {
+  QString text = QStringLiteral("%1 Hz, %2 s")
+                     .arg(static_cast<double>(feed_.Rate()), 0, 'g', 6)
+                     .arg(static_cast<double>(feed_.Frames()) / feed_.Rate(), 0, 'f', 1);
+  if (paused_) text += tr("  (paused)");
+  if (recorder_)
+    text +=
+        tr("  recording to %1: %2 frames").arg(Text(recorder_->Path())).arg(recorder_->Frames());
+  else if (!recordError_.empty())
+    text += QStringLiteral("  ") + Text(recordError_);
+  status_->setText(text);
+}
+
+void ScopeWindow::SetPaused(bool paused) {
+  paused_ = paused;
+  if (pause_->isChecked() != paused) pause_->setChecked(paused);
+  pause_->setText(paused ? tr("&Resume") : tr("&Pause"));
+  if (!paused) Redraw();
+  UpdateStatus();
+}
+
+bool ScopeWindow::StartRecording() {
+  if (recorder_) return true;
+  recordError_.clear();
+  const std::string path = file_->text().trimmed().toStdString();
+  if (path.empty()) {
+    recordError_ = "name the file to record to";
+  } else {
+    cli::Sidecar description;
+    description.rateRequested = options_.rateRequested > 0 ? options_.rateRequested : feed_.Rate();
+    description.rate = feed_.Rate();
+    description.columns = feed_.Columns();
+    description.serial = serial_;
+    auto recorder = std::make_unique<ScopeRecorder>(path);
+    if (recorder->Start(description, options_.force))
+      recorder_ = std::move(recorder);
+    else
+      recordError_ = recorder->Error();
+  }
+  const QSignalBlocker block(record_);
+  record_->setChecked(recorder_ != nullptr);
+  record_->setText(recorder_ ? tr("Stop &recording") : tr("&Record"));
+  file_->setEnabled(recorder_ == nullptr);
+  UpdateStatus();
+  return recorder_ != nullptr;
+}
+
+bool ScopeWindow::StopRecording(const std::string& reason) {
+  if (!recorder_) return recordError_.empty();
+  const bool ok = recorder_->Stop(reason);
+  if (!ok) recordError_ = recorder_->Error();
+  recorder_.reset();
+  if (record_ != nullptr) {
+    const QSignalBlocker block(record_);
+    record_->setChecked(false);
+    record_->setText(tr("&Record"));
+    file_->setEnabled(true);
+    UpdateStatus();
+  }
+  return ok;
+}
+
+void ScopeWindow::ToggleRecording(bool on) {
+  if (on)
+    StartRecording();
+  else
+    StopRecording();
+}
+
+void ScopeWindow::closeEvent(QCloseEvent* event) {
+  timer_.stop();
+  feed_.Poll();  // the frames up to the close belong to the recording
+  StopRecording();
+  event->accept();
+}
+
+int RunScope(IADC3& adc, ITools& tools, const ScopeOptions& options,
+             std::vector<std::string>& messages) {
+  const bool screenshot = !options.screenshot.empty();
+  QApplication* app = ViewApplication(screenshot);
+  if (app == nullptr) {
+    messages.emplace_back("the scope needs a Qt widget application");
+    return 1;
+  }
+  const float rate = adc.Rate();
+  auto columns = cli::ScanListColumns(adc);
+  if (columns.empty()) {
+    messages.emplace_back("the scan list is empty");
+    return 1;
+  }
+  const cli::StopSignals stopSignals;
+  if (!adc.StartRecord()) {
+    messages.push_back(adc.LastError());
+    return 1;
+  }
+  int code = 0;
+  {
+    ScopeWindow window(adc, std::move(columns), rate, cli::ModuleSerial(tools), options);
+    if (options.recordAtStart && !window.StartRecording()) {
+      messages.push_back(window.RecordError());
+      code = 1;
+    } else {
+      // Stop signals close the window as its close button does; a screenshot is taken once the
+      // module's clock has run `after` seconds.
+      const auto start = platform::Now();
+      QTimer watch;
+      QObject::connect(&watch, &QTimer::timeout, &window, [&] {
+        if (cli::StopSignals::Received() != 0) window.close();
+        if (!screenshot) return;
+        const double elapsed = std::chrono::duration<double>(platform::Now() - start).count();
+        if (elapsed < options.after) return;
+        watch.stop();
+        window.Tick();
+        window.SetPaused(false);
+        if (!window.grab().save(QString::fromStdString(options.screenshot), "PNG")) {
+          messages.push_back("cannot write " + options.screenshot);
+          code = 1;
+        }
+        window.close();
+      });
+      watch.start(20);
+      window.show();
+      app->exec();
+      window.close();
+      if (!window.StopRecording()) {
+        messages.push_back(window.RecordError());
+        code = 1;
+      }
+    }
+  }
+  adc.StopRecord();
+  return code;
+}
+
+}  // namespace quillbox::view

@@ -1,0 +1,88 @@
+#pragma once
+// The scope and plot plug-in: the Qt Charts views of the quillbox command are built into their
+// own library, QuillboxView.so, which the command loads only for `scope` and `plot`, so that the
+// other commands never map Qt. Its only export is the C function QuillboxViewPlugin, which
+// returns the table below. The plug-in is built from the same tree as the command, so the table
+// may pass C++ types; the ABI number guards against a stale file.
+//
+// The scope takes a module the command has opened and configured (scan list, rate) and reads it
+// through IADC3 as `quillbox record` does; it uses nothing of the driver's insides.
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "quillbox/IADC3.h"
+#include "quillbox/Tools.h"
+
+namespace quillbox::view {
+
+struct ScopeOptions {
+  double windowSeconds = 10;  // the time the traces span
+  std::string output;         // the file the Record button writes
+  bool recordAtStart = false;
+  bool force = false;      // Record may replace an existing file
+  std::string screenshot;  // render offscreen into this PNG and exit
+  double after = 2;        // ... after this much scaled time
+  double rateRequested = 0;
+};
+
+struct PlotOptions {
+  std::string csv, png;
+  std::string channels;  // names or channel numbers, comma-separated; empty: all
+  int width = 1400;
+};
+
+// Bumped whenever the table changes.
+inline constexpr uint32_t kViewPluginAbi = 1;
+
+struct ViewPlugin {
+  uint32_t abi;
+  // Shows the scope until its window closes (or renders it, with a screenshot). Returns the
+  // command's exit status; `messages` are for stderr.
+  int (*scope)(IADC3& adc, ITools& tools, const ScopeOptions& options,
+               std::vector<std::string>& messages);
+  // Draws a recording into a PNG. Returns the exit status; `messages` say what was left out.
+  int (*plot)(const PlotOptions& options, std::vector<std::string>& messages);
+};
+
+inline constexpr const char* kViewPluginFile = "QuillboxView.so";
+inline constexpr const char* kViewPluginEntry = "QuillboxViewPlugin";
+using ViewPluginEntry = const ViewPlugin* (*)();
+
+// Loads the plug-in from the executable's folder, else from `privateDir` relative to it (the
+// installed layout); null with `why` when it is missing or does not belong to this build.
+inline const ViewPlugin* LoadViewPlugin(const std::string& privateDir, std::string& why) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  const fs::path folder = self.parent_path();
+  fs::path path = folder / kViewPluginFile;
+  if (!fs::is_regular_file(path, ec) && !privateDir.empty())
+    path = (folder / privateDir / kViewPluginFile).lexically_normal();
+  if (!fs::is_regular_file(path, ec)) {
+    why = std::string("the scope and plot plug-in ") + kViewPluginFile + " is missing beside " +
+          self.string();
+    return nullptr;
+  }
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  if (handle == nullptr) {
+    const char* err = dlerror();
+    why = "the scope and plot plug-in cannot be loaded: " +
+          std::string(err != nullptr ? err : path.string());
+    return nullptr;
+  }
+  auto entry = reinterpret_cast<ViewPluginEntry>(dlsym(handle, kViewPluginEntry));
+  const ViewPlugin* plugin = entry != nullptr ? entry() : nullptr;
+  if (plugin == nullptr || plugin->abi != kViewPluginAbi) {
+    why = "the scope and plot plug-in " + path.string() + " does not belong to this command";
+    return nullptr;
+  }
+  return plugin;
+}
+
+}  // namespace quillbox::view
