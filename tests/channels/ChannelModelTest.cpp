@@ -96,9 +96,7 @@ TEST(SourceName, NamesAndIndexNormalisation) {
     std::string name;
     uint8_t index;
   } cases[] = {
-      {{SourceMezzanine, 1}, "M1-Ch2_U10", 1},
       {{SourceMezzanine, 17}, "M1-Ch2_U10", 1},
-      {{SourceADC, 9}, "AD-Ch2", 1},
       {{SourceADC, 255}, "AD-Ch8", 7},
       {{SourceTTL, 8}, "TTL-In1", 0},
       // Any other source kind counts as a mezzanine channel.

@@ -62,50 +62,34 @@ void ExpectCountingRows(const std::vector<std::string>& rows, double rate) {
   }
 }
 
-TEST(CliRecord, WritesEveryFrameAndDescribesTheRecording) {
-  const std::string csv = ScratchPrefix() + "raw.csv";
-  const ChildResult r = Quillbox({"--bench", Bench("b1.json"), "record", "-c", "0,16", "-r", "100",
-                                  "-n", "300", "--raw", "-o", csv},
-                                 kFast);
+TEST(CliRecord, WritesEveryFrameInUnitsAndDescribesTheRecording) {
+  const std::string csv = ScratchPrefix() + "units.csv";
+  const ChildResult r = Quillbox(
+      {"--bench", Bench("b1.json"), "record", "-c", "0,16,26", "-r", "7", "-d", "3", "-o", csv},
+      {{"QUILLBOX_TIME_SCALE", "10"}});  // the 2 s of grace after -d must not shrink to nothing
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("Recorded 300 frames of 2 channels at 100 Hz"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Recorded 21 frames of 3 channels at 7.0008"), std::string::npos) << r.out;
   const Json j = Json::parse(ReadFile(csv + ".json"));
   EXPECT_TRUE(std::regex_match(j["start_utc"].get<std::string>(),
                                std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?Z)")));
-  const Json described = {{"rate_requested", 100.0},
-                          {"rate", 100.0},
-                          {"channels", {0, 16}},
-                          {"frames", 300},
-                          {"serial", "27000999"}};
+  const Json described = {
+      {"rate_requested", 7.0}, {"channels", {0, 16, 26}}, {"frames", 21}, {"serial", "27000999"}};
   EXPECT_EQ(Pick(j, described), described);
-  ASSERT_EQ(j["names"].size(), 2u);
-  ASSERT_EQ(j["units"].size(), 2u);
-  ASSERT_EQ(j["scales"].size(), 2u);
-  const auto rows = Lines(ReadFile(csv));
-  ASSERT_EQ(rows.size(), 301u);
-  EXPECT_EQ(rows[0], "frame,time_s," + j["names"][0].get<std::string>() + " (" +
-                         j["units"][0].get<std::string>() + ")," +
-                         j["names"][1].get<std::string>() + " (" +
-                         j["units"][1].get<std::string>() + ")");
-  ExpectCountingRows(rows, 100.0);
-}
-
-TEST(CliRecord, ValuesInUnitsReadBackAsTheCodes) {
-  const std::string csv = ScratchPrefix() + "units.csv";
-  const ChildResult r = Quillbox(
-      {"--bench", Bench("b2.json"), "record", "-c", "0,16,26", "-r", "7", "-d", "3", "-o", csv},
-      {{"QUILLBOX_TIME_SCALE", "10"}});  // the 2 s of grace after -d must not shrink to nothing
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  const Json j = Json::parse(ReadFile(csv + ".json"));
   const double rate = j["rate"];
   EXPECT_NEAR(rate, 7.0008, 5e-5);
-  EXPECT_EQ(j["rate_requested"], 7.0);
   const auto rows = Lines(ReadFile(csv));
   ASSERT_EQ(rows.size(), 1u + 21u);  // round(3 s x 7.0008 Hz)
+  std::string header = "frame,time_s";
+  for (std::size_t c = 0; c < 3; ++c)
+    header += "," + j["names"].at(c).get<std::string>() + " (" +
+              j["units"].at(c).get<std::string>() + ")";
+  EXPECT_EQ(rows[0], header);
   long previous = -1;
   for (std::size_t i = 1; i < rows.size(); ++i) {
     const auto cells = Cells(rows[i]);
     ASSERT_EQ(cells.size(), 5u);
+    EXPECT_EQ(std::stol(cells[0]), static_cast<long>(i - 1));
+    EXPECT_NEAR(std::stod(cells[1]), static_cast<double>(i - 1) / rate, 1e-6);
     const long code = std::lround(std::stod(cells[2]) * j["scales"][0].get<double>());
     if (previous >= 0) {
       EXPECT_EQ(code, previous + 1);
@@ -223,25 +207,30 @@ TEST(CliRecord, AModuleThatStopsDeliveringEndsTheRecordingWithWhatCame) {
 TEST(CliRecord, RefusalsAndBadArguments) {
   const std::string none = ScratchPrefix() + "none.json";
   std::ofstream(none) << R"({"modules": []})";
-  ChildResult r = Quillbox({"--bench", none, "record", "-o", ScratchPrefix() + "none.csv"});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "quillbox: No found E-270 on USB or COM ports!\n");
+  ChildResult r;
   std::string tooLong;
   for (int i = 0; i < 1025; ++i) tooLong += "0-31,";
   tooLong += "0";
-  const std::vector<std::vector<std::string>> usage = {
-      {"-c", "32"},   {"-c", "3-1"},   {"-c", "0,,1"},         {"-c", tooLong},
-      {"-r", "nan"},  {"-r", "inf"},   {"-r", "1e-300"},       {"-r", "-5"},
-      {"-d", "1e10"}, {"-d", "1e300"}, {"-d", "nan"},          {"-d", "0"},
-      {"-n", "0"},    {"-n", "1e99"},  {"--sync-every", "-1"}, {"--ring", "0"}};
+  const std::vector<std::vector<std::string>> usage = {{"-c", "32"},
+                                                       {"-c", "3-1"},
+                                                       {"-c", tooLong},
+                                                       {"-r", "nan"},
+                                                       {"-r", "1e-300"},
+                                                       {"-r", "-5"},
+                                                       {"-d", "1e10"},
+                                                       {"-d", "0"},
+                                                       {"-n", "0"},
+                                                       {"-n", "1e99"},
+                                                       {"--ring", "0"},
+                                                       {"--sync-every", "-1"},
+                                                       {"-d", "1", "-n", "5"},
+                                                       {"--do-start", "0x1FFFFFFFF"}};
   for (const auto& args : usage) {
     std::vector<std::string> command = {"--bench", none, "record", "-o", ScratchPrefix() + "u.csv"};
     command.insert(command.end(), args.begin(), args.end());
     r = Quillbox(command);
     EXPECT_EQ(r.exitCode, 2) << args[0] << " " << args[1].substr(0, 20) << ": " << r.err;
   }
-  EXPECT_EQ(Quillbox({"record", "-d", "1", "-n", "5"}).exitCode, 2);
-  EXPECT_EQ(Quillbox({"--bench", none, "record", "--do-start", "0x1FFFFFFFF"}).exitCode, 2);
 }
 
 TEST(CliRead, ChannelsAndTheScanList) {
@@ -253,10 +242,6 @@ TEST(CliRead, ChannelsAndTheScanList) {
   const Json ttl = {{"channel", 26}, {"code", 1000}, {"value", 1.0}, {"unit", "TTL"}};
   EXPECT_EQ(Pick(j[0], ttl), ttl);
   EXPECT_EQ(j[1]["code"], 0);
-  r = Quillbox({"--bench", bench, "read"}, kFast);
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("Name"), std::string::npos);
-  EXPECT_EQ(Quillbox({"--bench", bench, "read", "40"}).exitCode, 2);
   // A value the module did not give is never printed.
   for (const char* channels : {"0", ""}) {
     std::vector<std::string> args = {"--bench", Bench("nodata.json", {{"data_calls_fail", true}}),
@@ -277,9 +262,6 @@ TEST(CliDio, WritesAndReadsTheLines) {
   const Json lines = {
       {"inputs", 0x81}, {"outputs", 0x1A5}, {"start_enabled", true}, {"start_value", 3}};
   EXPECT_EQ(Pick(j, lines), lines);
-  const ChildResult text = Quillbox({"--bench", Bench("b7.json"), "dio"});
-  EXPECT_NE(text.out.find("0x0081 (129)"), std::string::npos) << text.out;
-  EXPECT_EQ(Quillbox({"--bench", Bench("b7.json"), "dio", "--write", "lots"}).exitCode, 2);
   const std::string failing = Bench("nodio.json", {{"dio_calls_fail", true}});
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"dio"}, {"dio", "--write", "3"}}) {

