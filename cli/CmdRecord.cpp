@@ -87,6 +87,9 @@ class Recorder {
   static constexpr uint32_t kPollMs = 200;  // one block period of the module
   static constexpr double kGraceSeconds = 2.0;
   static constexpr double kStallSeconds = 2.0;
+  // A stall also needs this much real time: on an accelerated clock 2 s of module time can pass
+  // while a loaded machine merely did not schedule the recorder.
+  static constexpr std::chrono::milliseconds kStallRealMin{250};
   // FILE.json's running frame count is refreshed this often at most: replacing it costs three
   // flushes, the rows' sync one, and the CSV itself always says how far the recording got.
   static constexpr double kDescribeSeconds = 10.0;
@@ -249,6 +252,7 @@ class Recorder {
     const bool progress = isatty(STDERR_FILENO) != 0;
     auto lastProgress = Clock::now();
     auto lastFrame = platform::Now();
+    auto lastFrameReal = Clock::now();
     auto lastSync = lastFrame;
     auto lastDescription = lastFrame;
     const auto describeEvery = std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -267,7 +271,8 @@ class Recorder {
       if (now - startTime_ > limit) break;  // short: said after the stop
       if (Take(adc) > 0) {
         lastFrame = now;
-      } else if (now - lastFrame > stallAfter) {
+        lastFrameReal = Clock::now();
+      } else if (now - lastFrame > stallAfter && Clock::now() - lastFrameReal > kStallRealMin) {
         std::string message = "the module stopped delivering data";
         if (const std::string why = ctx_.Tools().AcquisitionProblem(); !why.empty())
           message += " (" + why + ")";
