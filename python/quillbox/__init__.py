@@ -89,18 +89,8 @@ def _bench_path(bench):
         raise TypeError(f"bench: a file path, not {bench!r}") from None
 
 
-class Module:
-    """An opened E-270 module (made by :func:`open`).
-
-    Attributes: ``info`` (dict, as ``quillbox info --json``), ``channel_names``, ``units`` and
-    ``scales`` (one entry per logical channel; value = code / scale), ``rate_max``, ``dio``
-    (:class:`DigitalIO`), ``serial``.
-    """
-
-    def __init__(self, driver):
-        self._driver = driver
-        self.dio = DigitalIO(driver)
-        _open_modules.add(self)
+class _Closing:
+    """Closes on leaving a ``with`` block and when garbage collected."""
 
     def __enter__(self):
         return self
@@ -113,6 +103,20 @@ class Module:
             self.close()
         except Exception:
             pass
+
+
+class Module(_Closing):
+    """An opened E-270 module (made by :func:`open`).
+
+    Attributes: ``info`` (dict, as ``quillbox info --json``), ``channel_names``, ``units`` and
+    ``scales`` (one entry per logical channel; value = code / scale), ``rate_max``, ``dio``
+    (:class:`DigitalIO`), ``serial``.
+    """
+
+    def __init__(self, driver):
+        self._driver = driver
+        self.dio = DigitalIO(driver)
+        _open_modules.add(self)
 
     def __repr__(self):
         if self.closed:
@@ -302,7 +306,7 @@ class Recording:
                                 index=pandas.Index(self.time, name="time_s"))
 
 
-class Stream:
+class Stream(_Closing):
     """A running recording given block by block (made by :meth:`Module.stream`).
 
     Iterating gives numpy arrays (frames, channels) as the module delivers them. Attributes as
@@ -345,18 +349,6 @@ class Stream:
             raise Error(message)
         self.frames += got
         return self._columns.values(self._buffer[:got].copy())
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def __del__(self):
-        try:
-            self.close()
-        except Exception:
-            pass
 
     def close(self):
         """Stop the recording (nothing happens if it was stopped already)."""
