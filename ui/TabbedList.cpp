@@ -7,16 +7,24 @@
 namespace quillbox {
 namespace {
 constexpr int kTextMargin = 2;  // pixels between the item's edge and its first column
+
+void ShowWholeText(QListWidgetItem* item) {
+  if (item == nullptr) return;
+  const QString tip = item->text().replace(QLatin1Char('\t'), QStringLiteral("   "));
+  if (item->toolTip() != tip) item->setToolTip(tip);
 }
+
+}  // namespace
 
 TabbedItemDelegate::TabbedItemDelegate(std::vector<int> stops, int interval, QObject* parent)
     : QStyledItemDelegate(parent), stops_(std::move(stops)), interval_(std::max(1, interval)) {}
 
-int TabbedItemDelegate::NextStop(int x) const {
-  for (int stop : stops_)
-    if (stop > x) return stop;
+int TabbedItemDelegate::ColumnStart(int column) const {
+  if (column <= 0) return 0;
+  if (static_cast<std::size_t>(column) <= stops_.size())
+    return stops_[static_cast<std::size_t>(column) - 1];
   const int last = stops_.empty() ? 0 : stops_.back();
-  return last + ((x - last) / interval_ + 1) * interval_;
+  return last + (column - static_cast<int>(stops_.size())) * interval_;
 }
 
 void TabbedItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -38,13 +46,16 @@ void TabbedItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
   painter->setFont(opt.font);
   painter->setPen(opt.palette.color(group, role));
   painter->setClipRect(opt.rect);
-  int x = 0;
+  // Fixed columns: segment i starts at column i whatever the width of the text before it, and
+  // is elided ("...") where it would run into the next column.
   const QStringList segments = text.split(QLatin1Char('\t'));
   for (qsizetype i = 0; i < segments.size(); ++i) {
-    if (i > 0) x = NextStop(x);
-    const QRect cell(area.left() + x, area.top(), std::max(0, area.width() - x), area.height());
-    painter->drawText(cell, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, segments[i]);
-    x += opt.fontMetrics.horizontalAdvance(segments[i]);
+    const int x = ColumnStart(static_cast<int>(i));
+    const int end =
+        i + 1 < segments.size() ? ColumnStart(static_cast<int>(i + 1)) - kTextMargin : area.width();
+    const QRect cell(area.left() + x, area.top(), std::max(0, end - x), area.height());
+    painter->drawText(cell, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                      opt.fontMetrics.elidedText(segments[i], Qt::ElideRight, cell.width()));
   }
   painter->restore();
 }
@@ -58,6 +69,16 @@ QSize TabbedItemDelegate::sizeHint(const QStyleOptionViewItem& option,
 }
 
 void SetTabStops(QListWidget* list, std::vector<int> stops, int interval) {
+  // Elided cells show their whole line as the item's tool tip.
+  QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
+                   [list](const QModelIndex&, int first, int last) {
+                     for (int row = first; row <= last; ++row) ShowWholeText(list->item(row));
+                   });
+  QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list,
+                   [list](const QModelIndex& from, const QModelIndex& to) {
+                     for (int row = from.row(); row <= to.row(); ++row)
+                       ShowWholeText(list->item(row));
+                   });
   QAbstractItemDelegate* old = list->itemDelegate();
   list->setItemDelegate(new TabbedItemDelegate(std::move(stops), interval, list));
   if (old != nullptr && old->parent() == list) old->deleteLater();

@@ -1,6 +1,7 @@
 #pragma once
-// List items whose text holds TAB characters, drawn in columns at tab stops as the original
-// list boxes did.
+// List items whose text holds TAB characters, drawn in fixed columns: the text after the n-th
+// TAB starts at the n-th stop, elided where it would reach the next one; the item's tool tip
+// shows the whole line.
 
 #include <QStyledItemDelegate>
 #include <vector>
@@ -19,8 +20,8 @@ class TabbedItemDelegate : public QStyledItemDelegate {
              const QModelIndex& index) const override;
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
-  // Left edge of the column that follows a segment ending at `x`.
-  int NextStop(int x) const;
+  // Left edge of column `column` (0: the item's left edge).
+  int ColumnStart(int column) const;
 
  private:
   std::vector<int> stops_;

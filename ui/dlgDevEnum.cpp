@@ -59,14 +59,17 @@ dlgDevEnum::dlgDevEnum(QWidget* parent)
 
   cmdDialog = new QPushButton(QStringLiteral("Ok"), this);
   cmdDialog->setObjectName(QStringLiteral("cmdDialog"));
-  cmdDialog->setGeometry(TwipsRect(870, 1530, 1155, 345));
+  cmdDialog->setGeometry(TwipsRect(360, 1530, 1155, 345));
   cmdDialog->setDefault(true);
   connect(cmdDialog, &QPushButton::clicked, this, [this] { cmdDialog_Click(); });
 
   cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
   cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-  cmdCancel->setGeometry(TwipsRect(2070, 1530, 1155, 345));
+  cmdCancel->setGeometry(TwipsRect(1620, 1530, 1155, 345));
   connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
+
+  // A double-click chooses the module, as Ok does.
+  connect(lstDevEnum, &QListWidget::itemDoubleClicked, this, [this] { cmdDialog_Click(); });
 
   setTabOrder(lstDevEnum, cmdDialog);
   setTabOrder(cmdDialog, cmdCancel);
@@ -101,8 +104,6 @@ bool dlgDevEnum::CheckDeviceList() {
 }
 
 void dlgDevEnum::Form_Load() {
-  // The Cancel button sits beyond the right edge: out of sight, still the Esc button.
-  cmdCancel->move(width(), cmdCancel->y());
   setWindowIcon(ComponentIcon());
   // One tab stop at 45 dialog units lines the serial texts up in a second column.
   const QFontMetrics metrics(font());

@@ -143,6 +143,8 @@ void dlgSetup::Form_Activate() {
   if (tab < 0 || tab >= tabSetup->count()) tab = 0;
   SelectTab(tab);
   LoadPage(tab);
+  // The keyboard starts on the tab strip.
+  tabSetup->tabBar()->setFocus(Qt::TabFocusReason);
   // In front once, without staying on top.
   BringToFront(this);
 }
@@ -182,17 +184,21 @@ void dlgSetup::LoadPage(int16_t index) {
     page->setObjectName(QStringLiteral("tab") + key);
     Pages[static_cast<std::size_t>(index)] = page;
     PlacePages();
-    // Keyboard order: the page's controls come right after the tab strip.
-    QWidget* previous = tabSetup;
+    // Keyboard order: the tab strip, the page's controls in the page's own order, then Ok,
+    // Cancel and Help. The controls are collected before the chain is changed.
+    std::vector<QWidget*> controls;
     int guard = 10000;
-    for (QWidget* w = page->nextInFocusChain();
-         w != page && page->isAncestorOf(w) && --guard > 0;) {
-      QWidget* next = w->nextInFocusChain();
+    for (QWidget* w = page->nextInFocusChain(); w != page && --guard > 0; w = w->nextInFocusChain())
+      if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) != 0) controls.push_back(w);
+    QWidget* previous = tabSetup->tabBar();
+    for (QWidget* w : controls) {
       setTabOrder(previous, w);
       previous = w;
-      w = next;
     }
-    setTabOrder(previous, cmdDialog[kOk]);
+    for (QPushButton* button : cmdDialog) {
+      setTabOrder(previous, button);
+      previous = button;
+    }
   } catch (...) {
     // The tab then shows no page.
   }

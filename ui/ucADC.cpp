@@ -1,5 +1,6 @@
 #include "ui/ucADC.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -50,7 +51,7 @@ ucADC::ucADC(QWidget* parent, DriverState& state) : SetupPage(parent, state) {
   }
   cboADChSrc = new QComboBox(frChInput);
   cboADChSrc->setObjectName(QStringLiteral("cboADChSrc"));
-  cboADChSrc->setGeometry(TwipsRect(480, 1350, 1575, 315));
+  cboADChSrc->setGeometry(TwipsRect(120, 1350, 1935, 315));
   cboADChSrc->setEditable(false);
   connect(cboADChSrc, &QComboBox::currentIndexChanged, this, [this] { cboADChSrc_Click(); });
 
@@ -143,10 +144,15 @@ void ucADC::optACh_Click(int Index) {
     const QSignalBlocker block(cboADChSrc);
     cboADChSrc->clear();
     cboADChSrc->addItems(lines);
+    // The drop-down is as wide as its longest name, and each name is its own tool tip.
+    for (int k = 0; k < lines.size(); ++k) cboADChSrc->setItemData(k, lines[k], Qt::ToolTipRole);
+    cboADChSrc->view()->setMinimumWidth(cboADChSrc->view()->sizeHintForColumn(0) +
+                                        2 * cboADChSrc->view()->frameWidth() + Px(150));
   }
   Loading = true;
   cboADChSrc->setCurrentIndex(entry.Index);
   Loading = false;
+  cboADChSrc->setToolTip(cboADChSrc->currentText());
   UpdateListItem(i);
 }
 
@@ -157,6 +163,7 @@ void ucADC::cboADChSrc_Click() {
   if (channel < 0 || channel > ChannelCount() - 1 || choice < 0) return;
   CurrentChannel = static_cast<int16_t>(channel);
   WorkSources[static_cast<std::size_t>(channel)].Index = static_cast<uint8_t>(choice);
+  cboADChSrc->setToolTip(cboADChSrc->currentText());
   UpdateListItem(channel);
 }
 

@@ -48,6 +48,18 @@ QCheckBox* MakeBox(QWidget* parent, double left) {
   return box;
 }
 
+void MakeReadOnly(QCheckBox* box) {
+  box->setAttribute(Qt::WA_TransparentForMouseEvents);
+  box->setFocusPolicy(Qt::NoFocus);
+}
+
+// Bit boxes smaller than the step between them, so that a gap parts them; a set input is filled.
+constexpr const char* kBitStyle =
+    "QCheckBox::indicator { width: 10px; height: 10px; border: 1px solid #404040;"
+    " background: white; }"
+    "QCheckBox::indicator:checked { background: #1f7a1f; border-color: #0f3f0f; }"
+    "QCheckBox::indicator:disabled { border-color: #b0b0b0; }";
+
 QLabel* MakeBitLabel(QWidget* parent, double left, const QString& caption) {
   auto* label = new QLabel(caption, parent);
   // A narrow font keeps two digits apart from the next label, 15.6 pixels on.
@@ -88,12 +100,16 @@ ucDIO::ucDIO(QWidget* parent, DriverState& state) : SetupPage(parent, state) {
   connect(chkInput, &QPushButton::toggled, this, [this] { chkInput_Click(); });
   chkIn[0] = MakeBox(frDI, kBoxLeft);
   chkIn[0]->setObjectName(QStringLiteral("chkIn0"));
-  chkIn[0]->setEnabled(false);  // shows the lines; the user cannot change them
+  // The inputs are the page's read-out: drawn enabled (legible), but not the user's to change.
+  MakeReadOnly(chkIn[0]);
   lblInBin[0] = MakeBitLabel(frDI, kLabelLeft, QStringLiteral("16"));
   lblInBin[0]->setObjectName(QStringLiteral("lblInBin0"));
 
+  frDI->setStyleSheet(QString::fromLatin1(kBitStyle));
+
   frDO = new QGroupBox(QStringLiteral("&Output"), this);
   frDO->setObjectName(QStringLiteral("frDO"));
+  frDO->setStyleSheet(QString::fromLatin1(kBitStyle));
   frDO->setGeometry(TwipsRect(90, 1050, 4575, 2385));
   chkOut[0] = MakeBox(frDO, kBoxLeft);
   chkOut[0]->setObjectName(QStringLiteral("chkOut0"));
@@ -155,7 +171,7 @@ void ucDIO::InitSetting() {
     const QString label = QString::number(16 - k);
     chkIn[n] = MakeBox(frDI, BoxLeft(k));
     chkIn[n]->setObjectName(QStringLiteral("chkIn%1").arg(k));
-    chkIn[n]->setEnabled(chkIn[0]->isEnabled());
+    MakeReadOnly(chkIn[n]);
     chkIn[n]->setVisible(true);
     lblInBin[n] = MakeBitLabel(frDI, BoxLeft(k), label);
     lblInBin[n]->setObjectName(QStringLiteral("lblInBin%1").arg(k));
@@ -258,8 +274,13 @@ void ucDIO::LoadOutputs() {
 
 void ucDIO::ShowOutputValue() {
   PageDIO.DOValue = OutputBoxesWord();
+  // Live mode writes every change to the lines at once: the title and the toggle say so.
+  const bool live = chkOutput->isChecked();
   frDO->setTitle(QStringLiteral("Output: ") +
-                 QString::fromStdString(HexAndDecimal(PageDIO.DOValue)));
+                 QString::fromStdString(HexAndDecimal(PageDIO.DOValue)) +
+                 (live ? QStringLiteral("  \u2014 LIVE: changes go to the lines") : QString()));
+  chkOutput->setStyleSheet(
+      live ? QStringLiteral("QPushButton { background: #c62828; color: white; }") : QString());
 }
 
 void ucDIO::ApplyOutputs() {
@@ -308,6 +329,7 @@ void ucDIO::chkOutput_Click() {
     cmdOutput[4]->setEnabled(false);
   } else {
     cmdOutput[4]->setEnabled(true);
+    ShowOutputValue();
   }
 }
 

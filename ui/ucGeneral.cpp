@@ -87,7 +87,7 @@ ucGeneral::ucGeneral(QWidget* parent, DriverState& state) : SetupPage(parent, st
   lstMezzanines->setGeometry(TwipsRect(120, 240, 4275, 1620));
   lstMezzanines->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   // Columns: type name, version, serial text, range.
-  SetTabStops(lstMezzanines, {Px(750), Px(1500), Px(2700)}, Px(720));
+  SetTabStops(lstMezzanines, {Px(1050), Px(1800), Px(2900)}, Px(720));
   for (int slot = 1; slot <= kModuleSlots; ++slot)
     lstMezzanines->addItem(QStringLiteral("%1.").arg(slot));
 

@@ -31,7 +31,9 @@
 namespace quillbox::view {
 namespace {
 
-constexpr int kFrameMs = 33;  // the screen's pace, about 30 redraws a second at most
+// Redraws at most 20 times a second: below the screen's pace, and smooth for a strip chart whose
+// traces move a few pixels per redraw.
+constexpr int kFrameMs = 50;
 
 QString Text(const std::string& s) { return QString::fromStdString(s); }
 

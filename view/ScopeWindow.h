@@ -4,7 +4,7 @@
 // channels (name, unit, latest value) whose check boxes show and hide the traces. Controls:
 // pause, window length, autoscale or the channels' full range, Record to CSV + FILE.json.
 //
-// One timer at the screen's pace polls the driver and, when frames came and the view is not
+// One timer (20 Hz, below the screen's pace) polls the driver and, when frames came and the view is not
 // paused, replaces each visible series' points in one call. Traces longer than the chart is wide
 // are drawn with min/max decimation, so the cost per redraw does not grow with the rate.
 

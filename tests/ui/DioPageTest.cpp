@@ -101,7 +101,8 @@ TEST_F(DioPage, LiveModeWritesEveryChangeAtOnceOrShowsItFailing) {
   Click(Out(12));
   EXPECT_EQ(DeviceOutputs(), 0x09);
   EXPECT_EQ(ReadOutputs(S().Dio), 9);
-  EXPECT_EQ(OutCaption(), "Output: 0x0009 (9)");
+  // Live mode says so in the caption.
+  EXPECT_EQ(OutCaption(), "Output: 0x0009 (9)  \u2014 LIVE: changes go to the lines");
   Click(Output(2));  // bulk buttons write too
   EXPECT_EQ(DeviceOutputs(), 0xF6);
   Click(Toggle("chkOutput"));
@@ -115,7 +116,7 @@ TEST_F(DioPage, LiveModeWritesEveryChangeAtOnceOrShowsItFailing) {
   sim::Unplug(kModule);
   Click(Out(15));
   EXPECT_FALSE(Out(15)->isChecked());
-  EXPECT_EQ(OutCaption(), "Output: 0x0000 (0)");
+  EXPECT_EQ(OutCaption(), "Output: 0x0000 (0)  \u2014 LIVE: changes go to the lines");
   EXPECT_EQ(InCaption(), "Input: 0x0000 (0)");
 }
 

@@ -107,6 +107,33 @@ TEST_F(SetupDialog, OkAndEnterSaveThePagesThatWereMadeCancelEscAndTheCloseBoxNot
   }
 }
 
+// Keyboard order on every tab: focus starts on the tab strip, Tab runs through the shown page's
+// controls, then Ok and Cancel (Help is off without a help file), and back to the strip.
+TEST_F(SetupDialog, TabRunsThroughThePageThenOkAndCancel) {
+  Detect();
+  for (int16_t tab = 0; tab < 3; ++tab) {
+    SCOPED_TRACE(tab);
+    S().LastSetupTab = tab;
+    dlgSetup dialog(S());
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    QWidget* strip = dialog.Tabs()->tabBar();
+    ASSERT_EQ(QApplication::focusWidget(), strip);
+    std::vector<QWidget*> order;
+    for (int i = 0; i < 100 && (order.empty() || order.back() != strip); ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      order.push_back(QApplication::focusWidget());
+    }
+    ASSERT_GE(order.size(), 4u);
+    ASSERT_EQ(order.back(), strip);
+    EXPECT_EQ(order[order.size() - 3], dialog.Button(0));
+    EXPECT_EQ(order[order.size() - 2], dialog.Button(1));
+    for (std::size_t i = 0; i + 3 < order.size(); ++i)
+      EXPECT_TRUE(dialog.Page(tab)->isAncestorOf(order[i])) << order[i]->objectName().toStdString();
+    dialog.reject();
+  }
+}
+
 TEST_F(SetupDialog, APageThatCannotBeMadeLeavesItsTabEmpty) {
   Detect();
   const PageCreator original = RegisteredPage("Quillbox.ucADC");
