@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/Commands.h"
+#include "cli/Manual.h"
 #include "quillbox/CreateObject.h"
 
 namespace {
@@ -54,6 +55,7 @@ int main(int argc, char** argv) try {
   AddSetupCommand(app, ctx, run);
   AddScopeCommand(app, ctx, run);
   AddPlotCommand(app, ctx, run);
+  AddGenerateCommand(app);
 
   try {
     app.parse(argc, argv);

@@ -28,7 +28,8 @@ std::string ExecutableDir() {
 bool IsQuillboxId(const std::string& progId) { return progId.rfind("Quillbox.", 0) == 0; }
 
 // Candidates in the order they are tried: the library registered for progId, beside the
-// executable, then QUILLBOX_COMPONENT.
+// executable, QUILLBOX_COMPONENT, then the component installed with this host library (beside
+// it: the package's private library folder, or bin/ of a build tree).
 std::vector<std::string> Candidates(const std::string& progId) {
   std::vector<std::string> result;
   if (std::string registered = RegisteredComponent(progId); !registered.empty())
@@ -38,6 +39,7 @@ std::vector<std::string> Candidates(const std::string& progId) {
   if (!dir.empty()) result.push_back((fs::path(dir) / kComponentFile).string());
   if (const char* env = std::getenv("QUILLBOX_COMPONENT"); env != nullptr && *env != '\0')
     result.emplace_back(env);
+  if (std::string own = OwnComponentPath(); !own.empty()) result.push_back(std::move(own));
   return result;
 }
 

@@ -26,7 +26,21 @@ bool IsElf(const fs::path& path) {
 std::string DefaultComponentPath() {
   std::error_code ec;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string("Quillbox.adc") : (exe.parent_path() / "Quillbox.adc").string();
+  if (!ec && fs::is_regular_file(exe.parent_path() / "Quillbox.adc", ec))
+    return (exe.parent_path() / "Quillbox.adc").string();
+  std::string own = OwnComponentPath();
+  return own.empty() ? std::string("Quillbox.adc") : own;
+}
+
+std::string OwnComponentPath() {
+  // The address of this function lies in the host library (or in the program it is linked
+  // into), so dladdr names the file it was loaded from, wherever the tree was unpacked.
+  Dl_info self{};
+  if (dladdr(reinterpret_cast<void*>(&OwnComponentPath), &self) == 0 || self.dli_fname == nullptr)
+    return {};
+  std::error_code ec;
+  const fs::path library = fs::canonical(self.dli_fname, ec);
+  return ec ? std::string() : (library.parent_path() / "Quillbox.adc").string();
 }
 
 bool RegisterComponent(const std::string& libraryPath, std::string& error,

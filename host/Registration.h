@@ -8,8 +8,13 @@
 
 namespace quillbox {
 
-// Path of the component library beside the running executable.
+// Path of the component library beside the running executable when there is one, else of the
+// component installed with the host library.
 std::string DefaultComponentPath();
+
+// Path of the component installed with the host library: Quillbox.adc beside the file the host
+// library was loaded from; "" when that file cannot be named.
+std::string OwnComponentPath();
 
 // Registers the component at libraryPath (made absolute). On success `progIds` lists the
 // identifiers recorded; on failure `error` says why (no such file, not loadable, not a

@@ -9,7 +9,6 @@
 // slices of at most 100 ms and look for signals between them, so Ctrl-C interrupts a recording
 // within a slice.
 
-#include <dlfcn.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -75,30 +74,6 @@ double TimeScale() {
   return (end != text.c_str() && value > 0.0 && value < 1e6) ? value : 1.0;
 }
 
-// CreateObject looks for the component registered for the identifier, then for Quillbox.adc beside
-// the executable, then at $QUILLBOX_COMPONENT. The executable of a Python process is the
-// interpreter, so when QUILLBOX_COMPONENT is unset it is pointed at the component that belongs to
-// this extension, found from the extension's own path (dladdr): an installed package carries the
-// component beside the extension (<site>/quillbox/), and in a build tree the extension is built
-// into <build>/python/quillbox/ and the component into <build>/bin/.
-void PointAtOwnComponent() {
-  if (!Env("QUILLBOX_COMPONENT").empty()) return;
-  Dl_info self{};
-  if (dladdr(reinterpret_cast<void*>(&PointAtOwnComponent), &self) == 0 ||
-      self.dli_fname == nullptr)
-    return;
-  std::error_code ec;
-  const fs::path dir = fs::canonical(self.dli_fname, ec).parent_path();
-  if (ec) return;
-  for (const fs::path& component :
-       {dir / "Quillbox.adc", dir.parent_path().parent_path() / "bin" / "Quillbox.adc"}) {
-    if (fs::is_regular_file(component, ec)) {
-      SetEnv("QUILLBOX_COMPONENT", component.string());
-      return;
-    }
-  }
-}
-
 struct Component {
   ITools* tools = nullptr;
   std::string bench;  // QUILLBOX_BENCH when the simulated bench was read, "" for the built-in one
@@ -125,7 +100,6 @@ std::string BenchProblem() {
 ITools& Load(const std::optional<std::string>& bench) {
   if (g_component.tools == nullptr) {
     if (bench) SetEnv("QUILLBOX_BENCH", *bench);
-    PointAtOwnComponent();
     const auto get = reinterpret_cast<ITools* (*)()>(ComponentSymbol(kProgId, "QuillboxTools"));
     ITools* tools = get != nullptr ? get() : nullptr;
     if (tools == nullptr) {

@@ -1,0 +1,68 @@
+# What an installed tree holds beyond the built targets (each folder installs its own): the CMake
+# package config and the pkg-config file for hosts, the manual page and the bash completion of the
+# command, and the Debian package CPack makes of it all.
+include(CMakePackageConfigHelpers)
+
+set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Quillbox)
+install(EXPORT QuillboxTargets NAMESPACE Quillbox:: DESTINATION ${config_dir})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/QuillboxConfig.cmake.in
+                              ${CMAKE_BINARY_DIR}/packaging/QuillboxConfig.cmake
+                              INSTALL_DESTINATION ${config_dir}
+                              PATH_VARS QUILLBOX_INSTALL_PRIVATE_DIR)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/packaging/QuillboxConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/QuillboxConfig.cmake
+              ${CMAKE_BINARY_DIR}/packaging/QuillboxConfigVersion.cmake DESTINATION ${config_dir})
+
+# The pkg-config file finds its prefix from its own folder, so the tree stays relocatable.
+set(pkgconfig_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH QUILLBOX_PC_TO_PREFIX /${pkgconfig_dir} /)
+string(REGEX REPLACE "/$" "" QUILLBOX_PC_TO_PREFIX "${QUILLBOX_PC_TO_PREFIX}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/quillbox.pc.in ${CMAKE_BINARY_DIR}/packaging/quillbox.pc
+               @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/quillbox.pc DESTINATION ${pkgconfig_dir})
+
+# The manual page and the completion come from the command's own definition. Sanitizer builds run
+# it without leak checks: a leak report would fail the build for nothing the page shows.
+set(man_page ${CMAKE_BINARY_DIR}/share/quillbox.1)
+set(completion ${CMAKE_BINARY_DIR}/share/quillbox.bash)
+add_custom_command(
+  OUTPUT ${man_page} ${completion}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share
+  COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 $<TARGET_FILE:quillbox> generate man
+          > ${man_page}
+  COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 $<TARGET_FILE:quillbox> generate
+          bash-completion > ${completion}
+  DEPENDS quillbox
+  COMMENT "Generating the quillbox manual page and bash completion")
+add_custom_target(quillbox_manual ALL DEPENDS ${man_page} ${completion})
+install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME quillbox)
+
+# cpack -G DEB: one package for /usr, its dependencies taken from the libraries the binaries
+# link (dpkg-shlibdeps, told where the package's private libraries are).
+set(CPACK_PACKAGE_NAME quillbox)
+set(CPACK_PACKAGE_VENDOR Quillbox)
+set(CPACK_PACKAGE_CONTACT "Quillbox developers <quillbox@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "E-270 acquisition module driver component with a simulated bench")
+set(CPACK_PACKAGE_DESCRIPTION
+    "The Quillbox.E_270 driver component, the quillbox command-line host, the headers and host "
+    "library to build hosts with (CMake package Quillbox, pkg-config quillbox) and the Python "
+    "package quillbox. A simulated E-270 bench stands in for the module.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-numpy")
+# dpkg-shlibdeps runs in the staged tree: the private folder relative to it.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${QUILLBOX_INSTALL_PRIVATE_DIR})
+# Byte code that Python wrote beside the package's modules goes with them.
+if(QUILLBOX_PYTHON_SITE AND TARGET quillbox_python)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/prerm.in ${CMAKE_BINARY_DIR}/packaging/prerm @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/prerm)
+endif()
+include(CPack)

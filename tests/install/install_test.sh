@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary DESTDIR, builds the example host against the staged tree
+# with its CMake package config and with pkg-config, and runs the hosts, the command and the Python
+# package from that tree alone: no build folder on any path, no QUILLBOX_COMPONENT, a private
+# settings store and machine state.
+#   install_test.sh BUILD_DIR SOURCE_DIR [PYTHON]
+set -euo pipefail
+build=$1 source=$2 python=${3:-}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+DESTDIR=$tmp/stage cmake --install "$build" --prefix /usr > "$tmp/install.log"
+root=$tmp/stage/usr
+for f in bin/quillbox lib/quillbox/Quillbox.adc lib/quillbox/libE270API.so \
+         lib/quillbox/libquillbox_platform.so lib/quillbox/libquillbox_host.so \
+         include/quillbox/CreateObject.h lib/cmake/Quillbox/QuillboxConfig.cmake \
+         lib/pkgconfig/quillbox.pc share/man/man1/quillbox.1 \
+         share/bash-completion/completions/quillbox; do
+  [[ -e $root/$f ]] || fail "$f is not installed"
+done
+
+# Nothing but the staged tree: a clean environment, the component found from the host library.
+run() {
+  env -i PATH=/usr/bin:/bin HOME="$tmp/home" QUILLBOX_REGISTRY="$tmp/registry.sqlite3" \
+    QUILLBOX_RUNTIME_DIR="$tmp/run" QUILLBOX_TIME_SCALE=20 "$@"
+}
+# One second at 10 Hz of two channels: ten frames "N VALUE UNIT VALUE UNIT".
+check_example() {
+  local out
+  out=$(run "$1") || fail "$1 failed"
+  [[ $(grep -cE '^[0-9]+ -?[0-9.]+ [^ ]+ -?[0-9.]+ [^ ]+$' <<< "$out") == 10 ]] ||
+    fail "$1 printed:"$'\n'"$out"
+  [[ $(head -n1 <<< "$out") == 0\ * ]] || fail "$1 did not start at frame 0"
+}
+
+cmake -S "$source/examples" -B "$tmp/cmake-example" -G Ninja -DQuillbox_DIR="$root/lib/cmake/Quillbox" \
+  -DCMAKE_BUILD_TYPE=Release > "$tmp/configure.log" || { cat "$tmp/configure.log"; fail "configure"; }
+cmake --build "$tmp/cmake-example" > "$tmp/build.log" || { cat "$tmp/build.log"; fail "build"; }
+check_example "$tmp/cmake-example/record_second"
+
+mkdir "$tmp/pc-example"
+PKG_CONFIG_LIBDIR=$root/lib/pkgconfig make -s -C "$tmp/pc-example" -f "$source/examples/Makefile" \
+  VPATH="$source/examples" > "$tmp/make.log" 2>&1 || { cat "$tmp/make.log"; fail "make"; }
+check_example "$tmp/pc-example/record_second"
+
+run "$root/bin/quillbox" info > "$tmp/info.txt" || { cat "$tmp/info.txt"; fail "quillbox info"; }
+grep -q E-270 "$tmp/info.txt" || fail "quillbox info printed: $(cat "$tmp/info.txt")"
+
+if [[ -n $python ]]; then
+  site=$(echo "$root"/lib/python3*/dist-packages)
+  run env PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 "$python" -c \
+    'import quillbox; print(quillbox.devices()[0]["board"])' > "$tmp/python.txt" ||
+    fail "the installed Python package: $(cat "$tmp/python.txt")"
+  [[ $(cat "$tmp/python.txt") == E-270 ]] || fail "quillbox.devices() gave $(cat "$tmp/python.txt")"
+fi
+echo "installed tree works"
