@@ -43,6 +43,7 @@ install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion
 # cpack -G DEB: one package for /usr, its dependencies taken from the libraries the binaries
 # link (dpkg-shlibdeps, told where the package's private libraries are).
 set(CPACK_PACKAGE_NAME quillbox)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Quillbox)
 set(CPACK_PACKAGE_CONTACT "Quillbox developers <quillbox@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "E-270 acquisition module driver component with a simulated bench")

@@ -12,8 +12,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 DESTDIR=$tmp/stage cmake --install "$build" --prefix /usr > "$tmp/install.log"
 root=$tmp/stage/usr
-for f in bin/quillbox lib/quillbox/Quillbox.adc lib/quillbox/libE270API.so \
-         lib/quillbox/libquillbox_platform.so lib/quillbox/libquillbox_host.so \
+private=$(find "$root/lib" -name Quillbox.adc -printf '%h')
+[[ -n $private ]] || fail "Quillbox.adc is not installed"
+for f in bin/quillbox "${private#$root/}"/{libE270API.so,libquillbox_platform.so,libquillbox_host.so} \
          include/quillbox/CreateObject.h lib/cmake/Quillbox/QuillboxConfig.cmake \
          lib/pkgconfig/quillbox.pc share/man/man1/quillbox.1 \
          share/bash-completion/completions/quillbox; do
