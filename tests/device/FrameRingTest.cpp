@@ -1,6 +1,6 @@
-// The frame ring on its own: workable sizes, the writer's conversion and decimation, and a
+// The frame ring on its own: workable sizes, the writer's conversion, and a
 // writer and a reader racing on the indices through both readers. (Random partial reads across
-// many wraps are tried through the driver, in the recording tests.)
+// many wraps and decimation are tried through the driver, in the recording tests.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -78,24 +78,6 @@ TEST(FrameRing, StoreConvertsEveryColumnLikeTheSingleReads) {
     for (int32_t j = 0; j < 7; ++j)
       ASSERT_EQ(all(j, c), ConvertSample(block[static_cast<std::size_t>(c - 1)], sources[j]))
           << "frame " << c << " column " << j;
-}
-
-TEST(FrameRing, StoreKeepsEveryKthFrameAcrossBlocks) {
-  FrameRing ring;
-  ASSERT_TRUE(ring.Reset(kScanList, 4, 16));
-  const ConversionPlan plan = NumberPlan();
-  int32_t phase = 0;
-  DeviceFrame block[3];
-  uint32_t number = 0;
-  int32_t stored = 0;
-  for (int b = 0; b < 4; ++b) {
-    for (auto& f : block) f = NumberedFrame(number++);
-    stored += ring.Store(plan, block, 3, 2, phase);
-  }
-  EXPECT_EQ(stored, 6);  // frames 0, 2, 4, 6, 8, 10 of 12
-  const auto all = ring.ReadAll();
-  ASSERT_EQ(all.UBound(2), 6);
-  for (int32_t c = 1; c <= 6; ++c) EXPECT_EQ(NumberOf(&all(0, c)), uint32_t(2 * (c - 1))) << c;
 }
 
 // A writer that waits for room like the acquisition thread and a reader that takes frames at
