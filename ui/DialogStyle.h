@@ -1,16 +1,18 @@
 #pragma once
-// The look shared by the dialogs: a small sans-serif font like the one the layouts were made
-// for, so that captions fit the controls' twip sizes.
+// The look shared by the dialogs: a sans-serif font like the one the layouts were made for, at
+// the user's font size (the layouts scale with it), so that captions fit the controls.
 
 #include <QFont>
 #include <QGuiApplication>
 #include <QWidget>
 
+#include "ui/Twips.h"
+
 namespace quillbox {
 
 inline QFont DialogFont() {
   QFont font(QStringLiteral("DejaVu Sans"));
-  font.setPixelSize(11);
+  font.setPixelSize(UserFontPixels());
   return font;
 }
 

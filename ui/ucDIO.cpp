@@ -54,17 +54,20 @@ void MakeReadOnly(QCheckBox* box) {
 }
 
 // Bit boxes smaller than the step between them, so that a gap parts them; a set input is filled.
-constexpr const char* kBitStyle =
-    "QCheckBox::indicator { width: 10px; height: 10px; border: 1px solid #404040;"
-    " background: white; }"
-    "QCheckBox::indicator:checked { background: #1f7a1f; border-color: #0f3f0f; }"
-    "QCheckBox::indicator:disabled { border-color: #b0b0b0; }";
+QString BitStyle() {
+  return QStringLiteral(
+             "QCheckBox::indicator { width: %1px; height: %1px; border: 1px solid #404040;"
+             " background: white; }"
+             "QCheckBox::indicator:checked { background: #1f7a1f; border-color: #0f3f0f; }"
+             "QCheckBox::indicator:disabled { border-color: #b0b0b0; }")
+      .arg(Scaled(10));
+}
 
 QLabel* MakeBitLabel(QWidget* parent, double left, const QString& caption) {
   auto* label = new QLabel(caption, parent);
-  // A narrow font keeps two digits apart from the next label, 15.6 pixels on.
+  // A narrow font keeps two digits apart from the next label, 1.2 box widths on.
   QFont narrow(QStringLiteral("DejaVu Sans Condensed"));
-  narrow.setPixelSize(10);
+  narrow.setPixelSize(Scaled(10));
   label->setFont(narrow);
   const QRect r = TwipsRect(left, kLabelTop, kLabelWidth, kLabelHeight);
   const int width = std::min(Px(1.2 * kBoxSize) - 1,
@@ -105,11 +108,11 @@ ucDIO::ucDIO(QWidget* parent, DriverState& state) : SetupPage(parent, state) {
   lblInBin[0] = MakeBitLabel(frDI, kLabelLeft, QStringLiteral("16"));
   lblInBin[0]->setObjectName(QStringLiteral("lblInBin0"));
 
-  frDI->setStyleSheet(QString::fromLatin1(kBitStyle));
+  frDI->setStyleSheet(BitStyle());
 
   frDO = new QGroupBox(QStringLiteral("&Output"), this);
   frDO->setObjectName(QStringLiteral("frDO"));
-  frDO->setStyleSheet(QString::fromLatin1(kBitStyle));
+  frDO->setStyleSheet(BitStyle());
   frDO->setGeometry(TwipsRect(90, 1050, 4575, 2385));
   chkOut[0] = MakeBox(frDO, kBoxLeft);
   chkOut[0]->setObjectName(QStringLiteral("chkOut0"));

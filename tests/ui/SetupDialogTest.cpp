@@ -3,6 +3,8 @@
 // discarding, the remembered tab, Help, and a page that cannot be made.
 
 #include <QKeyEvent>
+#include <QLabel>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -132,6 +134,47 @@ TEST_F(SetupDialog, TabRunsThroughThePageThenOkAndCancel) {
       EXPECT_TRUE(dialog.Page(tab)->isAncestorOf(order[i])) << order[i]->objectName().toStdString();
     dialog.reject();
   }
+}
+
+// At the user's font size times 1, 1.5 and 2, every caption on every tab fits its control and
+// every control lies inside its parent.
+TEST_F(SetupDialog, CaptionsFitAtLargerFontSizes) {
+  Detect();
+  const QFont original = QApplication::font();
+  for (const double scale : {1.0, 1.5, 2.0}) {
+    QFont font = original;
+    font.setPixelSize(static_cast<int>(std::lround(11 * scale)));
+    QApplication::setFont(font);
+    dlgSetup dialog(S());
+    dialog.show();
+    for (int tab = 0; tab < dialog.Tabs()->count(); ++tab) {
+      dialog.SelectTab(tab);
+      for (QWidget* w : dialog.findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(&dialog)) continue;
+        const auto* button = qobject_cast<QAbstractButton*>(w);
+        const auto* label = qobject_cast<QLabel*>(w);
+        const QString text = button ? button->text() : label ? label->text() : QString();
+        if (text.isEmpty()) continue;
+        SCOPED_TRACE(::testing::Message()
+                     << scale << "x, tab " << tab << ", " << w->objectName().toStdString() << " \""
+                     << text.toStdString() << "\"");
+        const QFontMetrics metrics(w->font());
+        QSize needed(metrics.horizontalAdvance(QString(text).remove(QLatin1Char('&'))),
+                     metrics.height());
+        if (qobject_cast<const QPushButton*>(w) != nullptr)
+          needed += QSize(4, 2);  // the button's frame
+        else if (button != nullptr)
+          needed = needed.expandedTo(w->sizeHint());  // check mark and caption
+        else if (label->wordWrap())
+          needed = QSize(0, label->heightForWidth(label->contentsRect().width()));
+        EXPECT_LE(needed.width(), w->contentsRect().width());
+        EXPECT_LE(needed.height(), w->contentsRect().height());
+        EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry()));
+      }
+    }
+    dialog.reject();
+  }
+  QApplication::setFont(original);
 }
 
 TEST_F(SetupDialog, APageThatCannotBeMadeLeavesItsTabEmpty) {
