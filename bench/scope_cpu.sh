@@ -18,7 +18,7 @@ export QUILLBOX_REGISTRY="$work/registry.sqlite3" QUILLBOX_RUNTIME_DIR="$work/ru
 unset QUILLBOX_BENCH QUILLBOX_TIME_SCALE QUILLBOX_DEVICE QT_QPA_PLATFORM
 
 cat >"$work/measure.sh" <<'INNER'
-cpu_ns() { cat "/proc/$1/task/"*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%d", s}'; }
+cpu_ns() { cat "/proc/$1/task/"*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%.0f", s}'; }
 "$1" scope -c 0-31 -r 100 --window 10 -o "$2/unused.csv" 2>"$2/err" &
 pid=$!
 sleep 5

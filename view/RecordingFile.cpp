@@ -103,7 +103,13 @@ ReadResult ReadRecording(const std::string& csv, const std::string& selection, R
     error = "cannot read " + csv;
     return ReadResult::Failed;
   }
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The whole file in one read: long recordings are parsed from memory without a copy per line.
+  std::string text;
+  in.seekg(0, std::ios::end);
+  text.resize(static_cast<std::size_t>(std::max<std::streamoff>(0, in.tellg())));
+  in.seekg(0);
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
   const std::size_t headerEnd = std::min(text.find('\n'), text.size());
   std::string_view header(text.data(), headerEnd);
   if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
@@ -144,14 +150,15 @@ ReadResult ReadRecording(const std::string& csv, const std::string& selection, R
       std::size_t found = width;
       const bool number = !item.empty() && std::all_of(item.begin(), item.end(), ::isdigit);
       for (std::size_t c = 0; c < width && found == width; ++c) {
-        if (number &&
-            (channels.empty() ? std::to_string(c) == item : std::to_string(channels[c]) == item))
-          found = c;
-        else if (!number && SameIgnoringCase(names[c], item))
-          found = c;
+        const bool matches =
+            number ? (channels.empty() ? std::to_string(c) : std::to_string(channels[c])) == item
+                   : SameIgnoringCase(names[c], item);
+        if (matches) found = c;
       }
       if (found == width) {
-        error = "--channels: " + csv + " has no channel \"" + item + "\"; it has:";
+        error = "--channels: ";
+        error += csv;
+        error += " has no channel \"" + item + "\"; it has:";
         for (std::size_t c = 0; c < width; ++c)
           error += (c == 0 ? " " : ", ") + names[c] +
                    (channels.empty() ? "" : " (" + std::to_string(channels[c]) + ")");
@@ -183,8 +190,8 @@ ReadResult ReadRecording(const std::string& csv, const std::string& selection, R
     cells.clear();
     for (std::size_t start = 0;;) {
       const std::size_t comma = line.find(',', start);
-      cells.push_back(
-          line.substr(start, comma == std::string_view::npos ? line.npos : comma - start));
+      cells.push_back(line.substr(
+          start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
       if (comma == std::string_view::npos) break;
       start = comma + 1;
     }

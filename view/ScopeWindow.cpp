@@ -6,11 +6,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QGraphicsItem>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QPainter>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -31,9 +33,14 @@
 namespace quillbox::view {
 namespace {
 
-// Redraws at most 20 times a second: below the screen's pace, and smooth for a strip chart whose
-// traces move a few pixels per redraw.
-constexpr int kFrameMs = 50;
+// Redraws 10 times a second: well below the screen's pace, and still a steady scroll.
+constexpr int kFrameMs = 100;
+// The latest values beside the legend change twice a second: faster is unreadable.
+constexpr int kValuesMs = 500;
+
+// Traces are decimated to the lowest and highest sample of every three pixel columns: the band a
+// noisy trace covers is kept, at a third of the points of a sample per pixel.
+constexpr int kPixelsPerColumn = 3;
 
 QString Text(const std::string& s) { return QString::fromStdString(s); }
 
@@ -42,6 +49,46 @@ QString ValueText(float value, const std::string& unit) {
 }
 
 }  // namespace
+
+// A panel's traces, drawn as polylines over its plot area from its series' points. Qt Charts' own
+// line items rebuild a stroked hit shape of every trace whenever its points or an axis change,
+// which costs several times the drawing; a strip chart changes both on every redraw.
+class ScopeWindow::Traces : public QGraphicsItem {
+ public:
+  Traces(QChart* chart, QValueAxis* x, QValueAxis* y, std::vector<QLineSeries*> series)
+      : QGraphicsItem(chart), chart_(chart), x_(x), y_(y), series_(std::move(series)) {
+    setZValue(10);  // above the grid
+    QObject::connect(chart, &QChart::plotAreaChanged, chart, [this] { prepareGeometryChange(); });
+  }
+
+  QRectF boundingRect() const override { return chart_->plotArea(); }
+
+  void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+    const QRectF area = chart_->plotArea();
+    const double x0 = x_->min(), y0 = y_->min();
+    if (!(x_->max() > x0) || !(y_->max() > y0)) return;
+    const double sx = area.width() / (x_->max() - x0), sy = area.height() / (y_->max() - y0);
+    painter->setClipRect(area);
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    for (QLineSeries* series : series_) {
+      if (!series->isVisible()) continue;
+      const QList<QPointF> points = series->points();
+      polyline_.resize(points.size());
+      for (qsizetype i = 0; i < points.size(); ++i)
+        polyline_[i] = QPointF(area.left() + (points[i].x() - x0) * sx,
+                               area.bottom() - (points[i].y() - y0) * sy);
+      painter->setPen(series->pen());
+      painter->drawPolyline(polyline_.constData(), static_cast<int>(polyline_.size()));
+    }
+  }
+
+ private:
+  QChart* chart_;
+  QValueAxis* x_;
+  QValueAxis* y_;
+  std::vector<QLineSeries*> series_;
+  QList<QPointF> polyline_;  // reused from paint to paint
+};
 
 ScopeWindow::ScopeWindow(IADC3& adc, std::vector<cli::RecordColumn> columns, float rate,
                          std::string serial, const ScopeOptions& options)
@@ -126,15 +173,17 @@ void ScopeWindow::BuildCharts() {
     Panel panel;
     panel.chart = MakePanel(Text(unit), panel.x, panel.y);
     panel.columns = members;
+    std::vector<QLineSeries*> traces;
+    traces.reserve(members.size());
     for (std::size_t c : members) {
-      auto* series = new QLineSeries;
+      // The series holds the drawn points; the panel's trace item draws them.
+      auto* series = new QLineSeries(this);
       series->setName(Text(columns[c].name));
       series->setPen(QPen(TraceColour(c), 1.0));
-      panel.chart->addSeries(series);
-      series->attachAxis(panel.x);
-      series->attachAxis(panel.y);
       series_[c] = series;
+      traces.push_back(series);
     }
+    panel.traces = new Traces(panel.chart, panel.x, panel.y, std::move(traces));
     auto* view = new QChartView(panel.chart);
     view->setRenderHint(QPainter::Antialiasing, false);
     layout->addWidget(view, 1);
@@ -189,29 +238,32 @@ void ScopeWindow::Redraw() {
   const double newest = held > 0 ? static_cast<double>(feed_.Frames() - 1) / rate : 0.0;
   const double start = std::max(0.0, newest - options_.windowSeconds);
   const double end = start + options_.windowSeconds;
+  points_.resize(series_.size());
   for (Panel& panel : panels_) {
-    panel.x->setRange(start, end);
-    const int columns = std::max(100, static_cast<int>(panel.chart->plotArea().width()));
+    const int columns =
+        std::max(100, static_cast<int>(panel.chart->plotArea().width()) / kPixelsPerColumn);
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     for (std::size_t c : panel.columns) {
-      QLineSeries* series = series_[c];
-      if (!series->isVisible()) continue;
+      if (!series_[c]->isVisible()) continue;
       MinMaxColumns(
           held, [&](int64_t i) { return static_cast<double>(first + i) / rate; },
           [&](int64_t i) { return static_cast<double>(feed_.Value(c, i)); }, start, end, columns,
-          points_);
-      for (const QPointF& p : points_) lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
+          points_[c]);
+      for (const QPointF& p : points_[c]) lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
       if (!autoscale_) {
         const auto [full0, full1] = feed_.FullRange(c);
         lo = std::min(lo, full0), hi = std::max(hi, full1);
       }
-      series->replace(points_);
+      series_[c]->replace(points_[c]);
     }
+    panel.x->setRange(start, end);
     const auto range = autoscale_ ? PaddedRange(lo, hi) : std::make_pair(lo, hi);
     if (std::isfinite(range.first) && std::isfinite(range.second) && range.first < range.second)
       panel.y->setRange(range.first, range.second);
+    panel.traces->update();
   }
-  if (held > 0) {
+  if (held > 0 && (!valuesShown_.isValid() || valuesShown_.elapsed() >= kValuesMs)) {
+    valuesShown_.start();
     list_->blockSignals(true);
     for (std::size_t c = 0; c < series_.size(); ++c)
       list_->topLevelItem(static_cast<int>(c))
@@ -342,7 +394,7 @@ int RunScope(IADC3& adc, ITools& tools, const ScopeOptions& options,
       });
       watch.start(20);
       window.show();
-      app->exec();
+      QApplication::exec();
       window.close();
       if (!window.StopRecording()) {
         messages.push_back(window.RecordError());

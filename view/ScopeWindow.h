@@ -4,10 +4,12 @@
 // channels (name, unit, latest value) whose check boxes show and hide the traces. Controls:
 // pause, window length, autoscale or the channels' full range, Record to CSV + FILE.json.
 //
-// One timer (20 Hz, below the screen's pace) polls the driver and, when frames came and the view is not
-// paused, replaces each visible series' points in one call. Traces longer than the chart is wide
-// are drawn with min/max decimation, so the cost per redraw does not grow with the rate.
+// One timer (10 Hz, below the screen's pace) polls the driver and, when frames came and the view
+// is not paused, replaces each visible series' points in one call; each panel draws its series as
+// polylines. Traces are decimated to min/max per three pixel columns, so the cost per redraw does
+// not grow with the rate.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
@@ -57,8 +59,10 @@ class ScopeWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  class Traces;
   struct Panel {
     QChart* chart = nullptr;
+    Traces* traces = nullptr;
     QValueAxis* x = nullptr;
     QValueAxis* y = nullptr;
     std::vector<std::size_t> columns;
@@ -79,6 +83,7 @@ class ScopeWindow : public QMainWindow {
   bool autoscale_ = true;
 
   QTimer timer_;
+  QElapsedTimer valuesShown_;
   std::vector<Panel> panels_;
   std::vector<QLineSeries*> series_;
   std::vector<QChartView*> views_;
@@ -89,7 +94,7 @@ class ScopeWindow : public QMainWindow {
   QComboBox* scale_ = nullptr;
   QLineEdit* file_ = nullptr;
   QLabel* status_ = nullptr;
-  QList<QPointF> points_;  // reused for every series
+  std::vector<QList<QPointF>> points_;  // per series, reused from redraw to redraw
 };
 
 // The exported entry: runs the scope (or renders it, with a screenshot) on an open module.
