@@ -94,8 +94,9 @@ TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecord
               static_cast<double>(scope.Feed().Frames() - 1) / 100.0);
 
     ASSERT_TRUE(scope.StopRecording());
-    adc->StopRecord();
+    // Taken before the module stops: stopping runs the event loop, and the scope's timer polls on.
     recorded = scope.Feed().Frames();
+    adc->StopRecord();
   }
 
   // The command's recording of as many frames: the same header and rows.
