@@ -14,13 +14,6 @@
 #include "ui/Ui.h"
 #include "ui/dlgSetup.h"
 
-// The sanitizers' suppressions for this process (lsan.supp, tsan.supp); children get the files
-// through LSAN_OPTIONS and TSAN_OPTIONS.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-extern "C" const char* __tsan_default_suppressions() {
-  return "race:libQt6Core.so\nrace:libQt6Gui.so\nrace:libQt6Widgets.so\n";
-}
-
 namespace quillbox::test {
 namespace {
 
