@@ -45,19 +45,6 @@ class AdcPage : public ::testing::Test {
   QComboBox* combo_ = nullptr;
 };
 
-TEST_F(AdcPage, SwitchingTheKindKeepsTheIndexWithinItsRange) {
-  Make();
-  EXPECT_EQ(Chosen(), "M1-Ch1_U10");  // the first channel is selected on opening
-  ClickRow(list_, 4);                 // mezzanine channel index 4
-  Click(Option(2));
-  EXPECT_EQ(Chosen(), "TTL-In5");
-  EXPECT_EQ(Line(4), "ACh5\tTTL-In5");
-  Click(Option(0));
-  EXPECT_EQ(Chosen(), "M3-Ch5_I10");
-  EXPECT_EQ(Line(4), "ACh5\tM3-Ch5_I10");
-  EXPECT_EQ(S().Sources[4], (ChannelSource{SourceMezzanine, 4}));  // not saved yet
-}
-
 TEST_F(AdcPage, DefaultRestoresTheStandardMappingAndResetTheStoredOne) {
   S().Sources[0] = {SourceADC, 3};
   Make();

@@ -85,23 +85,5 @@ TEST_F(DeviceChooser, EnterAndOkTakeTheHighlightedModuleEscAndTheCloseBoxNone) {
   }
 }
 
-TEST_F(DeviceChooser, TheListedCountBoundsTheList) {
-  List({{1, "27000001"}, {4, "27000004"}, {6, "27000006"}});
-  S().DeviceCount = 2;  // only the first two were found by this scan
-  int items = 0;
-  Select(true, [&](dlgDevEnum* dialog) {
-    items = dialog->List()->count();
-    dialog->reject();
-  });
-  EXPECT_EQ(items, 2);
-  S().DeviceCount = 9;  // more than listed: only the listed ones count
-  EXPECT_EQ(Select(true,
-                   [](dlgDevEnum* dialog) {
-                     ClickRow(dialog->List(), 2);
-                     Click(dialog->findChild<QPushButton*>("cmdDialog"));
-                   }),
-            6);
-}
-
 }  // namespace
 }  // namespace quillbox::test

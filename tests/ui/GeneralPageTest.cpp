@@ -53,19 +53,5 @@ TEST_F(GeneralPage, ShowsTheStoredModeSavesTheChosenOneAndKeepsOneOutsideTheChoi
   EXPECT_EQ(S().SyncMode, 5);
 }
 
-TEST_F(GeneralPage, TheLogoOpensTheVendorsSite) {
-  HookRecorder hooks;
-  ucGeneral page(nullptr, S());
-  page.show();
-  QLabel* logo = Find<QLabel>(&page, "imgLogo");
-  QTest::mouseClick(logo, Qt::LeftButton, Qt::NoModifier, logo->rect().center());
-  setenv("QUILLBOX_VENDOR_URL", "https://mirror.test/vendor", 1);
-  QTest::mouseClick(logo, Qt::LeftButton, Qt::NoModifier, logo->rect().center());
-  unsetenv("QUILLBOX_VENDOR_URL");
-  QTest::mouseClick(logo, Qt::RightButton, Qt::NoModifier, logo->rect().center());
-  EXPECT_EQ(hooks.requests, (std::vector<std::string>{std::string("open ") + kDefaultVendorUrl,
-                                                      "open https://mirror.test/vendor"}));
-}
-
 }  // namespace
 }  // namespace quillbox::test

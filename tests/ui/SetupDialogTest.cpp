@@ -177,28 +177,6 @@ TEST_F(SetupDialog, CaptionsFitAtLargerFontSizes) {
   QApplication::setFont(original);
 }
 
-TEST_F(SetupDialog, APageThatCannotBeMadeLeavesItsTabEmpty) {
-  Detect();
-  const PageCreator original = RegisteredPage("Quillbox.ucADC");
-  ASSERT_TRUE(original);
-  RegisterPage("Quillbox.ucADC", [](QWidget*, DriverState&) -> SetupPage* {
-    throw std::runtime_error("cannot make the page");
-  });
-  S().SyncMode = 1;
-  {
-    dlgSetup dialog(S());
-    dialog.show();
-    Click(Find<QRadioButton>(&dialog, "optSynchro2"));
-    ClickTab(dialog.Tabs()->tabBar(), 1);
-    EXPECT_EQ(dialog.Page(1), nullptr);
-    ClickTab(dialog.Tabs()->tabBar(), 2);  // the dialog keeps working
-    EXPECT_NE(dialog.Page(2), nullptr);
-    Click(dialog.Button(0));
-    EXPECT_EQ(S().SyncMode, 2);
-  }
-  RegisterPage("Quillbox.ucADC", original);
-}
-
 TEST_F(SetupDialog, HelpOpensTheHelpFileAtTheDialogsContextWhenThereIsOne) {
   HookRecorder hooks;
   for (const std::string file : {"", "/opt/e270/DUzud270.chm"}) {
