@@ -12,7 +12,9 @@ void AddRegisterCommand(CLI::App& app, Context& /*ctx*/, Action& run) {
   auto* cmd = app.add_subcommand(
       "register", "Record the component library and its identifiers in the registry store");
   auto path = std::make_shared<std::string>();
-  cmd->add_option("PATH", *path, "Component library (default: Quillbox.adc beside quillbox, else the installed one)");
+  cmd->add_option(
+      "PATH", *path,
+      "Component library (default: Quillbox.adc beside quillbox, else the installed one)");
   cmd->callback([&run, path] {
     run = [path] {
       const std::string library = path->empty() ? DefaultComponentPath() : *path;
