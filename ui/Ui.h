@@ -29,7 +29,7 @@ bool CanShowDialogs();
 bool PrepareDialogs();
 
 // The device selection dialog: the DeviceIndex of the chosen module, or -1.
-int16_t SelectDevice(const DeviceListing& listing);
+int16_t SelectDevice(const DeviceListing& state);
 
 // Registers the page components "Quillbox.ucGeneral", "Quillbox.ucADC" and "Quillbox.ucDIO"
 // with the page factory (once per process).

@@ -58,7 +58,7 @@ std::pair<double, double> PaddedRange(double lo, double hi) {
 QApplication* ViewApplication(bool offscreen) {
   if (QCoreApplication::instance() != nullptr)
     return qobject_cast<QApplication*>(QCoreApplication::instance());
-  if (offscreen) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (offscreen) qputenv("QT_QPA_PLATFORM", "offscreen");
   static int argc = 1;
   static char name[] = "quillbox";
   static char* argv[] = {name, nullptr};

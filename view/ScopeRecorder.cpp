@@ -33,14 +33,10 @@ bool ScopeRecorder::Start(const cli::Sidecar& description, bool replace) {
   sidecar_.startUtc = cli::UtcNow();
   sidecar_.stopReason = "recording";
   start_ = lastSync_ = lastDescription_ = platform::Now();
+  // The description's writer says what failed; the CSV's failures are kept by the file.
   std::string error;
-  if (!csv_.Truncate()) {
-    sidecar_.error = csv_.Error();
-  } else if (!sidecarFile_.Write(sidecar_, error)) {
-    sidecar_.error = error;
-  } else if (!csv_.Append(rows_.Header())) {
-    sidecar_.error = csv_.Error();
-  }
+  if (!csv_.Truncate() || !sidecarFile_.Write(sidecar_, error) || !csv_.Append(rows_.Header()))
+    sidecar_.error = error.empty() ? csv_.Error() : error;
   if (sidecar_.error) {
     csv_.RemoveIfCreated();
     return false;

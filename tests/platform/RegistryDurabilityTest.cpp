@@ -90,7 +90,9 @@ void VerifyEntries(const std::string& store, const std::set<uint32_t>& acknowled
     const LONG r =
         RegQueryValueExA(root, EntryValue(i).c_str(), nullptr, nullptr, data.data(), &cb);
     data.resize(r == ERROR_SUCCESS ? cb : 0);
-    if (acked || r == ERROR_SUCCESS) EXPECT_EQ(data, Pattern(i)) << "value of entry " << i;
+    if (acked || r == ERROR_SUCCESS) {
+      EXPECT_EQ(data, Pattern(i)) << "value of entry " << i;
+    }
   }
   RegCloseKey(root);
 }
