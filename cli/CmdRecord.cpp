@@ -128,20 +128,7 @@ class Recorder {
   }
 
   int Configure(IADC3& adc, IDIO& dio) {
-    if (!o_.channels.empty()) {
-      adc.InputChannels(BoundedArray<int16_t>::FromVector(channels_));
-      if (adc.InputChannels().values() != channels_) {
-        PrintError("--channels: the driver did not take the scan list of " +
-                   std::to_string(channels_.size()) + " entries");
-        return kExitUsage;
-      }
-    }
-    if (o_.rate) {
-      if (*o_.rate > adc.RateMax())
-        PrintError("rate " + FloatText(*o_.rate) + " Hz is above the highest rate; using " +
-                   FloatText(adc.RateMax()) + " Hz");
-      adc.Rate(static_cast<float>(*o_.rate));
-    }
+    if (int code = ApplyScanListAndRate(adc, channels_, o_.rate); code != kExitOk) return code;
     if (o_.ring) adc.InputSizeData(*o_.ring);
     if (!o_.sync.empty()) {
       const int mode = o_.sync == "rising" ? 1 : o_.sync == "falling" ? 2 : 0;

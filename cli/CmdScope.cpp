@@ -58,20 +58,7 @@ int RunScope(Context& ctx, ScopeArgs& a) {
 
   IADC3& adc = *ctx.Adc();
   if (int code = ctx.OpenModule(); code != kExitOk) return code;
-  if (!channels.empty()) {
-    adc.InputChannels(BoundedArray<int16_t>::FromVector(channels));
-    if (adc.InputChannels().values() != channels) {
-      PrintError("--channels: the driver did not take the scan list of " +
-                 std::to_string(channels.size()) + " entries");
-      return kExitUsage;
-    }
-  }
-  if (a.rate) {
-    if (*a.rate > adc.RateMax())
-      PrintError("rate " + FloatText(*a.rate) + " Hz is above the highest rate; using " +
-                 FloatText(adc.RateMax()) + " Hz");
-    adc.Rate(static_cast<float>(*a.rate));
-  }
+  if (int code = ApplyScanListAndRate(adc, channels, a.rate); code != kExitOk) return code;
   a.view.rateRequested = a.rate ? *a.rate : adc.Rate();
   a.view.recordAtStart = a.record;
   std::vector<std::string> messages;

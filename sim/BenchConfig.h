@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "e270/E270API.h"
 #include "sim/Bench.h"
 
 namespace quillbox::sim {
@@ -15,9 +16,9 @@ namespace quillbox::sim {
 constexpr int kMezzanineChannels = 16;
 constexpr int kDirectInputs = 8;
 constexpr int kTtlLines = 8;
-constexpr int kSlotCount = 8;
-constexpr int kPageCount = 9;
-constexpr int kPageSize = 128;
+constexpr int kSlotCount = kSlots;
+constexpr int kPageCount = kEepromPages;
+constexpr int kPageSize = kEepromPageSize;
 
 enum class SignalKind { Constant, Sine, Square, Noise, Counter };
 
