@@ -27,9 +27,8 @@ inline std::string BenchFile(const std::string& name, const Json& modules) {
   return path;
 }
 
-inline  // The members `expected` names, as `actual` has them (null where missing).
-    Json
-    Pick(const Json& actual, const Json& expected) {
+// The members `expected` names, as `actual` has them (null where missing).
+inline Json Pick(const Json& actual, const Json& expected) {
   Json picked = Json::object();
   for (const auto& item : expected.items())
     picked[item.key()] = actual.contains(item.key()) ? actual[item.key()] : Json();
