@@ -1,13 +1,11 @@
-// Bench files: what is refused and how the refusal reads, the environment's bench, and the
-// empty library a refused bench leaves behind.
+// Bench files: what is refused and how the refusal reads, and the empty library a refused bench
+// leaves behind.
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include <gmock/gmock.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "SimTestSupport.h"
@@ -36,7 +34,6 @@ std::string Module(const std::string& body) {
 class SimBenchFileTest : public SimTest {
  protected:
   void TearDown() override {
-    unsetenv("QUILLBOX_BENCH");
     SimTest::TearDown();
     if (!dir_.empty()) fs::remove_all(dir_);
   }
@@ -101,12 +98,9 @@ TEST_F(SimBenchFileTest, RefusedBenchLeavesNoModulesAndSaysWhy) {
   // Files that are not a bench are refused before they are read: nothing may hang or fill memory.
   const std::string big = WriteFile("big.json", "");
   fs::resize_file(big, (4u << 20) + 1);
-  const std::string fifo = (dir_ / "fifo.json").string();
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::pair<std::string, std::string> refusals[] = {
       {(dir_ / "missing.json").string(), ": cannot be read: No such file"},
       {big, ": is too large (4194305 bytes, more than 4 MiB)"},
-      {fifo, ": is a FIFO, not a regular file"},
       {"/dev/zero", ": is a character device, not a regular file"},
       {dir_.string(), ": is a directory"},
   };
@@ -122,19 +116,6 @@ TEST_F(SimBenchFileTest, RefusedBenchLeavesNoModulesAndSaysWhy) {
   LoadDefaultBench();
   EXPECT_EQ(std::string(QuillboxBenchError()), "");
   EXPECT_EQ(Attachments().size(), 1u);
-}
-
-TEST_F(SimBenchFileTest, EnvironmentNamesTheBench) {
-  const std::string path = WriteFile("two.json", R"({"description": "two modules", "modules": [
-        {"attach": "usb6", "description": "left", "serial": "AAA"},
-        {"attach": "com8", "serial": "BBB"}]})");
-  setenv("QUILLBOX_BENCH", path.c_str(), 1);
-  ResetBench();
-  EXPECT_EQ(Attachments(), (std::vector<std::string>{"usb6", "com8"}));
-
-  unsetenv("QUILLBOX_BENCH");
-  ResetBench();
-  EXPECT_EQ(Attachments(), std::vector<std::string>{"usb0"});
 }
 
 }  // namespace

@@ -11,14 +11,11 @@
 
 namespace quillbox::sim::test {
 
-// The handle by value: the packed record's field is not aligned, so no reference may bind to it.
-inline int32_t HandleOf(const Device& d) { return d.Handle; }
-
 inline std::string NodeName(int number) { return "\\\\.\\LDevUsb" + std::to_string(number); }
 
 // A record opened on USB number `number` as the driver's open path does it; Handle is -1 when
 // the node does not open.
-inline Device OpenUsb(int number, int32_t* configResult = nullptr) {
+inline Device OpenUsb(int number) {
   Device d;
   E270Init(&d);
   d.Handle = platform::OpenDeviceNode(NodeName(number));
@@ -26,8 +23,7 @@ inline Device OpenUsb(int number, int32_t* configResult = nullptr) {
   d.Reserved6 = 0;
   d.Reserved10 = 0;
   d.OpenFlags = 0;
-  const int32_t result = d.Handle == -1 ? -1 : E270GetConfig(&d);
-  if (configResult != nullptr) *configResult = result;
+  if (d.Handle != -1) E270GetConfig(&d);
   return d;
 }
 

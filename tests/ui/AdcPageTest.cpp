@@ -45,32 +45,12 @@ class AdcPage : public ::testing::Test {
   QComboBox* combo_ = nullptr;
 };
 
-TEST_F(AdcPage, DefaultRestoresTheStandardMappingAndResetTheStoredOne) {
+// Picks on two channels are saved; "Default" then shows the standard mapping and "Reset" what is
+// stored, each keeping the highlighted channel.
+TEST_F(AdcPage, SavingStoresTheSourcesAndDefaultAndResetRestoreTheMappings) {
   S().Sources[0] = {SourceADC, 3};
   Make();
   EXPECT_EQ(Line(0), "ACh1\tAD-Ch4");
-  ClickRow(list_, 5);
-  Click(Option(2));
-  ClickRow(list_, 30);
-  Pick(0);
-  EXPECT_EQ(Line(30), "ACh31\tTTL-In1");
-
-  Click(SetButton(0));  // Default
-  EXPECT_EQ(Line(0), "ACh1\tM1-Ch1_U10");
-  EXPECT_EQ(Line(5), "ACh6\tM3-Ch6_I10");
-  EXPECT_EQ(list_->currentRow(), 30);  // the selection stays and the frame follows it
-  EXPECT_EQ(Chosen(), "TTL-In7");
-  EXPECT_EQ(S().Sources[0], (ChannelSource{SourceADC, 3}));
-
-  ClickRow(list_, 16);
-  Click(SetButton(1));  // Reset: back to what is stored
-  EXPECT_EQ(Line(0), "ACh1\tAD-Ch4");
-  EXPECT_EQ(list_->currentRow(), 16);
-  EXPECT_EQ(Chosen(), "AD-Ch1");
-}
-
-TEST_F(AdcPage, SavingStoresTheSourcesAndRebuildsTheChannelList) {
-  Make();
   ClickRow(list_, 4);
   Click(Option(2));
   ClickRow(list_, 0);
@@ -87,6 +67,21 @@ TEST_F(AdcPage, SavingStoresTheSourcesAndRebuildsTheChannelList) {
   ASSERT_FALSE(S().Adc.Tables.Ranges.empty());
   EXPECT_EQ(S().Adc.Tables.Ranges[static_cast<std::size_t>(S().Adc.Tables.ChannelRanges[0])],
             DirectSourceInfo().RangeText);
+
+  ClickRow(list_, 30);
+  Pick(0);
+  Click(SetButton(0));  // Default
+  EXPECT_EQ(Line(0), "ACh1\tM1-Ch1_U10");
+  EXPECT_EQ(Line(5), "ACh6\tM3-Ch6_I10");
+  EXPECT_EQ(list_->currentRow(), 30);  // the selection stays and the frame follows it
+  EXPECT_EQ(Chosen(), "TTL-In7");
+  EXPECT_EQ(S().Sources[0], (ChannelSource{SourceADC, 6}));
+
+  ClickRow(list_, 16);
+  Click(SetButton(1));  // Reset: back to what is stored
+  EXPECT_EQ(Line(0), "ACh1\tAD-Ch7");
+  EXPECT_EQ(list_->currentRow(), 16);
+  EXPECT_EQ(Chosen(), "AD-Ch1");
 }
 
 }  // namespace

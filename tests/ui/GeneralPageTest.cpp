@@ -1,4 +1,5 @@
-// The General page: module information, mezzanine list, synchronisation choice and the logo.
+// The General page: module information, the mezzanine list, and a stored synchronisation mode
+// that none of its choices shows (the choices are tried through the dialog).
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -20,12 +21,13 @@ class GeneralPage : public ::testing::Test {
   std::unique_ptr<DriverState> state_;
 };
 
-TEST_F(GeneralPage, ShowsTheModuleAndItsSlots) {
+TEST_F(GeneralPage, ShowsTheModuleAndItsSlotsAndKeepsAModeOutsideTheChoices) {
   S().Board = {"E-270", "USB", "A", "27000123", "ADSP-2185M", 24000000};
   FillSlots(S(), {10, 21, 255, 40});
   S().Modules[0].VersionMajor = 1;
   S().Modules[0].VersionMinor = 10;
   S().Modules[0].ModuleSerial = "M1234";
+  S().SyncMode = 5;  // outside the choices: selects nothing and survives a save
   ucGeneral page(nullptr, S());
   EXPECT_EQ(Find<QPlainTextEdit>(&page, "txtInfo")->toPlainText().toStdString(),
             "Board:\tE-270, rev.A, USB\nSerial N:\t27000123\nProc.:\tADSP-2185M (24.0 MHz)");
@@ -35,21 +37,7 @@ TEST_F(GeneralPage, ShowsTheModuleAndItsSlots) {
             "U10\tv1.10\tM1234\t\xC2\xB1"
             "10 V");
   EXPECT_EQ(list->item(2)->text(), "Empty");  // an empty slot: its name only
-}
-
-// Saving through the dialog is tried there; here the stored mode shown, and the choices the
-// dialog's tests do not make.
-TEST_F(GeneralPage, ShowsTheStoredModeSavesTheChosenOneAndKeepsOneOutsideTheChoices) {
-  S().SyncMode = 2;
-  ucGeneral page(nullptr, S());
-  page.show();
-  EXPECT_TRUE(Find<QRadioButton>(&page, "optSynchro2")->isChecked());
-  Click(Find<QRadioButton>(&page, "optSynchro1"));
   page.Page_SaveSetting();
-  EXPECT_EQ(S().SyncMode, 1);
-  S().SyncMode = 5;  // selects nothing and survives a save
-  ucGeneral other(nullptr, S());
-  other.Page_SaveSetting();
   EXPECT_EQ(S().SyncMode, 5);
 }
 

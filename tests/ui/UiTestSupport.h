@@ -26,7 +26,6 @@
 #include "device/DeviceChooser.h"
 #include "driver/DriverState.h"
 #include "e270/E270API.h"
-#include "platform/UiHost.h"
 #include "sim/Bench.h"
 #include "ui/Ui.h"
 
@@ -80,27 +79,6 @@ inline std::unique_ptr<DriverState> OpenedState() {
   s->Detected = s->BasePort != 0;
   return s;
 }
-
-// Records the pages' shell and help requests as "open TARGET" and "help FILE CONTEXT".
-struct HookRecorder {
-  std::vector<std::string> requests;
-
-  HookRecorder() {
-    platform::UiHooks hooks;
-    hooks.shellOpen = [this](const std::string& target) {
-      requests.push_back("open " + target);
-      return true;
-    };
-    hooks.openHelp = [this](const std::string& file, int context) {
-      requests.push_back("help " + file + " " + std::to_string(context));
-      return true;
-    };
-    platform::SetUiHooks(std::move(hooks));
-  }
-  ~HookRecorder() { platform::SetUiHooks({}); }
-  HookRecorder(const HookRecorder&) = delete;
-  HookRecorder& operator=(const HookRecorder&) = delete;
-};
 
 // Runs `action` on the first modal dialog that opens (from inside its event loop); a dialog
 // still open after `timeoutMs` is rejected so that no test can hang. `acted` tells whether the
