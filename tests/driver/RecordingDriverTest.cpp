@@ -130,18 +130,6 @@ TEST_F(RecordingDriverTest, RatesBelowFiveKeepEveryKthDeviceFrame) {
   const auto rest = Drain();
   values.insert(values.end(), rest.begin(), rest.end());
   ExpectContinuous(values, 2, values.size() / 2);
-
-  Adc().Rate(0.1f);
-  EXPECT_NEAR(Adc().Rate(), 0.100006f, 1e-6f);
-  ASSERT_TRUE(Adc().StartRecord());
-  values.clear();
-  ASSERT_TRUE(Eventually([&] {
-    const auto got = Drain();
-    values.insert(values.end(), got.begin(), got.end());
-    return values.size() >= std::size_t{2} * 3;
-  }));
-  Adc().StopRecord();
-  ExpectContinuous(values, 64, values.size() / 2);
 }
 
 TEST_F(RecordingDriverTest, ScanListLetTakesTheElementsWhateverTheBounds) {
