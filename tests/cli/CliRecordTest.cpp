@@ -46,18 +46,23 @@ std::string Bench(const std::string& name, Json faults = Json::object()) {
 
 const EnvChanges kFast = {{"QUILLBOX_TIME_SCALE", "50"}};
 
-// The CSV's code columns: frame numbers must step by one, direct input 0 must be their low byte.
-void ExpectCountingRows(const std::vector<std::string>& rows, double rate) {
+// The CSV's rows after the header: frame numbers step by one with their times, the counter
+// (column 2, `scales.first` codes per unit) steps by one and direct input 0 (column 3) is its
+// low byte. Raw recordings hold codes (scales of one).
+void ExpectCountingRows(const std::vector<std::string>& rows, double rate,
+                        std::pair<double, double> scales = {1.0, 1.0}) {
+  const std::size_t width = Cells(rows.at(0)).size();
   for (std::size_t i = 1; i < rows.size(); ++i) {
     const auto cells = Cells(rows[i]);
-    ASSERT_EQ(cells.size(), 4u) << rows[i];
+    ASSERT_EQ(cells.size(), width) << rows[i];
     const long frame = std::stol(cells[0]);
     EXPECT_EQ(frame, static_cast<long>(i - 1));
     EXPECT_NEAR(std::stod(cells[1]), static_cast<double>(frame) / rate, 1e-6);
-    const long counter = std::stol(cells[2]);
-    EXPECT_EQ(std::stol(cells[3]), counter & 0xFF) << rows[i];
+    const long counter = std::lround(std::stod(cells[2]) * scales.first);
+    EXPECT_EQ(std::lround(std::stod(cells[3]) * scales.second), counter & 0xFF) << rows[i];
     if (i > 1) {
-      EXPECT_EQ(counter, std::stol(Cells(rows[i - 1])[2]) + 1) << rows[i];
+      EXPECT_EQ(counter, std::lround(std::stod(Cells(rows[i - 1])[2]) * scales.first) + 1)
+          << rows[i];
     }
   }
 }
@@ -84,20 +89,9 @@ TEST(CliRecord, WritesEveryFrameInUnitsAndDescribesTheRecording) {
     header += "," + j["names"].at(c).get<std::string>() + " (" +
               j["units"].at(c).get<std::string>() + ")";
   EXPECT_EQ(rows[0], header);
-  long previous = -1;
-  for (std::size_t i = 1; i < rows.size(); ++i) {
-    const auto cells = Cells(rows[i]);
-    ASSERT_EQ(cells.size(), 5u);
-    EXPECT_EQ(std::stol(cells[0]), static_cast<long>(i - 1));
-    EXPECT_NEAR(std::stod(cells[1]), static_cast<double>(i - 1) / rate, 1e-6);
-    const long code = std::lround(std::stod(cells[2]) * j["scales"][0].get<double>());
-    if (previous >= 0) {
-      EXPECT_EQ(code, previous + 1);
-    }
-    previous = code;
-    EXPECT_EQ(std::lround(std::stod(cells[3]) * j["scales"][1].get<double>()), code & 0xFF);
-    EXPECT_EQ(std::stod(cells[4]), 1.0);  // TTL high: 1000 codes / 1000 per TTL
-  }
+  ExpectCountingRows(rows, rate, {j["scales"][0], j["scales"][1]});
+  for (std::size_t i = 1; i < rows.size(); ++i)
+    EXPECT_EQ(std::stod(Cells(rows[i])[4]), 1.0);  // TTL high: 1000 codes / 1000 per TTL
 }
 
 // Starts a recording of channels 0 and 16 at 100 Hz that runs until stopped, and waits until
