@@ -7,14 +7,7 @@
 #   bench/plot_time.sh [BUILD_DIR]     (default build/default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/default}"
-quillbox="$build/bin/quillbox"
-[[ -x "$quillbox" ]] || { echo "plot_time: $quillbox not built" >&2; exit 2; }
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export QUILLBOX_REGISTRY="$work/registry.sqlite3" QUILLBOX_RUNTIME_DIR="$work/run"
-unset QUILLBOX_BENCH QUILLBOX_DEVICE
+source scripts/isolated.sh plot_time "${1:-build/default}"
 QUILLBOX_TIME_SCALE=20 "$quillbox" record -c 0-7 -r 100 -n 10 -o "$work/big.csv" >/dev/null
 head -n 1 "$work/big.csv" >"$work/header"
 awk 'BEGIN { srand(1); for (i = 0; i < 1000000; i++) {

@@ -9,18 +9,12 @@
 #   bench/python_record.sh [BUILD_DIR]     (default build/default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/default}"
-quillbox="$build/bin/quillbox"
+scale="${QUILLBOX_TIME_SCALE:-200}"
+source scripts/isolated.sh python_record "${1:-build/default}"
 python=$(sed -n 's/^QUILLBOX_PYTHON:INTERNAL=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
-[[ -x "$quillbox" && -n "$python" && -d "$build/python/quillbox" ]] ||
-  { echo "python_record: $quillbox or the Python package of $build not built" >&2; exit 2; }
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-# Its own registry store and runtime folder: nothing of the user's settings or modules is touched.
-export QUILLBOX_REGISTRY="$work/registry.sqlite3" QUILLBOX_RUNTIME_DIR="$work/run"
-export QUILLBOX_TIME_SCALE="${QUILLBOX_TIME_SCALE:-200}" PYTHONPATH="$build/python"
-unset QUILLBOX_BENCH QUILLBOX_DEVICE
+[[ -n "$python" && -d "$build/python/quillbox" ]] ||
+  { echo "python_record: the Python package of $build is not built" >&2; exit 2; }
+export QUILLBOX_TIME_SCALE="$scale" PYTHONPATH="$build/python"
 frames=100000
 
 TIMEFORMAT='%3R %3U %3S'

@@ -12,18 +12,9 @@
 #   bench/record_cpu.sh [BUILD_DIR]     (default build/default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/default}"
-quillbox="$build/bin/quillbox"
+source scripts/isolated.sh record_cpu "${1:-build/default}"  # and the real clock
 floor="$build/bin/recorder_floor"
-for program in "$quillbox" "$floor"; do
-  [[ -x "$program" ]] || { echo "record_cpu: $program not built" >&2; exit 2; }
-done
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-# Its own registry store and the real clock: nothing of the user's settings is touched.
-export QUILLBOX_REGISTRY="$work/registry.sqlite3" QUILLBOX_RUNTIME_DIR="$work/run"
-unset QUILLBOX_BENCH QUILLBOX_TIME_SCALE QUILLBOX_DEVICE
+[[ -x "$floor" ]] || { echo "record_cpu: $floor not built" >&2; exit 2; }
 
 # Sum of the run times of the process's threads, in ns.
 cpu_ns() { cat "/proc/$1/task/"*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%d", s}'; }

@@ -8,14 +8,8 @@
 #   bench/scope_cpu.sh [BUILD_DIR]     (default build/default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/default}"
-quillbox="$(realpath "$build/bin/quillbox")"
-[[ -x "$quillbox" ]] || { echo "scope_cpu: $quillbox not built" >&2; exit 2; }
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export QUILLBOX_REGISTRY="$work/registry.sqlite3" QUILLBOX_RUNTIME_DIR="$work/run"
-unset QUILLBOX_BENCH QUILLBOX_TIME_SCALE QUILLBOX_DEVICE QT_QPA_PLATFORM
+source scripts/isolated.sh scope_cpu "${1:-build/default}"
+unset QT_QPA_PLATFORM
 
 cat >"$work/measure.sh" <<'INNER'
 cpu_ns() { cat "/proc/$1/task/"*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%.0f", s}'; }

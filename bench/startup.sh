@@ -7,17 +7,10 @@
 #   bench/startup.sh [BUILD_DIR] [RUNS]     (default build/default, 21)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/default}"
+source scripts/isolated.sh startup "${1:-build/default}"
 runs="${2:-21}"
-quillbox="$build/bin/quillbox"
-[[ -x "$quillbox" ]] || { echo "startup: $quillbox not built" >&2; exit 2; }
 qt="$(ldconfig -p | awk '/libQt6Widgets.so.6 /{print $NF; exit}')"
 [[ -n "$qt" ]] || { echo "startup: libQt6Widgets.so.6 not found" >&2; exit 2; }
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export QUILLBOX_REGISTRY="$work/registry.sqlite3" QUILLBOX_RUNTIME_DIR="$work/run"
-unset QUILLBOX_BENCH QUILLBOX_TIME_SCALE QUILLBOX_DEVICE
 
 # Median wall time in microseconds of `$@` over $runs runs, alternating with nothing else.
 median_us() {

@@ -6,16 +6,9 @@
 #   scripts/screenshots.sh [BUILD_DIR]     (default build/default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/default}"
-quillbox="$build/bin/quillbox"
-[[ -x "$quillbox" ]] || { echo "screenshots: $quillbox not built" >&2; exit 2; }
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
 # Its own settings store and module state: the pictures show the defaults.
-export QUILLBOX_REGISTRY="$work/registry.sqlite3" QUILLBOX_RUNTIME_DIR="$work/run"
+source scripts/isolated.sh screenshots "${1:-build/default}"
 export QT_QPA_PLATFORM=offscreen
-unset QUILLBOX_BENCH QUILLBOX_DEVICE QUILLBOX_TIME_SCALE
 
 out=docs/screenshots
 mkdir -p "$out"
