@@ -6,8 +6,8 @@
 #include <string>
 
 #include <gmock/gmock.h>
-#include <unistd.h>
 
+#include "ChildProcess.h"
 #include "SimTestSupport.h"
 
 extern "C" const char* QuillboxBenchError();
@@ -16,6 +16,7 @@ namespace quillbox::sim::test {
 namespace {
 
 namespace fs = std::filesystem;
+using quillbox::test::ScratchPrefix;
 using ::testing::HasSubstr;
 
 std::string Refusal(const std::string& json) {
@@ -31,25 +32,7 @@ std::string Module(const std::string& body) {
   return R"({"modules": [{"attach": "usb0", )" + body + "}]}";
 }
 
-class SimBenchFileTest : public SimTest {
- protected:
-  void TearDown() override {
-    SimTest::TearDown();
-    if (!dir_.empty()) fs::remove_all(dir_);
-  }
-  std::string WriteFile(const std::string& name, const std::string& text) {
-    if (dir_.empty()) {
-      dir_ = fs::temp_directory_path() / ("quillbox-sim-" + std::to_string(::getpid()));
-      fs::create_directories(dir_);
-    }
-    const fs::path path = dir_ / name;
-    std::ofstream(path) << text;
-    return path.string();
-  }
-  fs::path dir_;
-};
-
-TEST_F(SimBenchFileTest, RefusalsNameTheKeyPathAndTheProblem) {
+TEST_F(SimTest, RefusalsNameTheKeyPathAndTheProblem) {
   const struct {
     std::string json;
     std::string path;
@@ -85,9 +68,10 @@ TEST_F(SimBenchFileTest, RefusalsNameTheKeyPathAndTheProblem) {
               HasSubstr("bench text: not valid JSON: parse error at line 1"));
 }
 
-TEST_F(SimBenchFileTest, RefusedBenchLeavesNoModulesAndSaysWhy) {
+TEST_F(SimTest, RefusedBenchLeavesNoModulesAndSaysWhy) {
   EXPECT_EQ(std::string(QuillboxBenchError()), "");
-  const std::string path = WriteFile("bad.json", Module(R"("revision": -1)"));
+  const std::string path = ScratchPrefix() + "bad.json", big = ScratchPrefix() + "big.json";
+  std::ofstream(path) << Module(R"("revision": -1)");
   EXPECT_THROW(LoadBenchFile(path), BenchError);
   const std::string message = QuillboxBenchError();
   EXPECT_EQ(message, LastBenchError());
@@ -96,13 +80,13 @@ TEST_F(SimBenchFileTest, RefusedBenchLeavesNoModulesAndSaysWhy) {
   EXPECT_EQ(platform::OpenDeviceNode(NodeName(0)), -1);
 
   // Files that are not a bench are refused before they are read: nothing may hang or fill memory.
-  const std::string big = WriteFile("big.json", "");
+  std::ofstream(big) << "x";
   fs::resize_file(big, (4u << 20) + 1);
   const std::pair<std::string, std::string> refusals[] = {
-      {(dir_ / "missing.json").string(), ": cannot be read: No such file"},
+      {ScratchPrefix() + "missing.json", ": cannot be read: No such file"},
       {big, ": is too large (4194305 bytes, more than 4 MiB)"},
       {"/dev/zero", ": is a character device, not a regular file"},
-      {dir_.string(), ": is a directory"},
+      {fs::temp_directory_path().string(), ": is a directory"},
   };
   for (const auto& [file, what] : refusals) {
     try {
@@ -113,6 +97,8 @@ TEST_F(SimBenchFileTest, RefusedBenchLeavesNoModulesAndSaysWhy) {
     }
   }
 
+  fs::remove(path);
+  fs::remove(big);
   LoadDefaultBench();
   EXPECT_EQ(std::string(QuillboxBenchError()), "");
   EXPECT_EQ(Attachments().size(), 1u);

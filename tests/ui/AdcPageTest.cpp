@@ -24,12 +24,6 @@ class AdcPage : public ::testing::Test {
     list_ = Find<QListWidget>(page_.get(), "lstADCh");
     combo_ = Find<QComboBox>(page_.get(), "cboADChSrc");
   }
-  QRadioButton* Option(int i) {
-    return Find<QRadioButton>(page_.get(), QStringLiteral("optACh%1").arg(i));
-  }
-  QPushButton* SetButton(int i) {
-    return Find<QPushButton>(page_.get(), QStringLiteral("cmdChSet%1").arg(i));
-  }
   std::string Line(int i) { return list_->item(i)->text().toStdString(); }
   std::string Chosen() { return combo_->currentText().toStdString(); }
   // The user picks entry `index` of the drop-down list with the keyboard.
@@ -52,9 +46,9 @@ TEST_F(AdcPage, SavingStoresTheSourcesAndDefaultAndResetRestoreTheMappings) {
   Make();
   EXPECT_EQ(Line(0), "ACh1\tAD-Ch4");
   ClickRow(list_, 4);
-  Click(Option(2));
+  Click(Find<QRadioButton>(page_.get(), "optACh2"));
   ClickRow(list_, 0);
-  Click(Option(1));
+  Click(Find<QRadioButton>(page_.get(), "optACh1"));
   Pick(6);
   EXPECT_EQ(Line(0), "ACh1\tAD-Ch7");
   ClickRow(list_, 4);  // going back to a channel shows what was picked for it
@@ -70,7 +64,7 @@ TEST_F(AdcPage, SavingStoresTheSourcesAndDefaultAndResetRestoreTheMappings) {
 
   ClickRow(list_, 30);
   Pick(0);
-  Click(SetButton(0));  // Default
+  Click(Find<QPushButton>(page_.get(), "cmdChSet0"));  // Default
   EXPECT_EQ(Line(0), "ACh1\tM1-Ch1_U10");
   EXPECT_EQ(Line(5), "ACh6\tM3-Ch6_I10");
   EXPECT_EQ(list_->currentRow(), 30);  // the selection stays and the frame follows it
@@ -78,7 +72,7 @@ TEST_F(AdcPage, SavingStoresTheSourcesAndDefaultAndResetRestoreTheMappings) {
   EXPECT_EQ(S().Sources[0], (ChannelSource{SourceADC, 6}));
 
   ClickRow(list_, 16);
-  Click(SetButton(1));  // Reset: back to what is stored
+  Click(Find<QPushButton>(page_.get(), "cmdChSet1"));  // Reset: back to what is stored
   EXPECT_EQ(Line(0), "ACh1\tAD-Ch7");
   EXPECT_EQ(list_->currentRow(), 16);
   EXPECT_EQ(Chosen(), "AD-Ch1");

@@ -6,7 +6,6 @@
 
 #include "UiTestSupport.h"
 #include "device/DigitalIO.h"
-#include "platform/Clock.h"
 #include "ui/dlgSetup.h"
 #include "ui/ucDIO.h"
 
@@ -20,7 +19,6 @@ class DioPage : public ::testing::Test {
   void SetUp() override {
     App();
     sim::LoadDefaultBench();
-    sim::SetDigitalInputs(kModule, 0);
     state_ = OpenedState();
     ASSERT_TRUE(state_->Detected) << state_->Adc.LastError;
     ASSERT_TRUE(state_->Dio.DIODetected);
@@ -28,7 +26,6 @@ class DioPage : public ::testing::Test {
   void TearDown() override {
     page_.reset();
     DeviceClose(*state_);
-    platform::SetTimeScale(1.0);
     sim::LoadDefaultBench();
   }
   DriverState& S() { return *state_; }
@@ -53,15 +50,15 @@ class DioPage : public ::testing::Test {
 };
 
 TEST_F(DioPage, ShowingReadsTheLinesAndTheBoxesComposeTheOutputWordWithoutWritingIt) {
-  sim::SetDigitalInputs(kModule, 0xA5);
+  sim::SetDigitalInputs(kModule, 0xC5);
   WriteOutputs(S(), S().Dio, 0x42);
   Make(false);
   EXPECT_EQ(OutCaption(), "&Output");  // nothing read before the page is shown
   page_->show();
-  EXPECT_EQ(InCaption(), "Input: 0x00A5 (165)");
+  EXPECT_EQ(InCaption(), "Input: 0x00C5 (197)");
   EXPECT_EQ(OutCaption(), "Output: 0x0042 (66)");
   for (int k = 8; k < 16; ++k) {  // box 8 is bit 7, box 15 bit 0
-    EXPECT_EQ(In(k)->isChecked(), ((0xA5 >> (15 - k)) & 1) != 0) << k;
+    EXPECT_EQ(In(k)->isChecked(), ((0xC5 >> (15 - k)) & 1) != 0) << k;
     EXPECT_EQ(Out(k)->isChecked(), ((0x42 >> (15 - k)) & 1) != 0) << k;
   }
   Click(Out(15));
@@ -71,7 +68,7 @@ TEST_F(DioPage, ShowingReadsTheLinesAndTheBoxesComposeTheOutputWordWithoutWritin
   // Input.
   const std::pair<int, const char*> steps[] = {
       {0, "Output: 0x0000 (0)"},   {2, "Output: 0x00FF (255)"}, {2, "Output: 0x0000 (0)"},
-      {1, "Output: 0x00FF (255)"}, {4, "Output: 0x0042 (66)"},  {3, "Output: 0x00A5 (165)"}};
+      {1, "Output: 0x00FF (255)"}, {4, "Output: 0x0042 (66)"},  {3, "Output: 0x00C5 (197)"}};
   for (const auto& [button, word] : steps) {
     Click(Output(button));
     EXPECT_EQ(OutCaption(), word) << button;

@@ -49,7 +49,6 @@ inline std::unique_ptr<DriverState> FreshState() {
   auto s = std::make_unique<DriverState>();
   s->Adc.ADCName = "E-270";
   s->Adc.DisplayName = "E-270";
-  s->Adc.Resolution = 16;
   s->Adc.ChannelsCount = 32;
   E270Init(&s->Dev);
   s->Sources = DefaultChannelSources();
