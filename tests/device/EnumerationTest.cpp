@@ -2,6 +2,9 @@
 // nodes in use elsewhere, and handles left behind.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "OpenTestSupport.h"
 #include "device/Enumeration.h"
 #include "platform/DeviceNodes.h"
@@ -52,23 +55,16 @@ TEST_F(Enumeration, ListsE270ModulesInDeviceOrderWithTheirSerials) {
   S().Devices.push_back(DeviceEntry{"USB", "E-270", "stale", "USB1", 0});
   ASSERT_EQ(EnumerateDevices(S().Dev, S(), "E-270"), 4);
   ASSERT_EQ(S().DeviceCount, 4);
-  const struct {
-    int16_t device;
-    const char* port;
-    const char* serial;
-  } expected[] = {
-      {0, "USB1", "12345678"},  // the 9th byte of the field is never used
-      {2, "USB3", "12 456"},    // a space counts, the NUL ends it
-      {5, "USB6", "AB"},        // so does the first non-printable byte
-      {7, "USB8", "77777777"},
-  };
-  for (std::size_t i = 0; i < 4; ++i) {
-    const DeviceEntry& e = S().Devices[i];
-    EXPECT_EQ(e.DeviceIndex, expected[i].device);
-    EXPECT_EQ(e.PortName, expected[i].port);
-    EXPECT_EQ(e.SerialNumber, expected[i].serial);
-    EXPECT_EQ(e.BoardName, "E-270");
+  // The 9th byte of the field is never used; a space counts, a NUL or any other non-printable
+  // byte ends the serial.
+  std::vector<std::string> listed;
+  listed.reserve(S().Devices.size());
+  for (const DeviceEntry& e : S().Devices) {
+    listed.push_back(std::to_string(e.DeviceIndex) + " " + e.PortName + " " + e.SerialNumber + " " +
+                     e.BoardName);
   }
+  EXPECT_EQ(listed, (std::vector<std::string>{"0 USB1 12345678 E-270", "2 USB3 12 456 E-270",
+                                              "5 USB6 AB E-270", "7 USB8 77777777 E-270"}));
   ExpectRecordReset();
   ExpectAllClosed();
   Load({});

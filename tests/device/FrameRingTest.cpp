@@ -37,8 +37,6 @@ uint32_t NumberOf(const int16_t* frame) {
   return n;
 }
 
-const BoundedArray<int16_t> kScanList{16, 17, 18, 19};
-
 TEST(FrameRing, WorkableSizesTakeABlockAndStayInsideTheLimit) {
   const struct {
     int32_t requested, channels, block, expected;
@@ -85,7 +83,7 @@ TEST(FrameRing, StoreConvertsEveryColumnLikeTheSingleReads) {
 // reader hides a frame the writer just published.
 TEST(FrameRing, ConcurrentWriterAndReaderLoseNothing) {
   FrameRing ring;
-  ASSERT_TRUE(ring.Reset(kScanList, 4, 48));
+  ASSERT_TRUE(ring.Reset(BoundedArray<int16_t>{16, 17, 18, 19}, 4, 48));
   constexpr uint32_t kFrames = 60000;
   constexpr int32_t kBlock = 20;
   const ConversionPlan plan = NumberPlan();
