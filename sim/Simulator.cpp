@@ -88,10 +88,10 @@ void Simulator::Install(BenchConfig bench, std::string error, bool powerUp) {
   changed_.notify_all();
 }
 
-void Simulator::Load(const std::string& text, const std::string& source) {
+void Simulator::InstallRead(const std::function<BenchConfig()>& read) {
   BenchConfig bench;
   try {
-    bench = ParseBench(text, source);
+    bench = read();
   } catch (const BenchError& e) {
     std::lock_guard lock(mutex_);
     Install({}, e.what(), true);
@@ -101,17 +101,12 @@ void Simulator::Load(const std::string& text, const std::string& source) {
   Install(std::move(bench), "", true);
 }
 
+void Simulator::Load(const std::string& text, const std::string& source) {
+  InstallRead([&] { return ParseBench(text, source); });
+}
+
 void Simulator::LoadFile(const std::string& path) {
-  BenchConfig bench;
-  try {
-    bench = ReadBenchFile(path);
-  } catch (const BenchError& e) {
-    std::lock_guard lock(mutex_);
-    Install({}, e.what(), true);
-    throw;
-  }
-  std::lock_guard lock(mutex_);
-  Install(std::move(bench), "", true);
+  InstallRead([&] { return ReadBenchFile(path); });
 }
 
 void Simulator::LoadFromEnvironment() {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -92,6 +93,8 @@ class Simulator {
   // `powerUp`: the bench is plugged in now, so its modules forget what another process left in
   // them; otherwise (the bench a process starts with) they carry on from it.
   void Install(BenchConfig bench, std::string error, bool powerUp);
+  // Installs what `read` returns, or no modules and the error it throws (then rethrown).
+  void InstallRead(const std::function<BenchConfig()>& read);
   void EnsureLoaded();
   int32_t NewHandle();
   Module* Live(int32_t handle, bool usbOnly = false);
