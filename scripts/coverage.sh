@@ -15,8 +15,10 @@ if [[ "${1:-}" != "--report" ]]; then
   cmake --build --preset coverage
   find build/coverage -name '*.gcda' -delete
   export QT_QPA_PLATFORM=offscreen
-  # A failing test still leaves its counts; the report is printed either way.
-  ctest --preset coverage -j2 --timeout 600 >build/coverage/ctest.log 2>&1 || {
+  # A failing test still leaves its counts; the report is printed either way. The write-error
+  # test runs the command under a 100 kB file-size limit, which the coverage counters the
+  # command writes at exit exceed: it is left out here (every other preset runs it).
+  ctest --preset coverage -j2 --timeout 600 -E AWriteErrorEnds >build/coverage/ctest.log 2>&1 || {
     echo "some tests failed (build/coverage/ctest.log):"
     grep -E '^\s*[0-9]+ - .*\((Failed|Timeout|SEGFAULT|Subprocess)' build/coverage/ctest.log || true
   }
