@@ -1,6 +1,8 @@
 // Runs the built quillbox command on bench files and checks `info` and `devices`: the JSON
 // contract, the exit codes and the error text, and which module --device opens, or the refusal that
-// lists the attached modules instead.
+// lists the attached modules instead; and what a partial installation says.
+
+#include <filesystem>
 
 #include "CliTestSupport.h"
 
@@ -98,6 +100,37 @@ TEST(CliDevice, OpensTheNamedModuleOrRefusesWithTheList) {
     EXPECT_EQ(r.exitCode, 1) << device.size();
     for (const char* text : {"USB1", "TWO00000", "USB4", "TWO00003", "--device"})
       EXPECT_NE(r.err.find(text), std::string::npos) << text << '\n' << r.err;
+  }
+}
+
+// A partial or mixed installation: the dialogs plug-in missing, foreign or damaged is said with
+// its path, and the commands without a window go on working.
+TEST(CliPlugins, AMissingOrForeignDialogsPluginIsSaidAndInfoStillWorks) {
+  namespace fs = std::filesystem;
+  const fs::path built = fs::path(QUILLBOX_CLI).parent_path();
+  const fs::path dir = ScratchPrefix() + "partial";
+  fs::create_directories(dir);
+  for (const char* file : {"quillbox", "Quillbox.adc", "libE270API.so", "libquillbox_host.so",
+                           "libquillbox_platform.so"})
+    fs::copy_file(built / file, dir / file, fs::copy_options::overwrite_existing);
+  const std::string quillbox = (dir / "quillbox").string();
+  const fs::path plugin = dir / "QuillboxUi.so";
+  const EnvChanges env = {{"QT_QPA_PLATFORM", "offscreen"}, {"QUILLBOX_BENCH", std::nullopt}};
+  const std::pair<const char*, std::string> cases[] = {
+      {nullptr, plugin.string() + " is missing"},
+      {"libE270API.so", plugin.string() + " does not belong to this component"},
+      {"", "cannot be loaded: " + plugin.string()},
+  };
+  for (const auto& [copy, said] : cases) {
+    if (copy != nullptr && *copy != 0)
+      fs::copy_file(built / copy, plugin, fs::copy_options::overwrite_existing);
+    else if (copy != nullptr)
+      std::ofstream(plugin) << "not a library";
+    const ChildResult r =
+        RunProcess({quillbox, "setup", "--screenshot", (dir / "shot").string()}, env);
+    EXPECT_EQ(r.exitCode, 1) << said;
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+    EXPECT_EQ(RunProcess({quillbox, "info", "--json"}, env).exitCode, 0) << said;
   }
 }
 
