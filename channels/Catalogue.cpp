@@ -71,6 +71,14 @@ float GetModuleScale(uint8_t type) { return static_cast<float>(32768.0 / Lookup(
 
 int32_t GetModuleOffset(uint8_t type) { return Lookup(type).offset; }
 
+void DescribeSlot(ModuleSlot& slot) {
+  slot.ModuleName = GetModuleName(slot.ModuleType);
+  slot.RangeText = GetModuleRange(slot.ModuleType);
+  slot.UnitName = GetModuleUnit(slot.ModuleType);
+  slot.Scale = GetModuleScale(slot.ModuleType);
+  slot.Offset = GetModuleOffset(slot.ModuleType);
+}
+
 std::string LocaleDecimalSeparator() {
   // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the process changes the locale meanwhile
   const std::lconv* conv = std::localeconv();

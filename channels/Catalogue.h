@@ -20,6 +20,8 @@ std::string GetModuleRange(uint8_t type);
 float GetModuleScale(uint8_t type);
 // The code that stands for the zero of the range.
 int32_t GetModuleOffset(uint8_t type);
+// Fills a slot's name, range text, unit, scale and offset from its type code.
+void DescribeSlot(ModuleSlot& slot);
 
 // The eight direct converter inputs: "0…4.096 V" with the current locale's decimal separator,
 // unit "V", scale 256 / 4.096 (4.096 taken in single precision) = 62.499996.

@@ -131,11 +131,7 @@ bool ReadModuleInfo(ModuleRecord& m) {
       if (E270ReadEEPROM(&dev, static_cast<int16_t>(slot + 1)) != 0) return fail();
       DecodeMezzaninePage(dev.EepromImage[slot + 1], module);
     }
-    module.ModuleName = GetModuleName(module.ModuleType);
-    module.RangeText = GetModuleRange(module.ModuleType);
-    module.UnitName = GetModuleUnit(module.ModuleType);
-    module.Scale = GetModuleScale(module.ModuleType);
-    module.Offset = GetModuleOffset(module.ModuleType);
+    DescribeSlot(module);
   }
 
   m.DirectSource = DirectSourceInfo();

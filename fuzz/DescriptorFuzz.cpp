@@ -143,11 +143,7 @@ int FuzzDescriptor(const uint8_t* data, std::size_t size) {
       m.ModuleType = kSlotEmpty;
     else
       DecodeMezzaninePage(pages[slot + 1], m);
-    m.ModuleName = GetModuleName(m.ModuleType);
-    m.RangeText = GetModuleRange(m.ModuleType);
-    m.UnitName = GetModuleUnit(m.ModuleType);
-    m.Scale = GetModuleScale(m.ModuleType);
-    m.Offset = GetModuleOffset(m.ModuleType);
+    DescribeSlot(m);
     CheckSlot(m);
   }
 

@@ -80,11 +80,7 @@ ModuleSlots SlotsOf(std::initializer_list<uint8_t> types) {
   for (uint8_t t : types) {
     ModuleSlot& s = slots[i++];
     s.ModuleType = t;
-    s.ModuleName = GetModuleName(t);
-    s.RangeText = GetModuleRange(t);
-    s.UnitName = GetModuleUnit(t);
-    s.Scale = GetModuleScale(t);
-    s.Offset = GetModuleOffset(t);
+    DescribeSlot(s);
   }
   return slots;
 }

@@ -60,11 +60,7 @@ inline void FillSlots(DriverState& s, const std::vector<uint8_t>& types) {
   for (std::size_t m = 0; m < s.Modules.size(); ++m) {
     ModuleSlot& slot = s.Modules[m];
     slot.ModuleType = m < types.size() ? types[m] : 255;
-    slot.ModuleName = GetModuleName(slot.ModuleType);
-    slot.RangeText = GetModuleRange(slot.ModuleType);
-    slot.UnitName = GetModuleUnit(slot.ModuleType);
-    slot.Scale = GetModuleScale(slot.ModuleType);
-    slot.Offset = GetModuleOffset(slot.ModuleType);
+    DescribeSlot(slot);
   }
   s.DirectSource = DirectSourceInfo();
   s.TTLSource = TTLSourceInfo();
