@@ -93,14 +93,15 @@ std::string Fold(std::string_view name) {
   return out;
 }
 
-// Splits a sub-key path at "\". A trailing "\" is allowed; a leading one or an empty component
-// is a bad path name, an over-long component an invalid parameter.
+// Splits a sub-key path at "\". Trailing "\"s are dropped (paths built by joining end so); a
+// leading one or an empty component is a bad path name, an over-long component an invalid
+// parameter.
 LONG SplitPath(const char* path, std::vector<std::string>& parts) {
   parts.clear();
   if (path == nullptr || *path == '\0') return ERROR_SUCCESS;
   std::string_view rest(path);
   if (rest.front() == '\\') return ERROR_BAD_PATHNAME;
-  if (rest.back() == '\\') rest.remove_suffix(1);
+  while (rest.back() == '\\') rest.remove_suffix(1);
   while (true) {
     const std::size_t cut = rest.find('\\');
     std::string_view part = rest.substr(0, cut);
@@ -662,21 +663,14 @@ void CopyName(const std::string& name, char* buffer) {
   buffer[name.size()] = '\0';
 }
 
-// Hands a value's data out as the query calls do: without a buffer only the size, into a short
-// buffer nothing but the size needed and ERROR_MORE_DATA.
-LONG CopyValueData(const std::vector<BYTE>& data, BYTE* lpData, DWORD* lpcbData) {
+// Copies a value's data into a buffer of `room` bytes that holds it. A string that does not end
+// in a terminator gets one after it when the buffer has room, as the original does for strings
+// stored without one; the size reported stays the stored size.
+void CopyValueData(DWORD type, const std::vector<BYTE>& data, BYTE* buffer, DWORD room) {
   const auto size = static_cast<DWORD>(data.size());
-  if (lpData == nullptr) {
-    if (lpcbData != nullptr) *lpcbData = size;
-    return ERROR_SUCCESS;
-  }
-  if (*lpcbData < size) {
-    *lpcbData = size;
-    return ERROR_MORE_DATA;
-  }
-  if (size > 0) std::memcpy(lpData, data.data(), size);
-  *lpcbData = size;
-  return ERROR_SUCCESS;
+  if (size > 0) std::memcpy(buffer, data.data(), size);
+  const bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+  if (text && room > size && (size == 0 || data.back() != 0)) buffer[size] = 0;
 }
 
 }  // namespace
@@ -684,12 +678,17 @@ LONG CopyValueData(const std::vector<BYTE>& data, BYTE* lpData, DWORD* lpcbData)
 LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
                    HKEY* phkResult) {
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  *phkResult = 0;  // what a failed call leaves
   Session s;
   if (s.status() != ERROR_SUCCESS) return s.status();
   OpenKey base;
   if (const LONG r = s->Resolve(hKey, base); r != ERROR_SUCCESS) return r;
   std::vector<std::string> parts;
   if (const LONG r = SplitPath(lpSubKey, parts); r != ERROR_SUCCESS) return r;
+  if (parts.empty() && IsPredefined(hKey)) {
+    *phkResult = hKey;  // a root opened as itself is the root, not a new handle
+    return ERROR_SUCCESS;
+  }
   int64_t row = base.row;
   std::size_t missing = 0;
   if (const LONG r = s->Walk(row, parts, missing); r != ERROR_SUCCESS) return r;
@@ -701,15 +700,16 @@ LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD /*ulOptions*/, REGSAM 
 LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, const char* /*lpClass*/,
                      DWORD /*dwOptions*/, REGSAM samDesired, const void* /*lpSecurityAttributes*/,
                      HKEY* phkResult, DWORD* lpdwDisposition) {
-  if (phkResult == nullptr || Reserved != 0) return ERROR_INVALID_PARAMETER;
+  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  *phkResult = 0;  // what a failed call leaves
+  if (Reserved != 0) return ERROR_INVALID_PARAMETER;
   Session s;
   if (s.status() != ERROR_SUCCESS) return s.status();
   std::vector<std::string> parts;
   if (const LONG r = SplitPath(lpSubKey, parts); r != ERROR_SUCCESS) return r;
+  // As on the original, creating below a key does not depend on the rights of its handle.
   OpenKey base;
-  if (const LONG r = s->ResolveWith(hKey, parts.empty() ? 0 : KEY_CREATE_SUB_KEY, base);
-      r != ERROR_SUCCESS)
-    return r;
+  if (const LONG r = s->Resolve(hKey, base); r != ERROR_SUCCESS) return r;
 
   int64_t row = base.row;
   std::size_t missing = 0;
@@ -764,6 +764,8 @@ LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWO
                       BYTE* lpData, DWORD* lpcbData) {
   if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
     return ERROR_INVALID_PARAMETER;
+  // Read before anything is written: lpType and lpcbData may point at one DWORD.
+  const DWORD room = lpData != nullptr ? *lpcbData : 0;
   Session s;
   if (s.status() != ERROR_SUCCESS) return s.status();
   OpenKey key;
@@ -773,10 +775,19 @@ LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWO
   q.Bind(1, key.row);
   q.Bind(2, Fold(lpValueName != nullptr ? lpValueName : ""));
   const int rc = q.Step();
-  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc == SQLITE_DONE) {
+    if (lpData == nullptr && lpcbData != nullptr) *lpcbData = 0;
+    return ERROR_FILE_NOT_FOUND;
+  }
   if (rc != SQLITE_ROW) return s->Fail(rc);
-  if (lpType != nullptr) *lpType = static_cast<DWORD>(q.Int(0));
-  return CopyValueData(q.Blob(1), lpData, lpcbData);
+  const auto type = static_cast<DWORD>(q.Int(0));
+  const std::vector<BYTE> data = q.Blob(1);
+  const auto size = static_cast<DWORD>(data.size());
+  const bool fits = lpData == nullptr || room >= size;
+  if (lpData != nullptr && fits) CopyValueData(type, data, lpData, room);
+  if (lpType != nullptr) *lpType = type;
+  if (lpcbData != nullptr) *lpcbData = size;
+  return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
 }
 
 LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
@@ -899,6 +910,9 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValu
   if (lpValueName == nullptr || lpcchValueName == nullptr || lpReserved != nullptr ||
       (lpData != nullptr && lpcbData == nullptr))
     return ERROR_INVALID_PARAMETER;
+  // Read before anything is written, as the out-parameters may share a DWORD.
+  const DWORD nameRoom = *lpcchValueName;
+  const DWORD room = lpData != nullptr ? *lpcbData : 0;
   Session s;
   if (s.status() != ERROR_SUCCESS) return s.status();
   OpenKey key;
@@ -911,11 +925,21 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValu
   if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
   if (rc != SQLITE_ROW) return s->Fail(rc);
   const std::string name = q.Text(0);
-  if (*lpcchValueName < name.size() + 1) return ERROR_MORE_DATA;
-  CopyName(name, lpValueName);
-  *lpcchValueName = static_cast<DWORD>(name.size());
-  if (lpType != nullptr) *lpType = static_cast<DWORD>(q.Int(1));
-  return CopyValueData(q.Blob(2), lpData, lpcbData);
+  const auto type = static_cast<DWORD>(q.Int(1));
+  const std::vector<BYTE> data = q.Blob(2);
+  const auto size = static_cast<DWORD>(data.size());
+  // When the name or the data does not fit, neither buffer is written and the name length is
+  // left as given, so that a caller may grow just the buffer that was short and call again;
+  // the type and the data size are reported either way.
+  const bool fits = nameRoom > name.size() && (lpData == nullptr || room >= size);
+  if (fits) {
+    CopyName(name, lpValueName);
+    *lpcchValueName = static_cast<DWORD>(name.size());
+    if (lpData != nullptr) CopyValueData(type, data, lpData, room);
+  }
+  if (lpType != nullptr) *lpType = type;
+  if (lpcbData != nullptr) *lpcbData = size;
+  return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
 }
 
 // NOLINTNEXTLINE(readability-non-const-parameter): the Windows signature; must be null
@@ -923,7 +947,8 @@ LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass, DWORD* lpRese
                       DWORD* lpcSubKeys, DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
                       DWORD* lpcValues, DWORD* lpcbMaxValueNameLen, DWORD* lpcbMaxValueLen,
                       DWORD* lpcbSecurityDescriptor, void* /*lpftLastWriteTime*/) {
-  if (lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
+  if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr))
+    return ERROR_INVALID_PARAMETER;
   Session s;
   if (s.status() != ERROR_SUCCESS) return s.status();
   OpenKey key;

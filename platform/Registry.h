@@ -10,12 +10,29 @@
 // - the empty (or null) value name is the key's unnamed default value;
 // - opening a missing key fails with ERROR_FILE_NOT_FOUND and creates nothing; creating a key
 //   creates its missing parents; a key that has sub-keys cannot be deleted (ERROR_ACCESS_DENIED);
-// - a value query without a buffer reports the data size, a short buffer gives ERROR_MORE_DATA
-//   and the size needed; data is stored exactly as given (no terminator added to REG_SZ);
+// - sub-key paths may end in any number of "\"; a failed open or create sets the handle to 0;
+//   opening a predefined root with an empty or null sub-key gives the root itself;
+// - a value query without a buffer reports the data size (0 for a missing value), a short
+//   buffer gives ERROR_MORE_DATA with the size needed and the type; data is stored exactly as
+//   given (no terminator added to REG_SZ), but a string read into a buffer with room to spare
+//   gets a terminator after it (the size reported stays the stored size); the type and size
+//   pointers may name the same DWORD;
+// - RegEnumValueA whose name or data buffer is short gives ERROR_MORE_DATA, writes neither
+//   buffer, leaves the name length as given and reports the type and the data size;
 // - a handle only allows what its access mask grants (KEY_QUERY_VALUE to read values and key
-//   information, KEY_SET_VALUE to write or delete values, KEY_CREATE_SUB_KEY to create below it,
-//   KEY_ENUMERATE_SUB_KEYS to enumerate sub-keys); the predefined roots allow everything.
+//   information, KEY_SET_VALUE to write or delete values, KEY_ENUMERATE_SUB_KEYS to enumerate
+//   sub-keys); creating below a key needs no right on its handle; the predefined roots allow
+//   everything.
 // Names may not exceed 255 bytes for a key and 16383 for a value; a tree is at most 512 deep.
+//
+// What is deliberately left out:
+// - key classes: lpClass is ignored on creation and reads back as "" (length 0);
+// - last-write times: time pointers are left as they are;
+// - security: descriptors are ignored (size 0); access is limited by handle masks only;
+// - volatile keys: a key created volatile is kept like any other (create and open options are
+//   ignored);
+// - change notification, symbolic links, 32/64-bit views and the wide-character functions;
+//   HKEY_PERFORMANCE_DATA and HKEY_DYN_DATA are named only (calls give ERROR_INVALID_HANDLE).
 //
 // Durability: WAL journal, synchronous=FULL, and every write is one BEGIN IMMEDIATE
 // transaction, so several processes may share the file and a process killed during a write
@@ -86,8 +103,6 @@ inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 
 LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
                    HKEY* phkResult);
-// lpClass and lpSecurityAttributes are accepted and ignored; a volatile key is kept like any
-// other.
 LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, const char* lpClass,
                      DWORD dwOptions, REGSAM samDesired, const void* lpSecurityAttributes,
                      HKEY* phkResult, DWORD* lpdwDisposition);
@@ -100,8 +115,7 @@ LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dw
 LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey);
 LONG RegDeleteValueA(HKEY hKey, const char* lpValueName);
 // Name lengths are in bytes without the terminator; *lpcchName passes the buffer size in and
-// the name length out. Keys have no class and no time stamp here (lpClass gets "", the
-// time pointer is left as it is).
+// the name length out.
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName, DWORD* lpReserved,
                    char* lpClass, DWORD* lpcchClass, void* lpftLastWriteTime);
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName,

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -101,11 +103,11 @@ TEST_F(RegistryTest, HandlesOnlyAllowWhatTheirMaskGrants) {
   RegCloseKey(Create(HKEY_CURRENT_USER, "Masks\\Child"));
   struct Case {
     REGSAM mask;
-    LONG set, query, enumKeys, createKey;
+    LONG set, query, enumKeys;
   };
   constexpr LONG ok = ERROR_SUCCESS, no = ERROR_ACCESS_DENIED;
-  for (const Case& c : {Case{KEY_QUERY_VALUE, no, ok, no, no}, Case{KEY_SET_VALUE, ok, no, no, no},
-                        Case{KEY_READ, no, ok, ok, no}, Case{KEY_ALL_ACCESS, ok, ok, ok, ok}}) {
+  for (const Case& c : {Case{KEY_QUERY_VALUE, no, ok, no}, Case{KEY_SET_VALUE, ok, no, no},
+                        Case{KEY_READ, no, ok, ok}, Case{KEY_ALL_ACCESS, ok, ok, ok}}) {
     SCOPED_TRACE(c.mask);
     HKEY h = 0;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Masks", 0, c.mask, &h), ERROR_SUCCESS);
@@ -117,12 +119,115 @@ TEST_F(RegistryTest, HandlesOnlyAllowWhatTheirMaskGrants) {
     char name[16];
     DWORD cch = sizeof name;
     EXPECT_EQ(RegEnumKeyExA(h, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), c.enumKeys);
-    HKEY child = 0;
-    EXPECT_EQ(RegCreateKeyExA(h, "Child", 0, nullptr, 0, KEY_READ, nullptr, &child, nullptr),
-              c.createKey);
-    RegCloseKey(child);
     EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
   }
+}
+
+// What the two read functions write back: sizes, type, name length and the bytes of the buffers.
+TEST_F(RegistryTest, ReadsReportSizesAndTerminateStrings) {
+  HKEY key = Create(HKEY_CURRENT_USER, "Reads");
+  const char* const names[] = {"Text", "Term", "Bin", "Missing"};  // the last is not stored
+  // "Text" is stored without terminator, as cRegistry stores strings; "Term" with one.
+  ASSERT_EQ(SetText(key, names[0], "foobar"), ERROR_SUCCESS);
+  ASSERT_EQ(SetText(key, names[1], std::string("foobar", 7)), ERROR_SUCCESS);
+  ASSERT_EQ(SetText(key, names[2], "abcd", REG_BINARY), ERROR_SUCCESS);
+  constexpr LONG ok = ERROR_SUCCESS, more = ERROR_MORE_DATA;
+  constexpr DWORD kUntouched = 99;
+  const struct {
+    bool enumerate;
+    DWORD index, nameRoom;
+    bool typeIsSize;  // lpType and lpcbData point at one DWORD
+    int dataRoom;     // -1: no data buffer
+    LONG result;
+    DWORD nameLength, type, size;
+    std::string data;  // the whole data buffer afterwards, '#' where nothing was written
+  } cases[] = {
+      {false, 0, 0, false, 10, ok, 0, REG_SZ, 6, std::string("foobar\0###", 10)},
+      {false, 0, 0, false, 6, ok, 0, REG_SZ, 6, "foobar"},
+      {false, 0, 0, false, 2, more, 0, REG_SZ, 6, "##"},
+      {false, 0, 0, false, -1, ok, 0, REG_SZ, 6, ""},
+      {false, 1, 0, false, 9, ok, 0, REG_SZ, 7, std::string("foobar\0##", 9)},
+      {false, 2, 0, false, 6, ok, 0, REG_BINARY, 4, "abcd##"},
+      {false, 3, 0, false, -1, ERROR_FILE_NOT_FOUND, 0, kUntouched, 0, ""},
+      {false, 2, 0, true, 4, ok, 0, 4, 4, "abcd"},  // the shared DWORD ends as the size
+      {true, 0, 20, false, 2, more, 20, REG_SZ, 6, "##"},
+      {true, 0, 20, false, 10, ok, 4, REG_SZ, 6, std::string("foobar\0###", 10)},
+      {true, 1, 4, false, 16, more, 4, REG_SZ, 7, std::string(16, '#')},
+      {true, 1, 2, false, 2, more, 2, REG_SZ, 7, "##"},
+      {true, 2, 20, true, 4, ok, 3, 4, 4, "abcd"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.enumerate ? "enum " : "query ") + names[c.index] + " room " +
+                 std::to_string(c.dataRoom));
+    char name[32];
+    std::memset(name, '#', sizeof name);
+    DWORD nameLength = c.nameRoom;
+    std::string data(static_cast<std::size_t>(std::max(c.dataRoom, 0)) + 1, '#');  // + a guard
+    BYTE* buffer = c.dataRoom < 0 ? nullptr : reinterpret_cast<BYTE*>(data.data());
+    DWORD type = kUntouched;
+    DWORD size = c.dataRoom < 0 ? kUntouched : static_cast<DWORD>(c.dataRoom);
+    DWORD* typeOut = c.typeIsSize ? &size : &type;
+    const LONG r =
+        c.enumerate
+            ? RegEnumValueA(key, c.index, name, &nameLength, nullptr, typeOut, buffer, &size)
+            : RegQueryValueExA(key, names[c.index], nullptr, typeOut, buffer, &size);
+    EXPECT_EQ(r, c.result);
+    EXPECT_EQ(*typeOut, c.type);
+    EXPECT_EQ(size, c.size);
+    EXPECT_EQ(data, c.data + '#');
+    if (!c.enumerate) continue;
+    EXPECT_EQ(nameLength, c.nameLength);
+    const std::string expected = r == ok ? std::string(names[c.index]) + '\0' : "";
+    EXPECT_EQ(std::string(name, sizeof name),
+              expected + std::string(sizeof name - expected.size(), '#'));
+  }
+  char cls[8];
+  EXPECT_EQ(RegQueryInfoKeyA(key, cls, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr),
+            ERROR_INVALID_PARAMETER);
+  RegCloseKey(key);
+}
+
+// The sub-key paths open and create take, and the handle they leave in the caller's variable.
+TEST_F(RegistryTest, OpenAndCreatePathsAndHandles) {
+  RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\Repro"));
+  HKEY readOnly = 0;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Repro", 0, KEY_READ, &readOnly), 0);
+  enum Handle { kZero, kBase, kNew };
+  const struct {
+    bool create;
+    HKEY base;
+    const char* path;
+    LONG result;
+    Handle handle;
+  } cases[] = {
+      {false, HKEY_CURRENT_USER, "Software\\Repro\\\\", ERROR_SUCCESS, kNew},
+      {true, HKEY_CURRENT_USER, "Software\\Repro\\\\", ERROR_SUCCESS, kNew},
+      {false, HKEY_CURRENT_USER, "", ERROR_SUCCESS, kBase},
+      {false, HKEY_CURRENT_USER, nullptr, ERROR_SUCCESS, kBase},
+      {false, readOnly, "", ERROR_SUCCESS, kNew},            // only a root is handed back as itself
+      {true, readOnly, "Child\\Leaf", ERROR_SUCCESS, kNew},  // whatever the parent's mask
+      {false, readOnly, "CHILD\\leaf", ERROR_SUCCESS, kNew},  // made by the row above
+      {false, HKEY_CURRENT_USER, "Software\\Missing", ERROR_FILE_NOT_FOUND, kZero},
+      {false, HKEY_CURRENT_USER, "\\Software", ERROR_BAD_PATHNAME, kZero},
+      {true, HKEY_CURRENT_USER, "Software\\\\Repro", ERROR_BAD_PATHNAME, kZero},
+      {true, 0x7000, "Software", ERROR_INVALID_HANDLE, kZero},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.create ? "create " : "open ") + (c.path ? c.path : "(null)"));
+    HKEY h = 0xBAD0;  // a stale value the call must replace
+    const LONG r =
+        c.create ? RegCreateKeyExA(c.base, c.path, 0, nullptr, 0, KEY_READ, nullptr, &h, nullptr)
+                 : RegOpenKeyExA(c.base, c.path, 0, KEY_READ, &h);
+    EXPECT_EQ(r, c.result);
+    if (c.handle == kNew) {
+      EXPECT_NE(h, c.base);
+      EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);  // fails unless h is a handle of its own
+    } else {
+      EXPECT_EQ(h, c.handle == kZero ? 0 : c.base);
+    }
+  }
+  RegCloseKey(readOnly);
 }
 
 TEST_F(RegistryTest, ATruncatedStoreFailsWithoutCrashing) {
