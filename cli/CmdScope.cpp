@@ -1,16 +1,15 @@
-// quillbox scope: opens the module, sets the scan list and rate as `record` does and shows the
-// frames as live traces in the scope window of the view plug-in, whose Record button writes the
-// same CSV + FILE.json as `record`. Without a display it refuses; --screenshot renders the window
+// quillbox scope: opens the module and shows the scan list as live traces in the scope window of
+// the view plug-in, which records through the same engine as `record` (its Record button writes
+// the same CSV + FILE.json). Without a display it refuses; --screenshot renders the window
 // offscreen after --after seconds of the module's (scaled) clock and exits.
 
-#include <cmath>
 #include <memory>
 #include <optional>
 
 #include "cli/ArgParsing.h"
 #include "cli/Commands.h"
 #include "cli/TextTable.h"
-#include "view/ViewPlugin.h"
+#include "quillbox/ViewPlugin.h"
 
 namespace quillbox::cli {
 namespace {
@@ -23,16 +22,14 @@ struct ScopeArgs {
 };
 
 int RunScope(Context& ctx, ScopeArgs& a) {
-  std::vector<int16_t> channels;
+  recording::Request request;
   std::string error;
-  if (!a.channels.empty() && !ParseChannelList(a.channels, channels, error)) {
+  if (!a.channels.empty() && !ParseChannelList(a.channels, request.channels, error)) {
     PrintError("--channels: " + error);
     return kExitUsage;
   }
-  if (a.rate && !(std::isfinite(*a.rate) && *a.rate > 0 && static_cast<float>(*a.rate) > 0.0f)) {
-    PrintError("--rate: " + FloatText(*a.rate) + " is not a usable frame rate in Hz");
-    return kExitUsage;
-  }
+  request.rate = a.rate;
+  if (auto problem = recording::CheckRequest(request)) return PrintProblem(*problem);
   if (!(a.view.windowSeconds >= 0.1 && a.view.windowSeconds <= 3600)) {
     PrintError("--window: " + FloatText(a.view.windowSeconds) +
                " is not a number of seconds between 0.1 and 3600");
@@ -56,15 +53,12 @@ int RunScope(Context& ctx, ScopeArgs& a) {
     return kExitFailure;
   }
 
-  IADC3& adc = *ctx.Adc();
   if (int code = ctx.OpenModule(); code != kExitOk) return code;
-  if (int code = ApplyScanListAndRate(adc, channels, a.rate); code != kExitOk) return code;
-  a.view.rateRequested = a.rate ? *a.rate : adc.Rate();
+  a.view.channels = request.channels;
+  a.view.rate = a.rate;
   a.view.recordAtStart = a.record;
-  std::vector<std::string> messages;
-  const int code = plugin->scope(adc, ctx.Tools(), a.view, messages);
-  for (const std::string& m : messages) PrintError(m);
-  return code;
+  a.view.say = PrintError;
+  return plugin->scope(*ctx.Adc(), ctx.Tools(), a.view);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/Context.h"
+#include "recording/Request.h"
 
 namespace quillbox::cli {
 
@@ -22,5 +23,13 @@ void AddDioCommand(CLI::App& app, Context& ctx, Action& run);
 void AddSetupCommand(CLI::App& app, Context& ctx, Action& run);
 void AddScopeCommand(CLI::App& app, Context& ctx, Action& run);
 void AddPlotCommand(CLI::App& app, Context& ctx, Action& run);
+
+// Says a problem of the recording engine as the command does ("--rate: ...") and returns its exit
+// status: kExitUsage for a wrong request, kExitFailure for one the module refused.
+inline int PrintProblem(const recording::Problem& problem) {
+  PrintError(problem.field.empty() ? problem.message
+                                   : "--" + problem.field + ": " + problem.message);
+  return problem.usage ? kExitUsage : kExitFailure;
+}
 
 }  // namespace quillbox::cli

@@ -68,10 +68,4 @@ std::string Printable(const std::string& text) {
   return out;
 }
 
-std::string FloatText(double value) {
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, static_cast<float>(value)).ptr;
-  return std::string(text, end);
-}
-
 }  // namespace quillbox::cli

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "recording/CsvRows.h"
+
 namespace quillbox::cli {
 
 enum class Align { Left, Right };
@@ -31,7 +33,6 @@ class TextTable {
 std::size_t DisplayWidth(const std::string& text);
 // The text with control characters (C0, DEL, C1) replaced by \xNN escapes.
 std::string Printable(const std::string& text);
-// The shortest decimal text that reads back as the same float: 1638.4, 62.499996, 1000.
-std::string FloatText(double value);
+using recording::FloatText;
 
 }  // namespace quillbox::cli

@@ -1,13 +1,14 @@
 // quillbox._core: the extension under the Python package. It reaches the driver only through the
 // host contract (CreateObject, IADC3, IDIO) and the component's tools interface, as the quillbox
 // command does; the package's Python side (quillbox/__init__.py) checks the arguments and builds
-// the results.
+// the results. Recordings run through the recording engine the command uses, and are saved and
+// loaded with its files' writer and reader.
 //
 // The component keeps one driver state per process, so one Driver (one opened module) exists at a
 // time. Host calls of a Driver are serialised by its mutex, which is only ever taken with the GIL
-// released and never held while the GIL is taken back. Waits for data release the GIL, run in
-// slices of at most 100 ms and look for signals between them, so Ctrl-C interrupts a recording
-// within a slice.
+// released and never held while the GIL is taken back. Waits for data release the GIL, last one
+// block period of the module and look for signals between them, so Ctrl-C ends a recording
+// within a block period.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -31,6 +32,10 @@
 #include "quillbox/IADC3.h"
 #include "quillbox/IDIO.h"
 #include "quillbox/Tools.h"
+#include "platform/Clock.h"
+#include "recording/CsvSink.h"
+#include "recording/Reader.h"
+#include "recording/Session.h"
 
 namespace py = pybind11;
 
@@ -38,7 +43,6 @@ namespace quillbox::python {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 constexpr const char* kProgId = "Quillbox.E_270";
 
@@ -63,15 +67,6 @@ void SetEnv(const char* name, const std::optional<std::string>& value) {
   else
     unsetenv(name);
   // NOLINTEND(concurrency-mt-unsafe)
-}
-
-// QUILLBOX_TIME_SCALE read like the component's clock reads it: the package's own waits (poll
-// period, stall limit) follow the module's accelerated clock.
-double TimeScale() {
-  const std::string text = Env("QUILLBOX_TIME_SCALE");
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  return (end != text.c_str() && value > 0.0 && value < 1e6) ? value : 1.0;
 }
 
 struct Component {
@@ -126,6 +121,53 @@ std::string DevicesJson(const std::optional<std::string>& bench) {
   return tools.DevicesJson();
 }
 
+// Frames a recording delivered that Python has not taken yet.
+class PendingFrames : public recording::Sink {
+ public:
+  bool Begin(const recording::Sidecar& description, std::string& /*error*/) override {
+    width_ = description.columns.size();
+    return true;
+  }
+  bool Write(std::span<const int16_t> codes, int64_t /*firstFrame*/,
+             std::string& /*error*/) override {
+    codes_.insert(codes_.end(), codes.begin(), codes.end());
+    return true;
+  }
+  bool End(const recording::Sidecar& /*description*/, std::string& /*error*/) override {
+    return true;
+  }
+  // Moves up to `frames` frames into `rows`; returns how many.
+  int64_t MoveTo(int16_t* rows, int64_t frames) {
+    if (width_ == 0) return 0;
+    const auto held = static_cast<int64_t>((codes_.size() - head_) / width_);
+    const int64_t n = std::min(held, frames);
+    const std::size_t values = static_cast<std::size_t>(n) * width_;
+    std::copy_n(codes_.begin() + static_cast<std::ptrdiff_t>(head_), values, rows);
+    head_ += values;
+    if (head_ == codes_.size()) {
+      codes_.clear();
+      head_ = 0;
+    }
+    return n;
+  }
+  bool Empty() const { return head_ == codes_.size(); }
+
+ private:
+  std::size_t width_ = 0;
+  std::vector<int16_t> codes_;
+  std::size_t head_ = 0;
+};
+
+// A recording of the open module through the recording engine, and what it said.
+struct Recording {
+  Recording(IADC3& adc, IDIO& dio, ITools& tools)
+      : session(adc, &dio, tools, [this](const std::string& m) { messages.push_back(m); }) {}
+  std::vector<std::string> messages;
+  PendingFrames pending;
+  recording::Session session;
+  std::size_t width = 0;
+};
+
 // One opened module: the driver object and the recording running on it.
 class Driver {
  public:
@@ -178,6 +220,11 @@ class Driver {
     {
       py::gil_scoped_release release;
       std::lock_guard lock(mutex_);
+      if (recording_) {
+        recording_->session.RequestStop("closed");
+        recording_->session.Finish();
+        recording_.reset();
+      }
       if (adc_->Busy()) adc_->StopRecord();
       Release();
     }
@@ -222,6 +269,8 @@ class Driver {
   // Current codes of single channels; a failed vendor call is an error, not a value.
   std::vector<int16_t> Read(const std::vector<int16_t>& channels) {
     return Call([this, &channels] {
+      if (auto problem = recording::CheckChannelsUsable(*adc_, channels))
+        throw ComponentError(problem->message);
       std::vector<int16_t> codes;
       codes.reserve(channels.size());
       for (int16_t c : channels) {
@@ -254,88 +303,112 @@ class Driver {
         [this] { return std::tuple(dio_->DIOName(), int{dio_->DIBits()}, int{dio_->DOBits()}); });
   }
 
-  // Starts a recording of the scan list at the rate (both as stored when not given) and returns
-  // the rate the module delivers.
-  double Start(const std::optional<std::vector<int16_t>>& channels, std::optional<double> rate,
-               std::optional<int32_t> ring) {
-    return Call([&] {
-      if (adc_->Busy()) throw ComponentError("a recording is already running on this module");
-      if (channels) {
-        adc_->InputChannels(BoundedArray<int16_t>::FromVector(*channels));
-        if (adc_->InputChannels().values() != *channels)
-          throw ComponentError("the driver did not take the scan list of " +
-                               std::to_string(channels->size()) + " entries");
+  // Prepares and starts a recording through the recording engine. Returns the description
+  // (JSON text) and the messages said on the way (a rate note). A wrong request raises
+  // ValueError, one the module refuses quillbox.Error, and neither changes the driver.
+  std::tuple<std::string, std::vector<std::string>> Begin(
+      const std::optional<std::vector<int16_t>>& channels, std::optional<double> rate,
+      std::optional<int64_t> frames, std::optional<double> seconds, bool raw,
+      std::optional<int32_t> ring) {
+    recording::Request request;
+    if (channels) request.channels = *channels;
+    request.rate = rate;
+    request.frames = frames;
+    request.seconds = seconds;
+    request.raw = raw;
+    request.ring = ring;
+    std::optional<recording::Problem> problem;
+    std::string description;
+    std::vector<std::string> messages;
+    Call([&] {
+      if (recording_ && !recording_->session.Finished())
+        throw ComponentError("a recording is already running on this module");
+      recording_ = std::make_unique<Recording>(*adc_, *dio_, tools_);
+      problem = recording_->session.Prepare(request);
+      if (!problem) {
+        recording_->session.AddSink(recording_->pending);
+        problem = recording_->session.Start();
       }
-      // Rate Let stores a value above RateMax as RateMax, which would record slower than asked
-      // without a word; the magnitude of a negative value is stored as it is, and the start then
-      // refuses a rate above RateMax with the component's own text ("Reduce Sampling Rate!").
-      if (rate) adc_->Rate(-static_cast<float>(*rate));
-      if (ring) adc_->InputSizeData(*ring);
-      if (!adc_->StartRecord()) throw ComponentError(adc_->LastError());
-      width_ = adc_->InputChannels().size();
-      rate_ = adc_->Rate();
-      return rate_;
-    });
-  }
-
-  void Stop() {
-    Call([this] {
-      if (adc_->Busy()) adc_->StopRecord();
+      if (problem) {
+        recording_.reset();
+      } else {
+        recording_->width = recording_->session.Description().columns.size();
+        description = recording_->session.Description().Text();
+        messages = std::exchange(recording_->messages, {});
+      }
       return 0;
     });
-  }
-
-  // Why the running recording's thread gets no data, "" when its calls succeed.
-  std::string AcquisitionProblem() {
-    return Call([this] { return tools_.AcquisitionProblem(); });
+    // Python's own name for the duration.
+    if (problem && problem->field == "duration") problem->field = "seconds";
+    if (problem && problem->usage) throw py::value_error(problem->Text());
+    if (problem) throw ComponentError(problem->message);
+    return {description, messages};
   }
 
   // Moves frames of the recording into out (frames x channels, from row `offset` on). Waits until
-  // out is full, or with `any` until some frames came; returns early, with what it took, when no
-  // frame arrives for 2 s of the module's clock (or three frame periods, if longer).
+  // out is full, with `any` until some frames came, or until the recording ended (by its length,
+  // a stall or a write error). Ctrl-C ends the recording as "SIGINT" and raises
+  // KeyboardInterrupt; its frames stay to be taken.
   int64_t Take(py::array_t<int16_t> out, int64_t offset, bool any) {
-    if (out.ndim() != 2 || static_cast<std::size_t>(out.shape(1)) != width_ ||
+    if (!object_) throw ComponentError("the module was closed during the recording");
+    const std::size_t width = recording_ ? recording_->width : 0;
+    if (out.ndim() != 2 || static_cast<std::size_t>(out.shape(1)) != width ||
         (out.flags() & py::array::c_style) == 0 || !out.writeable())
       throw py::value_error("out: a writable C-contiguous int16 array of " +
-                            std::to_string(width_) + " columns");
+                            std::to_string(width) + " columns");
     const int64_t capacity = out.shape(0);
     if (offset < 0 || offset > capacity) throw py::value_error("offset outside out");
     int16_t* rows = out.mutable_data();
-    const double scale = TimeScale();
-    const auto real = [scale](double moduleSeconds) {
-      return std::chrono::duration_cast<Clock::duration>(
-          std::chrono::duration<double>(moduleSeconds / scale));
-    };
-    // One block period of the module (a fifth of a second) between polls, as the CLI polls.
-    const auto period = std::min<Clock::duration>(real(0.2), std::chrono::milliseconds(100));
-    // At an accelerated clock a busy machine can hold the process off for longer than the module's
-    // 2 s, so a quarter of a second of real time counts as a stall at the earliest.
-    const auto stallAfter = std::max<Clock::duration>(
-        real(std::max(2.0, 3.0 / std::max(rate_, 1e-9))), std::chrono::milliseconds(250));
     int64_t taken = 0;
-    auto lastFrame = Clock::now();
-    while (offset + taken < capacity) {
-      int64_t got = 0;
+    for (;;) {
+      bool ended = false;
+      Call([&] {
+        if (!recording_) throw ComponentError("no recording was started");
+        Recording& r = *recording_;
+        const auto move = [&] {
+          taken += r.pending.MoveTo(rows + (offset + taken) * static_cast<int64_t>(width),
+                                    capacity - offset - taken);
+        };
+        move();
+        if (offset + taken < capacity && !(any && taken > 0)) {
+          r.session.Poll(capacity - offset - taken);
+          move();
+        }
+        ended = !r.session.Running() && r.pending.Empty();
+        return 0;
+      });
+      if (offset + taken >= capacity || ended || (any && taken > 0)) break;
       {
         py::gil_scoped_release release;
-        {
-          std::lock_guard lock(mutex_);
-          if (!object_) throw ComponentError("the module was closed during the recording");
-          got = Drain(rows + (offset + taken) * static_cast<int64_t>(width_),
-                      capacity - offset - taken);
-        }
-        if (got == 0 && Clock::now() - lastFrame <= stallAfter) std::this_thread::sleep_for(period);
+        platform::Sleep(recording::Session::kPollMs);
       }
-      if (got > 0) {
-        taken += got;
-        lastFrame = Clock::now();
-        if (any) break;
-      } else if (Clock::now() - lastFrame > stallAfter) {
-        break;
+      if (PyErr_CheckSignals() != 0) {
+        py::error_already_set interrupt;
+        takenBeforeInterrupt_ = taken;
+        Call([this] {
+          recording_->session.RequestStop("SIGINT");
+          recording_->session.Finish();
+          return 0;
+        });
+        throw interrupt;
       }
-      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
     }
     return taken;
+  }
+
+  // Frames the last take had moved when a signal interrupted it.
+  int64_t TakenBeforeInterrupt() const { return takenBeforeInterrupt_; }
+
+  // Ends the recording for `reason` (unless it ended already) and returns its final description
+  // and the messages said since the start.
+  std::tuple<std::string, std::vector<std::string>> End(const std::string& reason) {
+    return Call([&] {
+      if (!recording_) throw ComponentError("no recording was started");
+      recording_->session.RequestStop(reason);
+      recording_->session.Finish();
+      return std::tuple(recording_->session.Description().Text(),
+                        std::exchange(recording_->messages, {}));
+    });
   }
 
  private:
@@ -354,23 +427,6 @@ class Driver {
       throw ComponentError(what + " failed: " + call + " failed");
   }
 
-  // Takes what the driver holds, at most `frames` frames, into `rows`.
-  int64_t Drain(int16_t* rows, int64_t frames) {
-    const auto width = static_cast<int64_t>(width_);
-    const int64_t chunk = std::numeric_limits<int32_t>::max() / width;
-    int64_t taken = 0;
-    while (taken < frames) {
-      const int64_t want = std::min(chunk, frames - taken);
-      auto size = static_cast<int32_t>(want * width);
-      int32_t unread = 0;
-      const int32_t got = adc_->GetData(rows[taken * width], size, unread);
-      if (got <= 0) break;
-      taken += got;
-      if (got < want) break;
-    }
-    return taken;
-  }
-
   void Release() {
     adc_.reset();
     dio_.reset();
@@ -382,9 +438,57 @@ class Driver {
   std::shared_ptr<IADC3> adc_;
   std::shared_ptr<IDIO> dio_;
   std::mutex mutex_;
-  std::size_t width_ = 0;
-  double rate_ = 0.0;
+  std::unique_ptr<Recording> recording_;  // the last recording, until the next starts
+  int64_t takenBeforeInterrupt_ = 0;
 };
+
+// Writes `codes` (frames x columns) as `quillbox record` would have: the CSV and its description.
+void Save(const std::string& path, const std::string& descriptionText,
+          const py::array_t<int16_t, py::array::c_style | py::array::forcecast>& codes,
+          bool replace) {
+  recording::Sidecar d;
+  std::string error;
+  if (!recording::Sidecar::Parse(descriptionText, d, error))
+    throw py::value_error("the recording's description: " + error);
+  if (codes.ndim() != 2 || static_cast<std::size_t>(codes.shape(1)) != d.columns.size())
+    throw py::value_error("codes: one column per channel of the description");
+  const std::span<const int16_t> values(codes.data(), static_cast<std::size_t>(codes.size()));
+  py::gil_scoped_release release;
+  recording::CsvSink csv(path);
+  if (!csv.Open(replace, error)) throw ComponentError(error);
+  recording::Sidecar begun = d;
+  begun.complete = false;
+  begun.stopReason = "recording";
+  begun.error.reset();
+  if (!csv.Begin(begun, error) || !csv.Write(values, 0, error) || !csv.End(d, error))
+    throw ComponentError(error);
+}
+
+// Reads a recording's CSV (and its description, when there): names, units, time, values
+// (frames x columns, NaN for cells that are not numbers), the description as JSON ("" without
+// one) and notes on what was repaired.
+py::tuple LoadRecording(const std::string& path, const std::string& selection) {
+  recording::RecordingData data;
+  std::string error;
+  std::vector<std::string> notes;
+  recording::ReadResult result;
+  {
+    py::gil_scoped_release release;
+    result = recording::ReadRecording(path, selection, data, error, notes);
+  }
+  if (result == recording::ReadResult::BadSelection) throw py::value_error(error);
+  if (result != recording::ReadResult::Ok) throw ComponentError(error);
+  const auto rows = static_cast<py::ssize_t>(data.time.size());
+  const auto cols = static_cast<py::ssize_t>(data.values.size());
+  py::array_t<double> time(rows);
+  std::copy(data.time.begin(), data.time.end(), time.mutable_data());
+  py::array_t<float> values({rows, cols});
+  float* out = values.mutable_data();
+  for (py::ssize_t c = 0; c < cols; ++c)
+    for (py::ssize_t r = 0; r < rows; ++r) out[r * cols + c] = data.values[c][r];
+  return py::make_tuple(data.names, data.units, time, values,
+                        data.described ? data.description.Text() : std::string(), notes);
+}
 
 }  // namespace
 }  // namespace quillbox::python
@@ -403,6 +507,10 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "component_version", [] { return quillbox::python::Load(std::nullopt).ComponentVersion(); },
       "Version of the loaded component.");
+  m.def("save", &quillbox::python::Save, py::arg("path"), py::arg("description"), py::arg("codes"),
+        py::arg("replace"), "Writes a recording's CSV and description.");
+  m.def("load_recording", &quillbox::python::LoadRecording, py::arg("path"), py::arg("selection"),
+        "Reads a recording's CSV and description.");
   py::class_<Driver>(m, "Driver", "The driver object of one opened module.")
       .def(py::init<const std::optional<std::string>&>(), py::arg("device") = py::none())
       .def("close", &Driver::Close)
@@ -419,8 +527,9 @@ PYBIND11_MODULE(_core, m) {
       .def("outputs", &Driver::Outputs)
       .def("set_outputs", &Driver::SetOutputs)
       .def("dio_lines", &Driver::DioLines)
-      .def("start", &Driver::Start, py::arg("channels"), py::arg("rate"), py::arg("ring"))
-      .def("stop", &Driver::Stop)
-      .def("acquisition_problem", &Driver::AcquisitionProblem)
-      .def("take", &Driver::Take, py::arg("out").noconvert(), py::arg("offset"), py::arg("any"));
+      .def("begin", &Driver::Begin, py::arg("channels"), py::arg("rate"), py::arg("frames"),
+           py::arg("seconds"), py::arg("raw"), py::arg("ring"))
+      .def("take", &Driver::Take, py::arg("out").noconvert(), py::arg("offset"), py::arg("any"))
+      .def("taken_before_interrupt", &Driver::TakenBeforeInterrupt)
+      .def("end", &Driver::End, py::arg("reason"));
 }

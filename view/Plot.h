@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "view/RecordingFile.h"
-#include "view/ViewPlugin.h"
+#include "quillbox/ViewPlugin.h"
+#include "recording/Reader.h"
 
 namespace quillbox::view {
+
+using recording::ReadRecording;
+using recording::ReadResult;
+using recording::RecordingData;
 
 // Draws `data` into `png` (`width` pixels wide); false with `error`.
 bool RenderPlot(const RecordingData& data, const std::string& source, const std::string& png,

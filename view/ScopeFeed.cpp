@@ -5,15 +5,11 @@
 
 namespace quillbox::view {
 
-namespace {
-constexpr int32_t kPollFrames = 4096;
-}
-
-ScopeFeed::ScopeFeed(IADC3& adc, std::vector<cli::RecordColumn> columns, float rate,
-                     double windowSeconds)
-    : adc_(adc), columns_(std::move(columns)), rate_(rate), width_(columns_.size()) {
+ScopeFeed::ScopeFeed(std::vector<recording::RecordColumn> columns, float rate, double windowSeconds)
+    : columns_(std::move(columns)), rate_(rate), width_(columns_.size()) {
   factor_.reserve(width_);
-  for (const cli::RecordColumn& c : columns_) factor_.push_back(c.scaled ? 1.0f / c.scale : 1.0f);
+  for (const recording::RecordColumn& c : columns_)
+    factor_.push_back(c.scaled ? 1.0f / c.scale : 1.0f);
   SetWindow(windowSeconds);
 }
 
@@ -31,23 +27,6 @@ void ScopeFeed::SetWindow(double seconds) {
   capacity_ = frames;
   head_ = 0;
   held_ = keep;
-}
-
-int64_t ScopeFeed::Poll() {
-  if (width_ == 0) return 0;
-  buffer_.resize(width_ * kPollFrames);
-  int64_t taken = 0;
-  for (;;) {
-    int32_t size = static_cast<int32_t>(buffer_.size()), unread = 0;
-    const int32_t frames = adc_.GetData(buffer_[0], size, unread);
-    if (frames <= 0) break;
-    const std::span<const int16_t> codes(buffer_.data(), static_cast<std::size_t>(frames) * width_);
-    Keep(codes);
-    if (sink_) sink_(codes);
-    taken += frames;
-    if (frames < kPollFrames) break;
-  }
-  return taken;
 }
 
 void ScopeFeed::Keep(std::span<const int16_t> codes) {

@@ -1,34 +1,38 @@
 #pragma once
-// The scope's data path, without widgets: takes the frames the driver holds through
-// IADC3::GetData (as `quillbox record` does), keeps the last window of values per column in a
-// ring, and hands every frame's codes to a recorder while one is attached.
+// The scope's data path, without widgets: a sink of the recording engine that keeps the last
+// window of values per column in a ring. Its history runs on across the scope's recordings.
 
 #include <cstdint>
-#include <functional>
 #include <span>
+#include <string>
 #include <vector>
 
-#include "cli/recording/CsvRows.h"
-#include "quillbox/IADC3.h"
+#include "recording/Sink.h"
 
 namespace quillbox::view {
 
-class ScopeFeed {
+class ScopeFeed : public recording::Sink {
  public:
-  // Receives whole frames of codes (one per column, frame after frame).
-  using Sink = std::function<void(std::span<const int16_t> codes)>;
+  ScopeFeed(std::vector<recording::RecordColumn> columns, float rate, double windowSeconds);
 
-  ScopeFeed(IADC3& adc, std::vector<cli::RecordColumn> columns, float rate, double windowSeconds);
+  bool Begin(const recording::Sidecar& /*description*/, std::string& /*error*/) override {
+    return true;
+  }
+  bool Write(std::span<const int16_t> codes, int64_t /*firstFrame*/,
+             std::string& /*error*/) override {
+    Keep(codes);
+    return true;
+  }
+  bool End(const recording::Sidecar& /*description*/, std::string& /*error*/) override {
+    return true;
+  }
 
-  // Takes everything the driver holds; returns the frames taken.
-  int64_t Poll();
   // Keeps this many seconds of history from now on (the oldest frames go first).
   void SetWindow(double seconds);
-  void SetSink(Sink sink) { sink_ = std::move(sink); }
 
-  const std::vector<cli::RecordColumn>& Columns() const { return columns_; }
+  const std::vector<recording::RecordColumn>& Columns() const { return columns_; }
   float Rate() const { return rate_; }
-  int64_t Frames() const { return frames_; }  // frames received since the start
+  int64_t Frames() const { return frames_; }  // frames received since the scope started
   // Frames in the history: the newest Held() frames, numbered Frames() - Held() onwards.
   int64_t Held() const { return held_; }
   // Value of `column` in history frame `i` (0 = oldest held), in the column's unit or as a code.
@@ -43,8 +47,7 @@ class ScopeFeed {
  private:
   void Keep(std::span<const int16_t> codes);
 
-  IADC3& adc_;
-  std::vector<cli::RecordColumn> columns_;
+  std::vector<recording::RecordColumn> columns_;
   std::vector<float> factor_;  // value = code * factor
   float rate_;
   std::size_t width_;
@@ -53,8 +56,6 @@ class ScopeFeed {
   int64_t held_ = 0;
   int64_t frames_ = 0;
   std::vector<float> ring_;
-  std::vector<int16_t> buffer_;
-  Sink sink_;
 };
 
 }  // namespace quillbox::view

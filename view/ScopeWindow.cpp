@@ -24,9 +24,8 @@
 #include <cmath>
 #include <limits>
 
-#include "cli/recording/Columns.h"
-#include "cli/recording/StopSignals.h"
 #include "platform/Clock.h"
+#include "recording/StopSignals.h"
 #include "view/Charts.h"
 #include "view/Decimate.h"
 
@@ -90,25 +89,72 @@ class ScopeWindow::Traces : public QGraphicsItem {
   QList<QPointF> polyline_;  // reused from paint to paint
 };
 
-ScopeWindow::ScopeWindow(IADC3& adc, std::vector<cli::RecordColumn> columns, float rate,
-                         std::string serial, const ScopeOptions& options)
-    : feed_(adc, std::move(columns), rate, options.windowSeconds),
-      serial_(std::move(serial)),
-      options_(options) {
-  setWindowTitle(serial_.empty() ? QStringLiteral("quillbox scope")
-                                 : QStringLiteral("quillbox scope - E-270 ") + Text(serial_));
-  feed_.SetSink([this](std::span<const int16_t> codes) {
-    if (recorder_) recorder_->Append(codes);
-  });
+ScopeWindow::ScopeWindow(IADC3& adc, ITools& tools, const ScopeOptions& options)
+    : adc_(adc), tools_(tools), options_(options) {
+  request_.channels = options.channels;
+  request_.rate = options.rate;
+  session_ = std::make_unique<recording::Session>(adc_, nullptr, tools_,
+                                                  [this](const std::string& m) { Say(m); });
+  problem_ = session_->Prepare(request_);
+  if (problem_) return;
+  const recording::Sidecar& d = session_->Description();
+  feed_.emplace(d.columns, d.rate, options.windowSeconds);
+  setWindowTitle(d.serial.empty() ? QStringLiteral("quillbox scope")
+                                  : QStringLiteral("quillbox scope - E-270 ") + Text(d.serial));
   BuildControls();
   BuildCharts();
   resize(1200, 760);
   timer_.setInterval(kFrameMs);
   connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
-  timer_.start();
 }
 
-ScopeWindow::~ScopeWindow() { StopRecording(); }
+ScopeWindow::~ScopeWindow() { End("closed"); }
+
+bool ScopeWindow::Start() { return !problem_ && Begin(nullptr); }
+
+void ScopeWindow::Say(const std::string& message) {
+  if (options_.say && said_.insert(message).second) options_.say(message);
+}
+
+bool ScopeWindow::Begin(std::unique_ptr<recording::CsvSink> csv) {
+  if (!session_) {
+    session_ = std::make_unique<recording::Session>(adc_, nullptr, tools_,
+                                                    [this](const std::string& m) { Say(m); });
+    problem_ = session_->Prepare(request_);
+  }
+  if (!problem_) {
+    session_->AddSink(*feed_);
+    if (csv) session_->AddSink(*csv);
+    problem_ = session_->Start();
+  }
+  if (problem_) {
+    session_.reset();
+    if (csv) csv->Abandon();
+    return false;
+  }
+  csv_ = std::move(csv);
+  if (!timer_.isActive()) timer_.start();
+  return true;
+}
+
+bool ScopeWindow::Finish(const std::string& reason) {
+  if (!session_) return true;
+  session_->RequestStop(reason);
+  session_->Finish();
+  const recording::Sidecar& d = session_->Description();
+  const bool ok = !d.error.has_value();
+  if (!ok) recordError_ = *d.error;
+  if (csv_) Say("saved " + csv_->Path() + ": " + std::to_string(d.frames) + " frames");
+  session_.reset();
+  csv_.reset();
+  return ok;
+}
+
+void ScopeWindow::End(const std::string& reason) {
+  ended_ = true;
+  timer_.stop();
+  Finish(reason);
+}
 
 void ScopeWindow::BuildControls() {
   auto* bar = addToolBar(QStringLiteral("Scope"));
@@ -129,7 +175,7 @@ void ScopeWindow::BuildControls() {
   window_->setValue(options_.windowSeconds);
   connect(window_, &QDoubleSpinBox::valueChanged, this, [this](double seconds) {
     options_.windowSeconds = seconds;
-    feed_.SetWindow(seconds);
+    feed_->SetWindow(seconds);
     Redraw();
   });
   bar->addWidget(window_);
@@ -164,7 +210,7 @@ void ScopeWindow::BuildCharts() {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(2);
 
-  const auto& columns = feed_.Columns();
+  const auto& columns = feed_->Columns();
   std::vector<std::string> units;
   units.reserve(columns.size());
   for (const auto& c : columns) units.push_back(c.unit);
@@ -221,21 +267,29 @@ void ScopeWindow::BuildCharts() {
 }
 
 int64_t ScopeWindow::Tick() {
-  const int64_t taken = feed_.Poll();
-  if (recorder_) {
-    recorder_->Tick();
-    if (recorder_->Failed()) StopRecording();
+  if (!session_ || !session_->Running()) return 0;
+  const int64_t taken = session_->Poll();
+  if (!session_->Running()) {
+    // A lost module or a failed write ends the session; the window says so and shows what it has.
+    const bool recording = csv_ != nullptr;
+    Finish("");
+    if (recording) {
+      const QSignalBlocker block(record_);
+      record_->setChecked(false);
+      record_->setText(tr("&Record"));
+      file_->setEnabled(true);
+    }
   }
   if (taken > 0 && !paused_) Redraw();
-  if (taken > 0 || recorder_) UpdateStatus();
+  UpdateStatus();
   return taken;
 }
 
 void ScopeWindow::Redraw() {
-  const float rate = feed_.Rate();
-  const int64_t held = feed_.Held();
-  const int64_t first = feed_.Frames() - held;
-  const double newest = held > 0 ? static_cast<double>(feed_.Frames() - 1) / rate : 0.0;
+  const float rate = feed_->Rate();
+  const int64_t held = feed_->Held();
+  const int64_t first = feed_->Frames() - held;
+  const double newest = held > 0 ? static_cast<double>(feed_->Frames() - 1) / rate : 0.0;
   const double start = std::max(0.0, newest - options_.windowSeconds);
   const double end = start + options_.windowSeconds;
   points_.resize(series_.size());
@@ -247,11 +301,11 @@ void ScopeWindow::Redraw() {
       if (!series_[c]->isVisible()) continue;
       MinMaxColumns(
           held, [&](int64_t i) { return static_cast<double>(first + i) / rate; },
-          [&](int64_t i) { return static_cast<double>(feed_.Value(c, i)); }, start, end, columns,
+          [&](int64_t i) { return static_cast<double>(feed_->Value(c, i)); }, start, end, columns,
           points_[c]);
       for (const QPointF& p : points_[c]) lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
       if (!autoscale_) {
-        const auto [full0, full1] = feed_.FullRange(c);
+        const auto [full0, full1] = feed_->FullRange(c);
         lo = std::min(lo, full0), hi = std::max(hi, full1);
       }
       series_[c]->replace(points_[c]);
@@ -267,19 +321,18 @@ void ScopeWindow::Redraw() {
     list_->blockSignals(true);
     for (std::size_t c = 0; c < series_.size(); ++c)
       list_->topLevelItem(static_cast<int>(c))
-          ->setText(1, ValueText(feed_.Latest(c), feed_.Columns()[c].unit));
+          ->setText(1, ValueText(feed_->Latest(c), feed_->Columns()[c].unit));
     list_->blockSignals(false);
   }
 }
 
 void ScopeWindow::UpdateStatus() {
   QString text = QStringLiteral("%1 Hz, %2 s")
-                     .arg(static_cast<double>(feed_.Rate()), 0, 'g', 6)
-                     .arg(static_cast<double>(feed_.Frames()) / feed_.Rate(), 0, 'f', 1);
+                     .arg(static_cast<double>(feed_->Rate()), 0, 'g', 6)
+                     .arg(static_cast<double>(feed_->Frames()) / feed_->Rate(), 0, 'f', 1);
   if (paused_) text += tr("  (paused)");
-  if (recorder_)
-    text +=
-        tr("  recording to %1: %2 frames").arg(Text(recorder_->Path())).arg(recorder_->Frames());
+  if (csv_ && session_)
+    text += tr("  recording to %1: %2 frames").arg(Text(csv_->Path())).arg(session_->Frames());
   else if (!recordError_.empty())
     text += QStringLiteral("  ") + Text(recordError_);
   status_->setText(text);
@@ -294,36 +347,35 @@ void ScopeWindow::SetPaused(bool paused) {
 }
 
 bool ScopeWindow::StartRecording() {
-  if (recorder_) return true;
+  if (csv_) return true;
   recordError_.clear();
   const std::string path = file_->text().trimmed().toStdString();
+  auto csv = std::make_unique<recording::CsvSink>(path);
   if (path.empty()) {
     recordError_ = "name the file to record to";
+  } else if (std::string error; !csv->Open(options_.force, error)) {
+    recordError_ = error;
   } else {
-    cli::Sidecar description;
-    description.rateRequested = options_.rateRequested > 0 ? options_.rateRequested : feed_.Rate();
-    description.rate = feed_.Rate();
-    description.columns = feed_.Columns();
-    description.serial = serial_;
-    auto recorder = std::make_unique<ScopeRecorder>(path);
-    if (recorder->Start(description, options_.force))
-      recorder_ = std::move(recorder);
-    else
-      recordError_ = recorder->Error();
+    // A recording is a session of its own, from its start to its end, as `quillbox record`'s.
+    Finish("end");
+    if (!Begin(std::move(csv))) {
+      recordError_ = problem_ ? problem_->Text() : "the recording did not start";
+      problem_.reset();
+      if (!ended_) Begin(nullptr);
+    }
   }
   const QSignalBlocker block(record_);
-  record_->setChecked(recorder_ != nullptr);
-  record_->setText(recorder_ ? tr("Stop &recording") : tr("&Record"));
-  file_->setEnabled(recorder_ == nullptr);
+  record_->setChecked(csv_ != nullptr);
+  record_->setText(csv_ ? tr("Stop &recording") : tr("&Record"));
+  file_->setEnabled(csv_ == nullptr);
   UpdateStatus();
-  return recorder_ != nullptr;
+  return csv_ != nullptr;
 }
 
 bool ScopeWindow::StopRecording(const std::string& reason) {
-  if (!recorder_) return recordError_.empty();
-  const bool ok = recorder_->Stop(reason);
-  if (!ok) recordError_ = recorder_->Error();
-  recorder_.reset();
+  if (!csv_) return recordError_.empty();
+  const bool ok = Finish(reason);
+  if (!ended_) Begin(nullptr);
   if (record_ != nullptr) {
     const QSignalBlocker block(record_);
     record_->setChecked(false);
@@ -342,67 +394,65 @@ void ScopeWindow::ToggleRecording(bool on) {
 }
 
 void ScopeWindow::closeEvent(QCloseEvent* event) {
-  timer_.stop();
-  feed_.Poll();  // the frames up to the close belong to the recording
-  StopRecording();
+  End("closed");
   event->accept();
 }
 
-int RunScope(IADC3& adc, ITools& tools, const ScopeOptions& options,
-             std::vector<std::string>& messages) {
+int RunScope(IADC3& adc, ITools& tools, const ScopeOptions& options) {
+  const auto say = [&](const std::string& m) {
+    if (options.say) options.say(m);
+  };
   const bool screenshot = !options.screenshot.empty();
   QApplication* app = ViewApplication(screenshot);
   if (app == nullptr) {
-    messages.emplace_back("the scope needs a Qt widget application");
+    say("the scope needs a Qt widget application");
     return 1;
   }
-  const float rate = adc.Rate();
-  auto columns = cli::ScanListColumns(adc);
-  if (columns.empty()) {
-    messages.emplace_back("the scan list is empty");
-    return 1;
-  }
-  const cli::StopSignals stopSignals;
-  if (!adc.StartRecord()) {
-    messages.push_back(adc.LastError());
-    return 1;
+  const recording::StopSignals stopSignals;
+  ScopeWindow window(adc, tools, options);
+  // The window said nothing of a refusal yet: said as the command says problems.
+  const auto refused = [&](const recording::Problem& p) {
+    say(p.field.empty() ? p.message : "--" + p.field + ": " + p.message);
+    return p.usage ? 2 : 1;
+  };
+  if (window.Problem()) return refused(*window.Problem());
+  // Recording from the start: the first session is the recording's.
+  if (options.recordAtStart) {
+    if (!window.StartRecording()) {
+      say(window.RecordError());
+      return 1;
+    }
+  } else if (!window.Start()) {
+    return refused(*window.Problem());
   }
   int code = 0;
-  {
-    ScopeWindow window(adc, std::move(columns), rate, cli::ModuleSerial(tools), options);
-    if (options.recordAtStart && !window.StartRecording()) {
-      messages.push_back(window.RecordError());
-      code = 1;
-    } else {
-      // Stop signals close the window as its close button does; a screenshot is taken once the
-      // module's clock has run `after` seconds.
-      const auto start = platform::Now();
-      QTimer watch;
-      QObject::connect(&watch, &QTimer::timeout, &window, [&] {
-        if (cli::StopSignals::Received() != 0) window.close();
-        if (!screenshot) return;
-        const double elapsed = std::chrono::duration<double>(platform::Now() - start).count();
-        if (elapsed < options.after) return;
-        watch.stop();
-        window.Tick();
-        window.SetPaused(false);
-        if (!window.grab().save(QString::fromStdString(options.screenshot), "PNG")) {
-          messages.push_back("cannot write " + options.screenshot);
-          code = 1;
-        }
-        window.close();
-      });
-      watch.start(20);
-      window.show();
-      QApplication::exec();
+  // Stop signals end the recording with the signal's name and close the window; a screenshot
+  // is taken once the module's clock has run `after` seconds.
+  const auto start = platform::Now();
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, &window, [&] {
+    if (const int signal = recording::StopSignals::Received(); signal != 0) {
+      window.End(recording::StopSignals::Name(signal));
       window.close();
-      if (!window.StopRecording()) {
-        messages.push_back(window.RecordError());
-        code = 1;
-      }
     }
-  }
-  adc.StopRecord();
+    if (!screenshot) return;
+    const double elapsed = std::chrono::duration<double>(platform::Now() - start).count();
+    if (elapsed < options.after) return;
+    watch.stop();
+    window.Tick();
+    window.SetPaused(false);
+    if (!window.grab().save(QString::fromStdString(options.screenshot), "PNG")) {
+      say("cannot write " + options.screenshot);
+      code = 1;
+    }
+    window.End("end");
+    window.close();
+  });
+  watch.start(20);
+  window.show();
+  QApplication::exec();
+  window.End("closed");
+  if (!window.RecordError().empty()) code = 1;
   return code;
 }
 

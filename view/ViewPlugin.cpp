@@ -1,6 +1,6 @@
 // The plug-in's entry: the table of what the quillbox command calls of the scope and the plots.
 
-#include "view/ViewPlugin.h"
+#include "quillbox/ViewPlugin.h"
 
 #include "view/Plot.h"
 #include "view/ScopeWindow.h"

@@ -16,7 +16,7 @@ Without hardware the simulated bench behind the component serves; ``bench=`` or
 import atexit
 import datetime
 import json
-import math
+import itertools
 import operator
 import os
 import warnings
@@ -26,17 +26,28 @@ import numpy as np
 
 from . import _core
 
-__all__ = ["Error", "devices", "open", "Module", "DigitalIO", "Recording", "Stream"]
+__all__ = ["Error", "RateWarning", "RecordingWarning", "devices", "open", "load", "Module",
+           "DigitalIO", "Recording", "Stream"]
 __version__ = _core.__version__
 
 Error = _core.Error
 Error.__module__ = __name__
 Error.__doc__ = """A failure the driver component reports, with its own text.
 
-For example "No found E-270 on USB or COM ports!" when no module can be opened, or "Reduce
-Sampling Rate!" for a rate above the module's highest. A recording that ends early because the
-module stopped delivering data carries the frames received so far as ``recording``.
+For example "No found E-270 on USB or COM ports!" when no module can be opened. A recording
+that ends early because the module stopped delivering data carries the frames received so far
+as ``recording``.
 """
+
+
+
+class RateWarning(UserWarning):
+    """The rate asked for is above the module's highest; the highest is used."""
+
+
+class RecordingWarning(UserWarning):
+    """Something a recording's writer or reader had to say (a failed output write, a repair)."""
+
 
 _open_modules = weakref.WeakSet()
 
@@ -62,7 +73,7 @@ def open(device=None, bench=None):
     device: which module to open: its serial ("27000123"), its port as :func:`devices` lists it
         ("USB1", any case), its device number (0 for USB1), or "COM1".."COM8" for a module on a
         serial port. Default: ``QUILLBOX_DEVICE``, else the only module (with several, the
-        driver's device dialog asks).
+        driver's device dialog asks; without a display to show it on, the open is refused).
     bench: path of a simulated bench file (default: ``QUILLBOX_BENCH``, else the built-in
         bench). The bench is read once per process, at the first use of the component.
 
@@ -172,39 +183,56 @@ class Module(_Closing):
 
     def read(self, channels, raw=False):
         """Read the current value of each channel; returns numpy float32 (int16 codes if raw)."""
-        columns = _Columns(self._driver, _scan_list(channels, len(self.channel_names)), raw)
-        return columns.values(np.array([self._driver.read(columns.channels)], np.int16))[0]
+        scan = _scan_list(channels)
+        codes = np.array(self._driver.read(scan), np.int16)
+        if raw:
+            return codes
+        names, units, scales = self._driver.channels()
+        divisors = np.array([scales[c] if units[c] != "code" and scales[c] > 0 else 1.0
+                             for c in scan])
+        return (codes / divisors).astype(np.float32)
 
     def record(self, channels=None, rate=None, frames=None, seconds=None, raw=False, ring=None):
         """Record and return a :class:`Recording` once every frame has arrived.
 
         channels: channel numbers, e.g. [0, 1, 16] (default: the driver's stored scan list).
-        rate: frames per second (default: the stored rate). The module delivers the nearest
-            rate its clock divider allows; ``Recording.rate`` says which.
+        rate: frames per second (default: the stored rate). Above :attr:`rate_max` the highest
+            rate is used, with a :class:`RateWarning`; the module delivers the nearest rate its
+            clock divider allows, and ``Recording.rate`` says which.
         frames or seconds: how much to record (default 10 seconds).
-        raw: int16 codes instead of float32 values in the channels' units.
+        raw: int16 codes (unit "code") instead of float32 values in the channels' units.
         ring: the driver's ring size in frames.
 
-        Waiting releases the GIL. Ctrl-C stops the recording and raises KeyboardInterrupt.
-        Raises Error when the component refuses the start or the module stops delivering data
-        (the frames so far are then in the error's ``recording``).
+        The recording runs on the same engine as ``quillbox record``: the same limits, stop
+        reasons and frame accounting (``Recording.stop_reason``, ``frames_expected``). Waiting
+        releases the GIL. Ctrl-C ends the recording (stop reason "SIGINT") and raises
+        KeyboardInterrupt with the frames so far as its ``recording``. Raises ValueError for a
+        request the engine refuses and Error when the module refuses it or stops delivering
+        data (the frames so far are then in the error's ``recording``).
         """
         if frames is not None and seconds is not None:
             raise TypeError("record() takes frames or seconds, not both")
         if frames is not None:
             frames = _whole(frames, "frames")
         if seconds is not None:
-            seconds = _number(seconds, "seconds", 1e9)
-        columns = self._start(channels, rate, raw, ring)
+            seconds = _number(seconds, "seconds")
+        elif frames is None:
+            seconds = 10.0
+        description = self._begin(channels, rate, frames, seconds, raw, ring)
+        width = len(description["channels"])
+        codes = np.empty((frames or max(1, round(seconds * description["rate"])), width), np.int16)
+        got = 0
         try:
-            target = frames if frames is not None else max(1, round((seconds or 10.0) * columns.rate))
-            codes = np.empty((target, len(columns.channels)), np.int16)
             got = self._driver.take(codes, 0, False)
-        finally:
-            self._driver.stop()
-        recording = Recording(columns, codes[:got])
-        if got < target:
-            error = Error(_stalled(self._driver, f"after {got} of {target} frames"))
+        except KeyboardInterrupt as interrupt:
+            # The frames up to the interrupt, and those the stop still brought.
+            got = self._driver.taken_before_interrupt()
+            got += self._driver.take(codes, got, True) if got < len(codes) else 0
+            interrupt.recording = Recording(self._end("SIGINT"), codes[:got])
+            raise
+        recording = Recording(self._end("end"), codes[:got])
+        if recording.error is not None:
+            error = Error(recording.error)
             error.recording = recording
             raise error
         return recording
@@ -217,24 +245,24 @@ class Module(_Closing):
         Arguments as for :meth:`record`; ``frames`` ends the stream after that many frames.
         """
         limit = None if frames is None else _whole(frames, "frames")
-        columns = self._start(channels, rate, raw, ring)
-        return Stream(self, columns, limit)
+        description = self._begin(channels, rate, limit, None, raw, ring)
+        return Stream(self, description)
 
-    def _start(self, channels, rate, raw, ring):
-        count = len(self.channel_names)
-        scan = None if channels is None else _scan_list(channels, count)
+    def _begin(self, channels, rate, frames, seconds, raw, ring):
+        scan = None if channels is None else _scan_list(channels)
         if rate is not None:
-            rate = _number(rate, "rate", float(np.finfo(np.float32).max))
-            if np.float32(rate) == 0:
-                raise ValueError(f"rate: {rate} Hz rounds to 0 Hz")
+            rate = _number(rate, "rate")
         if ring is not None:
             ring = _whole(ring, "ring", 2**31 - 1)
-        start_utc = datetime.datetime.now(datetime.timezone.utc)
-        actual = self._driver.start(scan, rate, ring)
-        columns = _Columns(self._driver, self._driver.scan_list(), raw)
-        columns.rate, columns.rate_requested, columns.start_utc = actual, rate or actual, start_utc
-        columns.serial = self.serial
-        return columns
+        description, messages = self._driver.begin(scan, rate, frames, seconds, bool(raw), ring)
+        _warn(messages)
+        return json.loads(description)
+
+    def _end(self, reason):
+        description, messages = self._driver.end(reason)
+        description = json.loads(description)
+        _warn(m for m in messages if m != description.get("error"))
+        return description
 
 
 class DigitalIO:
@@ -271,22 +299,37 @@ class DigitalIO:
 
 
 class Recording:
-    """A finished recording: ``values`` (frames, channels), ``time`` and its description.
+    """A recording: ``values`` (frames, channels), ``time`` and its description.
 
     Attributes: ``values`` (numpy float32 in the channels' units, int16 codes when ``raw``),
     ``time`` (float64 seconds from the first frame), ``rate`` (Hz the module delivered),
     ``rate_requested``, ``channels``, ``names``, ``units``, ``scales``, ``start_utc``
-    (datetime), ``serial``, ``raw``. A channel without a usable scale keeps its codes and has
-    the unit "code", as in the CLI's CSV.
+    (datetime), ``serial``, ``raw``, and how it ended: ``stop_reason`` ("end", "SIGINT",
+    "stalled", ...), ``error`` (the message, or None), ``frames_expected``, ``complete``. A
+    channel without a usable scale keeps its codes and has the unit "code", as in the CSV that
+    ``quillbox record`` writes; with ``raw`` every unit is "code" (value = code / scale).
     """
 
-    def __init__(self, columns, codes):
-        self.values = columns.values(codes)
-        self.time = np.arange(len(codes), dtype=np.float64) / columns.rate
-        self.rate, self.rate_requested = _shortest(columns.rate), columns.rate_requested
-        self.channels, self.names = columns.channels, columns.names
-        self.units, self.scales = columns.units, columns.scales
-        self.start_utc, self.serial, self.raw = columns.start_utc, columns.serial, columns.raw
+    def __init__(self, description, codes, time=None):
+        self._description = dict(description)
+        d = self._description
+        self.channels, self.names, self.units = d["channels"], d["names"], d["units"]
+        self.scales = [_shortest(s) for s in d["scales"]]
+        self.rate, self.rate_requested = _shortest(d["rate"]), d["rate_requested"]
+        self.raw, self.serial = bool(d.get("raw")), d.get("serial", "")
+        self.stop_reason, self.error = d.get("stop_reason"), d.get("error")
+        self.frames_expected, self.complete = d.get("frames_expected"), d.get("complete")
+        start = d.get("start_utc") or None
+        self.start_utc = (datetime.datetime.fromisoformat(start.replace("Z", "+00:00"))
+                          if start else None)
+        if codes.dtype == np.int16 and not self.raw:
+            scaled = np.array([u != "code" for u in self.units])
+            divisors = np.where(scaled, np.array(self.scales, np.float64), 1.0)
+            self.values = (codes / divisors).astype(np.float32)
+        else:
+            self.values = codes
+        self.time = (np.arange(len(codes), dtype=np.float64) / d["rate"] if time is None
+                     else time)
 
     def __len__(self):
         return len(self.values)
@@ -294,6 +337,23 @@ class Recording:
     def __repr__(self):
         return (f"<quillbox.Recording {len(self)} frames of {len(self.channels)} channels "
                 f"at {self.rate:g} Hz>")
+
+    def save(self, path, force=False):
+        """Write the recording as ``quillbox record`` does: ``path`` (CSV) and ``path.json``.
+
+        An existing file is refused unless ``force``. Values are written from the codes they
+        came from, so a saved recording reads back exactly.
+        """
+        d = dict(self._description, frames=len(self), complete=True)
+        if d.get("stop_reason") in (None, "recording"):
+            d["stop_reason"] = "end"
+        if self.raw:
+            codes = np.asarray(self.values, np.int16)
+        else:
+            scaled = np.array([u != "code" for u in self.units])
+            divisors = np.where(scaled, np.array(self.scales, np.float64), 1.0)
+            codes = np.rint(np.asarray(self.values, np.float64) * divisors).astype(np.int16)
+        _core.save(os.fspath(path), json.dumps(d), codes, bool(force))
 
     def to_pandas(self):
         """A pandas DataFrame: index ``time_s``, one column "name (unit)" per channel."""
@@ -306,23 +366,56 @@ class Recording:
                                 index=pandas.Index(self.time, name="time_s"))
 
 
+def load(path, channels=None):
+    """Read a recording that ``quillbox record`` or :meth:`Recording.save` wrote.
+
+    Returns a :class:`Recording` whose ``values`` are float32 (NaN where a cell is not a
+    number). A damaged file gives what is valid in it, as ``quillbox plot`` does: rows without
+    one cell per column or without a time are left out, and each repair is said with a
+    :class:`RecordingWarning`. Without ``path.json`` the names and units come from the header.
+    channels: names or channel numbers to keep (default: all).
+    """
+    selection = "" if channels is None else ",".join(str(c) for c in channels)
+    names, units, time, values, description, notes = _core.load_recording(os.fspath(path),
+                                                                          selection)
+    for note in notes:
+        warnings.warn(note, RecordingWarning, stacklevel=2)
+    d = json.loads(description) if description else {}
+    if d and len(d.get("names", [])) == len(names) and selection == "":
+        columns = d
+    else:
+        keep = [d["names"].index(n) for n in names] if d and all(
+            n in d.get("names", []) for n in names) else None
+        columns = dict(d, names=names, units=units)
+        columns["channels"] = [d["channels"][k] for k in keep] if keep else list(range(len(names)))
+        columns["scales"] = [d["scales"][k] for k in keep] if keep else [1.0] * len(names)
+    columns.setdefault("rate", float(1 / np.median(np.diff(time))) if len(time) > 1 else 1.0)
+    columns.setdefault("rate_requested", columns["rate"])
+    columns["raw"] = False
+    recording = Recording(columns, values, time)
+    recording.raw = bool(d.get("raw"))
+    return recording
+
+
 class Stream(_Closing):
     """A running recording given block by block (made by :meth:`Module.stream`).
 
     Iterating gives numpy arrays (frames, channels) as the module delivers them. Attributes as
     :class:`Recording` (``rate``, ``channels``, ``names``, ``units``, ...), ``frames`` (received
-    so far) and ``ring`` (the driver's ring size in frames). Use it in a ``for`` loop, as a
-    context manager, or call ``close()``.
+    so far) and ``ring`` (the driver's ring size in frames); once closed, ``stop_reason`` and
+    ``error`` say how it ended. Use it in a ``for`` loop, as a context manager, or call
+    ``close()``.
     """
 
-    def __init__(self, module, columns, limit):
+    def __init__(self, module, description):
         # The module stays open while its stream is in use.
         self._module, self._driver = module, module._driver
-        self._columns, self._limit = columns, limit
-        self.rate, self.rate_requested = _shortest(columns.rate), columns.rate_requested
-        self.channels, self.names = columns.channels, columns.names
-        self.units, self.scales = columns.units, columns.scales
-        self.start_utc, self.serial, self.raw = columns.start_utc, columns.serial, columns.raw
+        self._recording = Recording(description, np.empty((0, len(description["channels"])),
+                                                          np.int16))
+        for name in ("rate", "rate_requested", "channels", "names", "units", "scales",
+                     "start_utc", "serial", "raw"):
+            setattr(self, name, getattr(self._recording, name))
+        self.stop_reason, self.error = None, None
         self.ring = self._driver.ring_frames()
         self.frames = 0
         self.closed = False
@@ -333,49 +426,28 @@ class Stream(_Closing):
         return self
 
     def __next__(self):
-        if self.closed or (self._limit is not None and self.frames >= self._limit):
-            self.close()
+        if self.closed:
             raise StopIteration
-        room = len(self._buffer) if self._limit is None else min(len(self._buffer),
-                                                                 self._limit - self.frames)
         try:
-            got = self._driver.take(self._buffer[:room], 0, True)
+            got = self._driver.take(self._buffer, 0, True)
         except BaseException:
-            self.close()
+            self.close("SIGINT")
             raise
         if got == 0:
-            message = _stalled(self._driver, f"after {self.frames} frames")
             self.close()
-            raise Error(message)
+            if self.error is not None:
+                raise Error(self.error)
+            raise StopIteration
         self.frames += got
-        return self._columns.values(self._buffer[:got].copy())
+        return Recording(self._recording._description, self._buffer[:got].copy()).values
 
-    def close(self):
+    def close(self, reason="end"):
         """Stop the recording (nothing happens if it was stopped already)."""
         if not self.closed:
             self.closed = True
             if not self._driver.closed:
-                self._driver.stop()
-
-
-class _Columns:
-    """The scan list's names, units and scales, and the conversion of its codes to values."""
-
-    def __init__(self, driver, channels, raw):
-        names, units, scales = driver.channels()
-        self.channels, self.raw = list(channels), bool(raw)
-        self.names = [names[c] or f"ch{c}" if 0 <= c < len(names) else f"ch{c}" for c in channels]
-        self.scales = [scales[c] if 0 <= c < len(scales) else 0.0 for c in channels]
-        scaled = [math.isfinite(s) and s > 0 for s in self.scales]
-        self.units = [units[c] if ok else "code" for c, ok in zip(channels, scaled)]
-        self._divisors = np.array([s if ok else 1.0 for s, ok in zip(self.scales, scaled)])
-        self.scales = [_shortest(s) for s in self._divisors]
-        self.rate = self.rate_requested = self.start_utc = self.serial = None
-
-    def values(self, codes):
-        if self.raw:
-            return codes
-        return (codes / self._divisors).astype(np.float32)
+                description = self._module._end(reason)
+                self.stop_reason, self.error = description["stop_reason"], description["error"]
 
 
 def _shortest(scale):
@@ -383,31 +455,33 @@ def _shortest(scale):
     return float(str(np.float32(scale)))
 
 
-def _scan_list(channels, count):
+def _scan_list(channels):
+    # Checked here only as far as Python types go (and the length, before a huge iterable is
+    # walked); the recording engine checks the channels themselves.
     if isinstance(channels, (str, bytes)):
         raise TypeError("channels: a list of channel numbers, not a string")
+    if hasattr(channels, "__index__"):
+        channels = [channels]
+    if hasattr(channels, "__len__") and len(channels) > 32767:
+        raise ValueError(f"channels: {len(channels)} entries; at most 32767")
     try:
-        items = [operator.index(channels)] if hasattr(channels, "__index__") else [
-            operator.index(c) for c in channels]
+        items = [operator.index(c) for c in itertools.islice(channels, 32768)]
     except TypeError:
         raise TypeError(f"channels: channel numbers must be integers: {channels!r}") from None
     if not items:
         raise ValueError("channels: the scan list is empty")
-    for c in items:
-        if not 0 <= c < count:
-            raise ValueError(f"channels: {c} is not a channel number 0..{count - 1}")
     if len(items) > 32767:
-        raise ValueError(f"channels: {len(items)} entries; at most 32767")
+        raise ValueError("channels: more than 32767 entries; at most 32767")
+    for c in items:
+        if not 0 <= c <= 31:
+            raise ValueError(f"channels: {c} is not a channel 0..31")
     return items
 
 
-def _number(value, what, most):
+def _number(value, what):
     if isinstance(value, bool) or not isinstance(value, (int, float, np.integer, np.floating)):
         raise TypeError(f"{what}: a number, not {value!r}")
-    value = float(value)
-    if not (math.isfinite(value) and 0 < value <= most):
-        raise ValueError(f"{what}: {value} is not a number above 0 and at most {most:g}")
-    return value
+    return float(value)
 
 
 def _whole(value, what, most=None, least=1):
@@ -423,9 +497,10 @@ def _whole(value, what, most=None, least=1):
     return value
 
 
-def _stalled(driver, progress):
-    problem = driver.acquisition_problem()
-    return f"the module stopped delivering data{f' ({problem})' if problem else ''} {progress}"
+def _warn(messages):
+    for message in messages:
+        warnings.warn(message, RateWarning if message.startswith("rate:") else RecordingWarning,
+                      stacklevel=4)
 
 
 @atexit.register

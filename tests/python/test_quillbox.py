@@ -89,12 +89,8 @@ def test_a_stream_runs_without_a_gap_over_several_ring_wraps():
 @pytest.mark.parametrize("bench, statement, text", [
     ({"modules": []}, "quillbox.open(bench=bench)", "No found E-270 on USB or COM ports!"),
     (COUNTER_BENCH, "quillbox.open(device='99999999', bench=bench)",
-     'QUILLBOX_DEVICE "99999999" names none or several of the E-270 modules on USB!'),
+     'device "99999999" names no attached E-270 module'),
     ({"modules": [{"attach": "usb9"}]}, "quillbox.open(bench=bench)", "bench file "),
-    ({"modules": [{"attach": "usb0", "faults": {"data_calls_fail": True}}]},
-     "quillbox.open(bench=bench).record([0], frames=5)",
-     "the module stopped delivering data (E270GetDATA failed) after 0 of 5 frames "
-     "<quillbox.Recording 0 frames"),
 ])
 def test_failures_carry_the_component_text(tmp_path, bench, statement, text):
     path = tmp_path / "bench.json"
@@ -105,21 +101,13 @@ def test_failures_carry_the_component_text(tmp_path, bench, statement, text):
     assert child.stdout.startswith(text), child.stdout + child.stderr
 
 
-def test_a_rate_above_the_highest_is_refused_by_the_component():
-    with quillbox.open() as m:
-        with pytest.raises(quillbox.Error, match=r"^Reduce Sampling Rate!$"):
-            m.record([0], rate=m.rate_max * 1.5, frames=1)
-        assert not m.busy
-        assert m.record([0], rate=m.rate_max, frames=1).rate == m.rate_max
-
-
 @pytest.mark.parametrize("call, error, message", [
-    (lambda m: m.record([32], frames=1), ValueError, "32 is not a channel number 0..31"),
+    (lambda m: m.record([32], frames=1), ValueError, "32 is not a channel 0..31"),
     (lambda m: m.record("0,1", frames=1), TypeError, "not a string"),
     (lambda m: m.record([0.5], frames=1), TypeError, "must be integers"),
     (lambda m: m.record([], frames=1), ValueError, "empty"),
     (lambda m: m.record([0], rate=math.nan, frames=1), ValueError, "rate: nan"),
-    (lambda m: m.record([0], rate=1e-50, frames=1), ValueError, "rounds to 0 Hz"),
+    (lambda m: m.record([0], rate=1e-50, frames=1), ValueError, "below the lowest rate"),
     (lambda m: m.record([0], rate="fast", frames=1), TypeError, "rate: a number"),
     (lambda m: m.record([0], frames=0), ValueError, "frames: 0"),
     (lambda m: m.record([0], frames=1, seconds=1), TypeError, "frames or seconds"),
@@ -134,6 +122,8 @@ def test_argument_errors(call, error, message):
         with pytest.raises(error, match=message):
             call(m)
         assert not m.busy
+        # A refused call changes nothing: the next recording with the stored settings works.
+        assert len(m.record(frames=2)) == 2
 
 
 @pytest.mark.parametrize("wait", ["record", "stream"])

@@ -12,7 +12,6 @@
 #include <nlohmann/json.hpp>
 
 #include "ChildProcess.h"
-#include "cli/recording/Columns.h"
 #include "quillbox/CreateObject.h"
 #include "view/Charts.h"
 #include "view/ScopeWindow.h"
@@ -42,17 +41,16 @@ TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecord
     Object driver = CreateObject("Quillbox.E_270");
     auto adc = As<IADC3>(driver);
     ASSERT_TRUE(adc->Test());
-    adc->InputChannels(BoundedArray<int16_t>::FromVector({0, 16}));
-    adc->Rate(100.0f);
     ScopeOptions options;
+    options.channels = {0, 16};
+    options.rate = 100.0;
     options.output = scopeCsv;
     options.windowSeconds = 10;
-    ASSERT_TRUE(adc->StartRecord());
     const auto tools =
         reinterpret_cast<ITools* (*)()>(ComponentSymbol("Quillbox.E_270", "QuillboxTools"));
     ASSERT_NE(tools, nullptr);
-    ScopeWindow scope(*adc, cli::ScanListColumns(*adc), adc->Rate(), cli::ModuleSerial(*tools()),
-                      options);
+    ScopeWindow scope(*adc, *tools(), options);
+    ASSERT_FALSE(scope.Problem());
     ASSERT_TRUE(scope.StartRecording()) << scope.RecordError();
     const auto waitFor = [&](int64_t frames) {
       for (int i = 0; i < 1000 && scope.Feed().Frames() < frames; ++i) {
@@ -85,20 +83,21 @@ TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecord
               static_cast<double>(scope.Feed().Frames() - 1) / 100.0);
 
     ASSERT_TRUE(scope.StopRecording());
-    // Taken before the module stops: stopping runs the event loop, and the scope's timer polls on.
-    recorded = scope.Feed().Frames();
-    adc->StopRecord();
+    scope.End("closed");
   }
 
-  // The command's recording of as many frames: the same header and rows.
+  // The recording holds every frame of the time it ran, and the command's recording of as many
+  // frames the same header and rows.
+  Json scopeJson = Json::parse(ReadFile(scopeCsv + ".json"));
+  recorded = scopeJson["frames"];
+  EXPECT_EQ(scopeJson["frames_expected"], recorded);
+  EXPECT_EQ(scopeJson["stop_reason"], "end");
   const std::string recordCsv = dir + "record.csv";
   const auto run = test::RunProcess({QUILLBOX_CLI, "record", "-c", "0,16", "-r", "100", "-n",
                                      std::to_string(recorded), "-o", recordCsv});
   ASSERT_EQ(run.exitCode, 0) << run.Output();
   EXPECT_EQ(ReadFile(scopeCsv), ReadFile(recordCsv));
-  Json scopeJson = Json::parse(ReadFile(scopeCsv + ".json"));
   Json recordJson = Json::parse(ReadFile(recordCsv + ".json"));
-  EXPECT_EQ(scopeJson["frames"], recorded);
   for (Json* j : {&scopeJson, &recordJson})
     for (const char* varying : {"start_utc", "frames", "frames_expected"}) j->erase(varying);
   EXPECT_EQ(scopeJson, recordJson);

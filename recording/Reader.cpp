@@ -1,18 +1,15 @@
-#include "view/RecordingFile.h"
+#include "recording/Reader.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <sstream>
 
-#include <nlohmann/json.hpp>
-
-namespace quillbox::view {
+namespace quillbox::recording {
 namespace {
-
-using Json = nlohmann::json;
 
 // The cells of one CSV line, with quoted cells unquoted.
 std::vector<std::string> SplitCells(std::string_view line) {
@@ -71,26 +68,29 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
 void ReadDescription(const std::string& path, RecordingData& out, std::vector<int>& channels,
                      std::vector<std::string>& names, std::vector<std::string>& units,
                      std::vector<std::string>& notes) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   if (!in) {
     notes.push_back(path + " is missing: names and units from the CSV header, no serial");
     return;
   }
-  try {
-    const Json j = Json::parse(in);
-    out.rate = j.value("rate", 0.0);
-    out.serial = j.value("serial", "");
-    out.startUtc = j.value("start_utc", "");
-    out.complete = j.value("complete", false);
-    out.stopReason = j.value("stop_reason", "");
-    channels = j.value("channels", std::vector<int>{});
-    names = j.value("names", std::vector<std::string>{});
-    units = j.value("units", std::vector<std::string>{});
-    out.described = true;
-  } catch (const std::exception& e) {
-    notes.push_back(path + " cannot be read (" + e.what() +
-                    "): names and units from the CSV header");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string error;
+  if (!Sidecar::Parse(text, out.description, error)) {
+    notes.push_back(path + " cannot be read (" + error + "): names and units from the CSV header");
+    return;
   }
+  const Sidecar& d = out.description;
+  out.rate = d.rate;
+  out.serial = d.serial;
+  out.startUtc = d.startUtc;
+  out.complete = d.complete;
+  out.stopReason = d.stopReason;
+  for (const RecordColumn& c : d.columns) {
+    channels.push_back(c.channel);
+    names.push_back(c.name);
+    units.push_back(c.unit);
+  }
+  out.described = true;
 }
 
 }  // namespace
@@ -233,4 +233,4 @@ ReadResult ReadRecording(const std::string& csv, const std::string& selection, R
   return ReadResult::Ok;
 }
 
-}  // namespace quillbox::view
+}  // namespace quillbox::recording

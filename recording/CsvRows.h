@@ -1,14 +1,15 @@
 #pragma once
 // The text of a recording's CSV file: a header "frame,time_s,NAME (UNIT),..." and one row per
-// frame with the frame number, its time from the first frame in seconds (six decimals) and each
-// column's value in the channel's unit (seven significant digits) or its code.
+// frame with the frame number, its time from the first frame in seconds (six decimals, rounded
+// from the exact time) and each column's value in the channel's unit (seven significant digits)
+// or its code (unit "code"). The numbers' text lives here, with the writer.
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
-namespace quillbox::cli {
+namespace quillbox::recording {
 
 // One scan-list entry of a recording.
 struct RecordColumn {
@@ -38,4 +39,7 @@ class CsvRows {
 // A text cell, quoted when it holds a comma, a quote or a line break.
 std::string CsvCell(const std::string& text);
 
-}  // namespace quillbox::cli
+// The shortest decimal text that reads back as the same float: 1638.4, 62.499996, 1000.
+std::string FloatText(double value);
+
+}  // namespace quillbox::recording

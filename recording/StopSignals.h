@@ -7,7 +7,7 @@
 #include <csignal>
 #include <iterator>
 
-namespace quillbox::cli {
+namespace quillbox::recording {
 
 class StopSignals {
  public:
@@ -27,4 +27,4 @@ class StopSignals {
   struct sigaction old_[std::size(kCaught) + std::size(kIgnored)]{};
 };
 
-}  // namespace quillbox::cli
+}  // namespace quillbox::recording

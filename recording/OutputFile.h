@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace quillbox::cli {
+namespace quillbox::recording {
 
 class OutputFile {
  public:
@@ -20,6 +20,8 @@ class OutputFile {
   // one is taken over (emptied only by Truncate). False when it exists, cannot be created, or
   // another process holds it.
   bool Open(const std::string& path, bool replace);
+  // Writes to the process's standard output instead (not locked, never emptied).
+  void OpenStandardOutput();
   // Empties the file (a taken-over file keeps its old content until the recording starts).
   bool Truncate();
   bool Append(std::string_view text);
@@ -29,6 +31,8 @@ class OutputFile {
   void RemoveIfCreated();
 
   const std::string& Path() const { return path_; }
+  // False for a terminal, a pipe or a device: such an output gets no description beside it.
+  bool Regular() const { return regular_; }
   // "cannot write FILE: reason" for the last failure.
   const std::string& Error() const { return error_; }
 
@@ -36,6 +40,7 @@ class OutputFile {
   bool Fail(const std::string& what, int error);
 
   int fd_ = -1;
+  bool standardOutput_ = false;
   bool created_ = false;
   bool regular_ = true;
   long long size_ = 0;  // bytes of whole lines in the file
@@ -53,4 +58,4 @@ std::string FolderOf(const std::string& path);
 // Error text of errno value `error`.
 std::string ErrorText(int error);
 
-}  // namespace quillbox::cli
+}  // namespace quillbox::recording

@@ -1,6 +1,7 @@
 #pragma once
-// Reading a recording back for a plot: FILE.csv as `quillbox record` writes it and, when it is
-// there, FILE.json for the names, units, channels, rate, serial and start. A damaged file gives
+// Reading a recording back (for a plot, for Python's load): FILE.csv as the recording engine
+// writes it and, when it is there, FILE.json for the names, units, channels, rate, serial and
+// start. A damaged file gives
 // what is valid in it: rows with the wrong number of cells and rows without a time are left
 // out, a cell that is not a number is a gap in its trace, and every such repair is said in a
 // note. Only a file with no header or no usable row is refused.
@@ -8,7 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace quillbox::view {
+#include "recording/Sidecar.h"
+
+namespace quillbox::recording {
 
 struct RecordingData {
   std::vector<std::string> names, units;   // of the kept columns
@@ -17,6 +20,7 @@ struct RecordingData {
   double rate = 0;                         // FILE.json's, else estimated from the times
   std::string serial, startUtc;
   bool described = false;  // FILE.json was read
+  Sidecar description;     // ... and what it says
   bool complete = true;
   std::string stopReason;
 };
@@ -28,4 +32,4 @@ enum class ReadResult { Ok, Failed, BadSelection };
 ReadResult ReadRecording(const std::string& csv, const std::string& selection, RecordingData& out,
                          std::string& error, std::vector<std::string>& notes);
 
-}  // namespace quillbox::view
+}  // namespace quillbox::recording

@@ -1,4 +1,4 @@
-#include "cli/recording/OutputFile.h"
+#include "recording/OutputFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <system_error>
 
-namespace quillbox::cli {
+namespace quillbox::recording {
 namespace {
 
 void SyncFolder(const std::string& path) {
@@ -52,7 +52,14 @@ std::string ErrorText(int error) {
 }
 
 OutputFile::~OutputFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0 && !standardOutput_) ::close(fd_);
+}
+
+void OutputFile::OpenStandardOutput() {
+  path_ = "standard output";
+  fd_ = STDOUT_FILENO;
+  standardOutput_ = true;
+  regular_ = false;
 }
 
 bool OutputFile::Fail(const std::string& what, int error) {
@@ -88,7 +95,7 @@ bool OutputFile::Open(const std::string& path, bool replace) {
 
 bool OutputFile::Truncate() {
   size_ = 0;
-  if (!regular_) return true;
+  if (!regular_ || standardOutput_) return true;
   if (::ftruncate(fd_, 0) != 0) return Fail("cannot write", errno);
   if (::lseek(fd_, 0, SEEK_SET) < 0) return Fail("cannot write", errno);
   return true;
@@ -140,4 +147,4 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& text, std
   return true;
 }
 
-}  // namespace quillbox::cli
+}  // namespace quillbox::recording

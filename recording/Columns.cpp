@@ -1,12 +1,12 @@
-#include "cli/recording/Columns.h"
+#include "recording/Columns.h"
 
 #include <cmath>
 
 #include <nlohmann/json.hpp>
 
-namespace quillbox::cli {
+namespace quillbox::recording {
 
-std::vector<RecordColumn> ScanListColumns(IADC3& adc) {
+std::vector<RecordColumn> ScanListColumns(IADC3& adc, bool raw) {
   std::vector<RecordColumn> columns;
   const BoundedArray<int16_t> list = adc.InputChannels();
   columns.reserve(list.values().size());
@@ -22,6 +22,7 @@ std::vector<RecordColumn> ScanListColumns(IADC3& adc) {
       c.scale = 1.0f;
       c.unit = "code";
     }
+    if (raw) c.unit = "code";
     columns.push_back(std::move(c));
   }
   return columns;
@@ -38,4 +39,4 @@ std::string ModuleSerial(ITools& tools) {
   return "";
 }
 
-}  // namespace quillbox::cli
+}  // namespace quillbox::recording

@@ -1,9 +1,9 @@
-#include "cli/recording/CsvRows.h"
+#include "recording/CsvRows.h"
 
 #include <charconv>
 #include <cmath>
 
-namespace quillbox::cli {
+namespace quillbox::recording {
 namespace {
 
 template <typename T>
@@ -34,6 +34,12 @@ void AppendValue(std::string& out, double value) {
 }
 
 }  // namespace
+
+std::string FloatText(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, static_cast<float>(value)).ptr;
+  return std::string(text, end);
+}
 
 std::string CsvCell(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
@@ -77,4 +83,4 @@ void CsvRows::Append(std::string& out, std::span<const int16_t> codes, int64_t f
   }
 }
 
-}  // namespace quillbox::cli
+}  // namespace quillbox::recording

@@ -5,14 +5,17 @@
 // returns the table below. The plug-in is built from the same tree as the command, so the table
 // may pass C++ types; the ABI number guards against a stale file.
 //
-// The scope takes a module the command has opened and configured (scan list, rate) and reads it
-// through IADC3 as `quillbox record` does; it uses nothing of the driver's insides.
+// The scope takes a module the command has opened and records from it through the recording
+// engine, as `quillbox record` does; it uses nothing of the driver's insides. This header is the
+// one both sides include, so neither includes the other's folder.
 
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,13 +25,16 @@
 namespace quillbox::view {
 
 struct ScopeOptions {
-  double windowSeconds = 10;  // the time the traces span
-  std::string output;         // the file the Record button writes
+  std::vector<int16_t> channels;  // the scan list; empty: the driver's
+  std::optional<double> rate;     // Hz; empty: the stored rate
+  double windowSeconds = 10;      // the time the traces span
+  std::string output;             // the file the Record button writes
   bool recordAtStart = false;
   bool force = false;      // Record may replace an existing file
   std::string screenshot;  // render offscreen into this PNG and exit
   double after = 2;        // ... after this much scaled time
-  double rateRequested = 0;
+  // Receives each message for the user as it happens (the command prints it on stderr).
+  std::function<void(const std::string&)> say;
 };
 
 struct PlotOptions {
@@ -38,14 +44,13 @@ struct PlotOptions {
 };
 
 // Bumped whenever the table changes.
-inline constexpr uint32_t kViewPluginAbi = 1;
+inline constexpr uint32_t kViewPluginAbi = 2;
 
 struct ViewPlugin {
   uint32_t abi;
-  // Shows the scope until its window closes (or renders it, with a screenshot). Returns the
-  // command's exit status; `messages` are for stderr.
-  int (*scope)(IADC3& adc, ITools& tools, const ScopeOptions& options,
-               std::vector<std::string>& messages);
+  // Records from the opened module and shows the scope until its window closes (or renders it,
+  // with a screenshot). Returns the command's exit status.
+  int (*scope)(IADC3& adc, ITools& tools, const ScopeOptions& options);
   // Draws a recording into a PNG. Returns the exit status; `messages` say what was left out.
   int (*plot)(const PlotOptions& options, std::vector<std::string>& messages);
 };

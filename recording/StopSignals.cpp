@@ -1,8 +1,8 @@
-#include "cli/recording/StopSignals.h"
+#include "recording/StopSignals.h"
 
 #include <iterator>
 
-namespace quillbox::cli {
+namespace quillbox::recording {
 namespace {
 
 volatile std::sig_atomic_t g_received = 0;
@@ -57,4 +57,4 @@ const char* StopSignals::Name(int signal) {
   }
 }
 
-}  // namespace quillbox::cli
+}  // namespace quillbox::recording

@@ -1,22 +1,23 @@
-#include "cli/recording/Sidecar.h"
+#include "recording/Sidecar.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
-#include "cli/TextTable.h"
-#include "cli/recording/OutputFile.h"
+#include "recording/CsvRows.h"
+#include "recording/OutputFile.h"
 
-namespace quillbox::cli {
+namespace quillbox::recording {
 
-std::string Sidecar::Text() const {
+std::string Sidecar::Text(bool compact) const {
   using Json = nlohmann::ordered_json;
   Json j;
   j["start_utc"] = startUtc;
@@ -39,12 +40,59 @@ std::string Sidecar::Text() const {
   j["error"] = error ? Json(*error) : Json(nullptr);
   j["serial"] = serial;
   j["raw"] = raw;
-  return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  return j.dump(compact ? -1 : 2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+bool Sidecar::Parse(const std::string& text, Sidecar& out, std::string& error) {
+  // Strict: the whole text is one JSON object (trailing bytes, NULs included, are an error).
+  const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) {
+    error = "not a JSON object";
+    return false;
+  }
+  try {
+    Sidecar d;
+    d.startUtc = j.value("start_utc", "");
+    d.rateRequested = j.value("rate_requested", 0.0);
+    d.rate = j.value("rate", 0.0f);
+    d.serial = j.value("serial", "");
+    d.raw = j.value("raw", false);
+    d.frames = j.value("frames", int64_t{0});
+    d.framesExpected = j.value("frames_expected", int64_t{0});
+    d.complete = j.value("complete", false);
+    d.stopReason = j.value("stop_reason", "");
+    if (j.contains("error") && j["error"].is_string()) d.error = j["error"].get<std::string>();
+    const auto channels = j.value("channels", std::vector<int>{});
+    const auto names = j.value("names", std::vector<std::string>{});
+    const auto units = j.value("units", std::vector<std::string>{});
+    const auto scales = j.value("scales", std::vector<float>{});
+    // Scales may be missing (a description written by hand); names and units may not.
+    if (names.size() != channels.size() || units.size() != channels.size() ||
+        (!scales.empty() && scales.size() != channels.size())) {
+      error = "its channels, names, units and scales differ in number";
+      return false;
+    }
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+      RecordColumn c;
+      c.channel = static_cast<int16_t>(channels[i]);
+      c.name = names[i];
+      c.unit = units[i];
+      c.scale = scales.empty() ? 1.0f : scales[i];
+      c.scaled = units[i] != "code" && std::isfinite(c.scale) && c.scale > 0;
+      d.columns.push_back(std::move(c));
+    }
+    out = std::move(d);
+    return true;
+  } catch (const std::exception& e) {
+    error = e.what();
+    return false;
+  }
 }
 
 namespace {
 
 constexpr off_t kReservedBytes = off_t{256} * 1024;
+constexpr off_t kLeastReservedBytes = 4096;
 
 }  // namespace
 
@@ -55,10 +103,15 @@ SidecarFile::~SidecarFile() {
 void SidecarFile::Reserve() {
   reserved_ = ::open(FolderOf(path_).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
   if (reserved_ < 0) return;  // a file system without unnamed files: no reserve
-  if (::posix_fallocate(reserved_, 0, kReservedBytes) != 0) {
-    ::close(reserved_);
-    reserved_ = -1;
+  // A nearly full disk still gets a small reserve: the description fits in a few KiB.
+  for (off_t bytes = kReservedBytes; bytes >= kLeastReservedBytes; bytes /= 4) {
+    if (::posix_fallocate(reserved_, 0, bytes) == 0) {
+      reservedBytes_ = bytes;
+      return;
+    }
   }
+  ::close(reserved_);
+  reserved_ = -1;
 }
 
 bool SidecarFile::Write(const Sidecar& sidecar, std::string& error) {
@@ -66,9 +119,10 @@ bool SidecarFile::Write(const Sidecar& sidecar, std::string& error) {
 }
 
 bool SidecarFile::WriteFinal(const Sidecar& sidecar, std::string& error) {
-  const std::string text = sidecar.Text();
-  if (reserved_ < 0 || static_cast<off_t>(text.size()) > kReservedBytes)
-    return ReplaceFileAtomically(path_, text, error);
+  std::string text = sidecar.Text();
+  if (static_cast<off_t>(text.size()) > reservedBytes_) text = sidecar.Text(true);
+  if (reserved_ < 0 || static_cast<off_t>(text.size()) > reservedBytes_)
+    return ReplaceFileAtomically(path_, sidecar.Text(), error);
   // Written into blocks already allocated, named, then renamed over the old description.
   const int fd = std::exchange(reserved_, -1);
   const std::string temporary = path_ + ".final-" + std::to_string(::getpid());
@@ -103,4 +157,4 @@ std::string UtcNow() {
   return text;
 }
 
-}  // namespace quillbox::cli
+}  // namespace quillbox::recording

@@ -3,14 +3,16 @@
 // many the elapsed time called for, and whether and why the recording ended. It is replaced
 // whole at every change, so a reader always finds one complete description.
 
+#include <sys/types.h>
 #include <cstdint>
+
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/recording/CsvRows.h"
+#include "recording/CsvRows.h"
 
-namespace quillbox::cli {
+namespace quillbox::recording {
 
 struct Sidecar {
   std::string startUtc;
@@ -28,7 +30,10 @@ struct Sidecar {
   std::string stopReason = "recording";
   std::optional<std::string> error;  // what went wrong, said as on stderr
 
-  std::string Text() const;
+  // The description as JSON; `compact` without indentation (for a nearly full disk).
+  std::string Text(bool compact = false) const;
+  // Reads a description back; false with `error` when the text is not one.
+  static bool Parse(const std::string& text, Sidecar& out, std::string& error);
 };
 
 // Writes a Sidecar to its path, each time replacing the file whole. Space for the last
@@ -41,10 +46,12 @@ class SidecarFile {
   SidecarFile(const SidecarFile&) = delete;
   SidecarFile& operator=(const SidecarFile&) = delete;
 
-  // Sets the space aside (an unnamed file in the same folder, gone if the process dies).
+  // Sets the space aside (an unnamed file in the same folder, gone if the process dies): as
+  // much of 256 KiB as the disk has, at least 4 KiB.
   void Reserve();
   bool Write(const Sidecar& sidecar, std::string& error);
-  // The last write: into the space set aside when there is one.
+  // The last write: into the space set aside when there is one; without indentation when only
+  // that fits.
   bool WriteFinal(const Sidecar& sidecar, std::string& error);
 
   const std::string& Path() const { return path_; }
@@ -52,9 +59,10 @@ class SidecarFile {
  private:
   std::string path_;
   int reserved_ = -1;
+  off_t reservedBytes_ = 0;
 };
 
 // The current time as "2026-12-05T23:39:44.123Z".
 std::string UtcNow();
 
-}  // namespace quillbox::cli
+}  // namespace quillbox::recording

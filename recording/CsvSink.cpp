@@ -1,0 +1,102 @@
+#include "recording/CsvSink.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace quillbox::recording {
+namespace {
+
+bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+// Whether a file can be made under `path` and its temporary sibling names: creates one and
+// removes it again.
+bool CanCreateBeside(const std::string& path, std::string& error) {
+  std::string probe = path + ".XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) {
+    error = "cannot write " + path + ": " + ErrorText(errno);
+    return false;
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
+
+}  // namespace
+
+CsvSink::CsvSink(std::string path) : path_(std::move(path)), sidecarFile_(path_ + ".json") {}
+
+bool CsvSink::Open(bool replace, std::string& error) {
+  if (path_ == "-") {
+    csv_.OpenStandardOutput();
+    described_ = false;
+    return true;
+  }
+  for (const std::string& path : {path_, sidecarFile_.Path()}) {
+    if (!replace && Exists(path)) {
+      error = path + " exists; choose another name or use --force to replace it";
+      return false;
+    }
+  }
+  if (!csv_.Open(path_, replace)) {
+    error = csv_.Error();
+    return false;
+  }
+  described_ = csv_.Regular();
+  if (described_ && !CanCreateBeside(sidecarFile_.Path(), error)) {
+    csv_.RemoveIfCreated();
+    return false;
+  }
+  return true;
+}
+
+bool CsvSink::Begin(const Sidecar& description, std::string& error) {
+  rows_ = CsvRows(description.columns, description.rate, description.raw);
+  if (described_) {
+    sidecarFile_.Reserve();
+    // The new description first: a run killed before the old rows go leaves a description that
+    // says "complete": false beside them, never an old one that claims them.
+    if (!sidecarFile_.Write(description, error)) return false;
+  }
+  if (!csv_.Truncate() || !csv_.Append(rows_.Header())) {
+    error = csv_.Error();
+    return false;
+  }
+  return true;
+}
+
+bool CsvSink::Write(std::span<const int16_t> codes, int64_t firstFrame, std::string& error) {
+  text_.clear();
+  rows_.Append(text_, codes, firstFrame);
+  if (csv_.Append(text_)) return true;
+  failed_ = true;
+  error = csv_.Error();
+  return false;
+}
+
+bool CsvSink::Sync(const Sidecar& description, bool describe, std::string& error) {
+  if (!csv_.Sync()) {
+    failed_ = true;
+    error = csv_.Error();
+    return false;
+  }
+  return !describe || !described_ || sidecarFile_.Write(description, error);
+}
+
+bool CsvSink::End(const Sidecar& description, std::string& error) {
+  bool ok = true;
+  if (!failed_ && !csv_.Sync()) {
+    error = csv_.Error();
+    ok = false;
+  }
+  std::string describeError;
+  if (described_ && !sidecarFile_.WriteFinal(description, describeError)) {
+    if (ok) error = describeError;
+    ok = false;
+  }
+  return ok;
+}
+
+}  // namespace quillbox::recording
