@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "device/VendorCalls.h"
 #include "platform/Clock.h"
 
 namespace quillbox {

@@ -5,7 +5,7 @@
 #include "device/Acquisition.h"
 #include "device/DigitalIO.h"
 #include "device/RateRule.h"
-#include "e270/E270API.h"
+#include "device/VendorCalls.h"
 #include "platform/UiHost.h"
 
 namespace quillbox {

@@ -5,7 +5,7 @@
 #include "device/Descriptor.h"
 #include "device/DeviceChooser.h"
 #include "device/Enumeration.h"
-#include "e270/E270API.h"
+#include "device/VendorCalls.h"
 #include "platform/DeviceNodes.h"
 #include "platform/UiHost.h"
 

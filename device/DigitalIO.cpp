@@ -1,5 +1,7 @@
 #include "device/DigitalIO.h"
 
+#include "device/VendorCalls.h"
+
 namespace quillbox {
 
 int32_t ReadInputs(DeviceLink& link, DioInfo& dio) {

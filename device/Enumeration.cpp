@@ -1,6 +1,6 @@
 #include "device/Enumeration.h"
 
-#include "e270/E270API.h"
+#include "device/VendorCalls.h"
 #include "platform/DeviceNodes.h"
 
 namespace quillbox {

@@ -4,7 +4,7 @@
 
 #include "device/RateRule.h"
 #include "device/SampleConversion.h"
-#include "e270/E270API.h"
+#include "device/VendorCalls.h"
 #include "platform/Clock.h"
 
 namespace quillbox {
