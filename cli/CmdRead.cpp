@@ -36,6 +36,10 @@ int RunRead(Context& ctx, const std::vector<std::string>& given, bool json) {
     channels.insert(channels.end(), part.begin(), part.end());
   }
   if (const int opened = ctx.OpenModule(); opened != kExitOk) return opened;
+  // A channel without a known mezzanine has no value to give, only a made-up 0.
+  if (auto problem = recording::CheckChannelsUsable(
+          adc, channels.empty() ? adc.InputChannels().values() : channels))
+    return PrintProblem(*problem);
   std::vector<Reading> readings;
   if (channels.empty()) {
     // One frame of the driver's scan list.

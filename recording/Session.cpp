@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/Clock.h"
+#include "platform/Trace.h"
 #include "recording/Columns.h"
 
 namespace quillbox::recording {
@@ -78,6 +79,11 @@ std::optional<Problem> Session::Prepare(const Request& request) {
   else if (request.seconds)
     target_ = std::max<int64_t>(1, std::llround(*request.seconds * rate));
   if (!note.empty()) Say(note);
+  if (platform::TraceOn())
+    platform::TraceF("recording prepared: %zu channels, rate %s Hz (asked %s), %lld frames%s",
+                     description_.columns.size(), FloatText(rate).c_str(),
+                     request.rate ? FloatText(*request.rate).c_str() : "stored",
+                     static_cast<long long>(target_), target_ == 0 ? " (until stopped)" : "");
   return std::nullopt;
 }
 
@@ -87,9 +93,11 @@ std::optional<Problem> Session::Start() {
   description_.startUtc = UtcNow();
   if (!adc_.StartRecord()) {
     const std::string why = adc_.LastError();
+    if (platform::TraceOn()) platform::TraceF("recording refused: %s", why.c_str());
     return Problem{false, "", why.empty() ? "the module refused to start" : why};
   }
   state_ = State::Running;
+  if (platform::TraceOn()) platform::Trace("recording started");
   start_ = lastPoll_ = lastSync_ = lastDescription_ = platform::Now();
   lastFrameReal_ = RealClock::now();
   const double rate = description_.rate;
@@ -157,6 +165,9 @@ void Session::RequestStop(const std::string& reason) {
 void Session::EndWith(const std::string& reason) {
   state_ = State::Stopping;
   description_.stopReason = reason;
+  if (platform::TraceOn())
+    platform::TraceF("recording stops: %s after %.3f s, %lld frames so far", reason.c_str(),
+                     ElapsedSeconds(), static_cast<long long>(written_));
   // A recording that reached its length expects exactly that; one stopped early the frames of
   // the time it ran.
   const bool whole = target_ > 0 && (reason == "end" || reason == "short");
@@ -191,6 +202,12 @@ void Session::Finish() {
   description_.frames = written_;
   description_.complete = true;
   state_ = State::Finished;
+  if (platform::TraceOn())
+    platform::TraceF("recording ended: %s, %lld of %lld frames expected%s%s",
+                     description_.stopReason.c_str(), static_cast<long long>(written_),
+                     static_cast<long long>(description_.framesExpected),
+                     description_.error ? ", error: " : "",
+                     description_.error ? description_.error->c_str() : "");
   for (Sink* sink : sinks_) {
     std::string error;
     if (!sink->End(description_, error)) {
@@ -259,6 +276,9 @@ void Session::SyncSinks(bool describe) {
 }
 
 void Session::Fail(const char* reason, const std::string& message) {
+  if (platform::TraceOn())
+    platform::TraceF("recording fails (%s) after %.3f s, %lld frames: %s", reason, ElapsedSeconds(),
+                     static_cast<long long>(written_), message.c_str());
   if (!description_.error) {
     description_.error = message;
     description_.stopReason = reason;
