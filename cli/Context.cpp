@@ -1,6 +1,5 @@
 #include "cli/Context.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
@@ -16,56 +15,6 @@ using Json = nlohmann::json;
 
 constexpr const char* kProgId = "Quillbox.E_270";
 
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](char x, char y) { return Upper(x) == Upper(y); });
-}
-
-// "COM1".."COM8" in any case: a module on a serial port, which the USB list cannot show; the
-// component tries that port only.
-bool IsComPort(const std::string& value) {
-  return value.size() == 4 && SameIgnoringCase(value.substr(0, 3), "COM") && value[3] >= '1' &&
-         value[3] <= '8';
-}
-
-// Two listed modules the dialog cannot tell apart: then it offers no choice at all.
-bool HasTwins(const Json& list) {
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    for (std::size_t j = i + 1; j < list.size(); ++j) {
-      if (list[i].value("serial", "") == list[j].value("serial", "") &&
-          list[i].value("board", "") == list[j].value("board", ""))
-        return true;
-    }
-  }
-  return false;
-}
-
-// Why the module choice cannot go to the open as it stands; "" when it can.
-std::string ChoiceProblem(const std::string& choice, const std::string& source, const Json& list) {
-  if (choice.empty()) {
-    if (list.size() < 2) return "";
-    const std::string several = std::to_string(list.size()) + " E-270 modules are attached on USB";
-    if (!DisplayAvailable()) return several + " and there is no display to choose one on";
-    if (HasTwins(list)) return several + " and the device dialog cannot tell them apart";
-    return "";
-  }
-  std::size_t matches = 0;
-  for (const Json& e : list) {
-    if (e.value("serial", "") == choice || SameIgnoringCase(e.value("port", ""), choice)) ++matches;
-  }
-  const std::string named = source + " \"" + Printable(choice) + "\"";
-  if (matches == 0) return named + " names no attached E-270 module";
-  if (matches > 1) return named + " names " + std::to_string(matches) + " attached E-270 modules";
-  return "";
-}
-
 void PrintBusy(ITools& tools) {
   const std::string busy = tools.BusyModules();
   if (busy.empty()) return;
@@ -76,34 +25,18 @@ void PrintBusy(ITools& tools) {
 
 }  // namespace
 
-// Where this is false the component counts a device choice as cancelled.
+// Asks the component, which decides by the same rule whether its device dialog can be shown.
+// Without the component the command's next step says what is missing.
 bool DisplayAvailable() {
-  const bool x11 = !Env("DISPLAY").empty();
-  const bool wayland = !Env("WAYLAND_DISPLAY").empty();
-  const std::string platforms = Env("QT_QPA_PLATFORM");
-  if (platforms.empty()) return x11 || wayland;
-  std::size_t start = 0;
-  while (start <= platforms.size()) {
-    const std::size_t end = std::min(platforms.find(';', start), platforms.size());
-    std::string name = platforms.substr(start, end - start);
-    name = name.substr(0, name.find(':'));
-    start = end + 1;
-    if (name == "xcb") {
-      if (x11) return true;
-    } else if (name.rfind("wayland", 0) == 0) {
-      if (wayland) return true;
-    } else if (!name.empty()) {
-      return name != "offscreen" && name.rfind("minimal", 0) != 0;
-    }
-  }
-  return false;
+  const auto get = reinterpret_cast<ITools* (*)()>(ComponentSymbol(kProgId, "QuillboxTools"));
+  ITools* tools = get != nullptr ? get() : nullptr;
+  return tools == nullptr || tools->DisplayAvailable();
 }
 
 void Context::ApplyGlobals() const {
   // Runs before the component is loaded, while the process has one thread.
   // NOLINTBEGIN(concurrency-mt-unsafe)
   if (!benchFile.empty()) setenv("QUILLBOX_BENCH", benchFile.c_str(), 1);
-  if (!device.empty()) setenv("QUILLBOX_DEVICE", device.c_str(), 1);
   // NOLINTEND(concurrency-mt-unsafe)
 }
 
@@ -127,32 +60,14 @@ void Context::Release() { driver_.reset(); }
 
 int Context::OpenModule() {
   choiceRefused_ = false;
-  const std::string choice = !device.empty() ? device : Env("QUILLBOX_DEVICE");
   ITools& tools = Tools();
-  std::size_t usbModules = 0;
-  if (!IsComPort(choice)) {
-    const std::string text = tools.DevicesJson();
-    const Json parsed = Json::parse(text, nullptr, false);
-    Json list = Json::array();
-    for (const Json& e : parsed.is_array() ? parsed : Json::array()) {
-      if (e.is_object()) list.push_back(e);
-    }
-    const std::string problem =
-        ChoiceProblem(choice, !device.empty() ? "--device" : "QUILLBOX_DEVICE", list);
-    if (!problem.empty()) {
-      choiceRefused_ = true;
-      PrintError(problem + ":");
-      PrintDevices(text, std::cerr);
-      PrintBusy(tools);
-      return kExitFailure;
-    }
-    usbModules = list.size();
-  }
+  tools.SetDeviceChoice(device, "--device");
   const auto adc = Adc();
   if (adc->Test()) {
     // The dialog gave no choice (cancelled, or its display could not be reached after all) and
     // the component fell back to the serial ports: say which module that opened.
-    if (choice.empty() && usbModules > 1) {
+    const Json listed = Json::parse(tools.ListedDevicesJson(), nullptr, false);
+    if (listed.is_array() && listed.size() > 1) {
       const Json info = Json::parse(tools.InfoJson(), nullptr, false);
       const std::string port =
           info.is_object() ? info.value("board", Json::object()).value("port", "") : "";
@@ -160,6 +75,14 @@ int Context::OpenModule() {
         PrintError("no USB module was chosen in the device dialog; opened the module on " + port);
     }
     return kExitOk;
+  }
+  if (const std::string problem = tools.ChoiceProblem(); !problem.empty()) {
+    // The list is the one the open itself found: no second listing.
+    choiceRefused_ = true;
+    PrintError(Printable(problem) + ":");
+    PrintDevices(tools.ListedDevicesJson(), std::cerr);
+    PrintBusy(tools);
+    return kExitFailure;
   }
   const std::string reason = adc->LastError();
   PrintError(reason.empty() ? "the module could not be opened" : reason);

@@ -24,7 +24,8 @@ struct Context {
   std::string benchFile;  // --bench
   std::string device;     // --device
 
-  // Applies the global options to the environment the component reads.
+  // Hands --bench to the simulated vendor library, which reads it from the environment when it
+  // loads. --device goes to the component with each open.
   void ApplyGlobals() const;
   // The driver object ("Quillbox.E_270"); throws CreateObjectError when it cannot be made.
   Object Driver();
@@ -35,11 +36,10 @@ struct Context {
   // Releases the driver object (runs its destruction: settings saved, device closed).
   void Release();
 
-  // Opens the module (IADC3 Test) for a command and prints why when it cannot. Before the open,
-  // the module choice (--device, else QUILLBOX_DEVICE) must name exactly one module of the USB
-  // list, or be "COMn"; without a choice, several USB modules must be choosable in the device
-  // dialog (a display, no twins). Otherwise the open is refused with the list of modules.
-  // Returns kExitOk or kExitFailure.
+  // Opens the module (IADC3 Test) with the choice of --device (else the component takes
+  // QUILLBOX_DEVICE) and prints why when it cannot. When the component refuses the choice (it
+  // names no module or several, or several modules cannot be chosen among), the refusal is
+  // followed by the modules the open listed. Returns kExitOk or kExitFailure.
   int OpenModule();
   // True when the last OpenModule refused the module choice without trying to open.
   bool ChoiceRefused() const { return choiceRefused_; }
@@ -57,9 +57,7 @@ void PrintDevices(const std::string& devicesJson, std::ostream& out);
 // module's.
 bool CallSucceeded(Context& ctx, const std::string& what);
 
-// Whether a window can be shown. Qt takes the first platform of QT_QPA_PLATFORM that loads
-// (without it: Wayland, X11, else offscreen); on the screenless ones (offscreen, minimal) nobody
-// could see or answer a window.
+// Whether a window can be shown (ITools::DisplayAvailable).
 bool DisplayAvailable();
 
 // Prints "quillbox: " and the message on stderr.

@@ -5,6 +5,7 @@
 #include "component/ToolsInfo.h"
 #include "component/ToolsSettings.h"
 #include "component/ToolsUi.h"
+#include "device/DeviceChooser.h"
 #include "driver/DriverState.h"
 
 namespace quillbox {
@@ -49,6 +50,12 @@ class Tools final : public ITools {
     for (const std::string& port : State().BusyPorts) ports += (ports.empty() ? "" : ", ") + port;
     return ports;
   }
+  void SetDeviceChoice(const std::string& choice, const std::string& source) override {
+    quillbox::SetDeviceChoice(choice, source);
+  }
+  std::string ChoiceProblem() override { return State().ChoiceProblem; }
+  std::string ListedDevicesJson() override { return ListedDevicesJsonText(); }
+  bool DisplayAvailable() override { return quillbox::DisplayAvailable(); }
 };
 
 }  // namespace

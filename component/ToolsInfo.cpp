@@ -78,6 +78,11 @@ std::string DevicesJsonText() {
   DriverState& s = State();
   const bool inUse = s.Acq.Busy.load() || (s.Dev.Handle != -1 && s.Dev.Handle != 0);
   if (!inUse) EnumerateDevices(s.Dev, s, "E-270");
+  return ListedDevicesJsonText();
+}
+
+std::string ListedDevicesJsonText() {
+  const DriverState& s = State();
   json list = json::array();
   for (const DeviceEntry& e : s.Devices) {
     list.push_back({{"device", e.DeviceIndex},

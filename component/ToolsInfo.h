@@ -10,6 +10,9 @@ namespace quillbox {
 // nodes, except while a connection is open or a recording runs: the scan would reset the
 // device record in use, so the list of the last scan is reported then.
 std::string DevicesJsonText();
+// The same list of the modules the last scan found (an open's or DevicesJsonText's), without
+// scanning again.
+std::string ListedDevicesJsonText();
 
 // {"detected", "last_error", "base_port", "board", "slots", "ranges", "channels", "dio"}.
 std::string InfoJsonText();

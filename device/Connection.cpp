@@ -44,16 +44,14 @@ void PortName(const Device& device, std::string& portName) {
 }
 
 bool DeviceConnectUSB(ModuleRecord& m, const std::string& name) {
-  const int16_t found = EnumerateDevices(m.Dev, m, name);
-  if (found <= 0 || m.Devices.empty()) return false;
-  int16_t number = m.Devices.front().DeviceIndex;
-  if (!RequestedDevice().empty()) {
-    // The module QUILLBOX_DEVICE names, even when it is the only one listed, or none.
-    number = DeviceFromEnvironment(m);
-  } else if (found > 1) {
-    number = ChooseDevice(m);
+  EnumerateDevices(m.Dev, m, name);
+  const DeviceChoice choice = RequestedDevice();
+  const DeviceDecision decision = ChooseDevice(m, choice);
+  m.ChoiceProblem = decision.problem;
+  // The selection dialog may have been shown.
+  if (choice.value.empty() && m.Devices.size() > 1 && decision.problem.empty())
     platform::DoEvents();
-  }
+  const int16_t number = decision.device;
   if (number < 0) return false;
 
   Device& dev = m.Dev;
@@ -75,17 +73,18 @@ bool DeviceConnect(ModuleRecord& m) {
   Device& dev = m.Dev;
   E270Init(&dev);
   dev.OpenFlags = 0;
-  // QUILLBOX_DEVICE narrows the search: "COMn" to that serial port, any other value to the USB
-  // module it names. A module it does not name is never opened in its place.
-  const std::string wanted = RequestedDevice();
-  const uint8_t onlyPort = ComPortOf(wanted);
-  if (onlyPort == 0 && DeviceConnectUSB(m, kUsbName)) return true;
-  if (!wanted.empty() && onlyPort == 0) {
+  // A module choice narrows the search: "COMn" to that serial port (nothing is listed on USB),
+  // any other value to the USB module it names. A module it does not name is never opened in
+  // its place, and modules that cannot be chosen among leave the serial ports alone too.
+  const DeviceChoice choice = RequestedDevice();
+  const uint8_t onlyPort = ComPortOf(choice.value);
+  if (onlyPort != 0) {
+    static_cast<DeviceListing&>(m) = DeviceListing{};
+  } else if (DeviceConnectUSB(m, kUsbName)) {
+    return true;
+  } else if (!choice.value.empty() || !m.ChoiceProblem.empty()) {
     // When the named module was found but would not open, the usual text says so.
-    if (DeviceFromEnvironment(m) < 0) {
-      m.Adc.LastError = "QUILLBOX_DEVICE \"" + wanted + "\" names none or several of the " +
-                        m.Adc.ADCName + " modules on USB!";
-    }
+    if (!m.ChoiceProblem.empty()) m.Adc.LastError = m.ChoiceProblem;
     E270Init(&dev);
     return false;
   }

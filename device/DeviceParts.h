@@ -33,11 +33,13 @@ struct DeviceEntry {
 
 using DeviceList = std::vector<DeviceEntry>;
 
-// The modules the last enumeration listed, and the USB ports whose node it found in use.
+// The modules the last enumeration listed, the USB ports whose node it found in use, and why
+// the open refused to choose among them ("" when it did not).
 struct DeviceListing {
   int32_t DeviceCount = 0;
   DeviceList Devices;
   std::vector<std::string> BusyPorts;
+  std::string ChoiceProblem;
 };
 
 struct AdcInfo {

@@ -43,6 +43,8 @@ bool MatchToken(std::string_view pattern, std::size_t& p, char c, bool& matched)
 
 std::string UsbPortName(int16_t n) { return "USB" + std::to_string(n + 1); }
 
+std::string NodeName(int16_t n) { return "\\\\.\\LDevUsb" + std::to_string(n); }
+
 // Lists the port when the node just failed to open because it is in use elsewhere.
 void NoteIfBusy(DeviceListing& listing, int16_t n) {
   if (platform::LastNodeOpenError() == platform::NodeOpenError::Busy)
@@ -81,7 +83,11 @@ bool MatchesPattern(std::string_view text, std::string_view pattern) {
 }
 
 int32_t OpenLDevUsb(int16_t n) {
-  return platform::OpenDeviceNode("\\\\.\\LDevUsb" + std::to_string(n), true);
+  return platform::OpenDeviceNode(NodeName(n), platform::NodeAccess::Exclusive);
+}
+
+int32_t QueryLDevUsb(int16_t n) {
+  return platform::OpenDeviceNode(NodeName(n), platform::NodeAccess::Query);
 }
 
 std::string ReadModuleName(int32_t& handle) {
@@ -109,7 +115,7 @@ void CloseLDevUsb(int32_t& handle) {
 
 bool AddDevice(Device& dev, DeviceListing& listing, int16_t n) {
   E270Init(&dev);
-  dev.Handle = OpenLDevUsb(n);
+  dev.Handle = QueryLDevUsb(n);
   if (dev.Handle == platform::kInvalidHandle) {
     NoteIfBusy(listing, n);
     return false;
@@ -148,9 +154,10 @@ int16_t EnumerateDevices(Device& dev, DeviceListing& listing, const std::string&
   listing.DeviceCount = 0;
   listing.Devices.clear();
   listing.BusyPorts.clear();
+  listing.ChoiceProblem.clear();
   int16_t found = 0;
   for (int16_t n = 0; n < kUsbDeviceNumbers; ++n) {
-    int32_t handle = OpenLDevUsb(n);
+    int32_t handle = QueryLDevUsb(n);
     if (handle == platform::kInvalidHandle) {
       NoteIfBusy(listing, n);
       continue;

@@ -10,11 +10,10 @@ thread_local NodeOpenError t_lastOpenError = NodeOpenError::None;
 
 void SetDeviceNodeBackend(DeviceNodeBackend* backend) { g_backend.store(backend); }
 
-int32_t OpenDeviceNode(const std::string& name, bool exclusive) {
+int32_t OpenDeviceNode(const std::string& name, NodeAccess access) {
   DeviceNodeBackend* backend = g_backend.load();
   NodeOpenError error = NodeOpenError::Absent;
-  const int32_t handle =
-      backend != nullptr ? backend->Open(name, exclusive, error) : kInvalidHandle;
+  const int32_t handle = backend != nullptr ? backend->Open(name, access, error) : kInvalidHandle;
   if (handle != kInvalidHandle)
     error = NodeOpenError::None;
   else if (error == NodeOpenError::None)

@@ -17,12 +17,21 @@ enum class NodeOpenError {
   Busy,    // the device is open elsewhere (a sharing violation)
 };
 
+// What an open asks of the node, as the original call's access and share mode say.
+enum class NodeAccess {
+  Exclusive,  // read and write, share mode 0: no other open of the node at the same time
+  Shared,     // read and write, shared: other shared opens only
+  // Neither read nor write (attributes, the module-name request, the descriptor): never in the
+  // way of another open, and refused as busy while the node is open for read and write anywhere.
+  Query,
+};
+
 class DeviceNodeBackend {
  public:
   virtual ~DeviceNodeBackend() = default;
   // Returns a handle (never -1, low 16 bits non-zero) or -1 when the node is absent or busy,
   // saying which in `error`.
-  virtual int32_t Open(const std::string& name, bool exclusive, NodeOpenError& error) = 0;
+  virtual int32_t Open(const std::string& name, NodeAccess access, NodeOpenError& error) = 0;
   // Sends control `code`; returns false on failure. `returned` gets the bytes written to out.
   virtual bool Control(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                        uint32_t outSize, uint32_t& returned) = 0;
@@ -32,8 +41,8 @@ class DeviceNodeBackend {
 // Installs the backend (null removes it). The backend must outlive its registration.
 void SetDeviceNodeBackend(DeviceNodeBackend* backend);
 
-// Share mode 0 in the original call: exclusive open. Returns -1 on failure.
-int32_t OpenDeviceNode(const std::string& name, bool exclusive = true);
+// Returns -1 on failure.
+int32_t OpenDeviceNode(const std::string& name, NodeAccess access = NodeAccess::Exclusive);
 // Why the calling thread's last OpenDeviceNode failed; None when it succeeded.
 NodeOpenError LastNodeOpenError();
 bool DeviceNodeControl(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,

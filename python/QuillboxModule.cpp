@@ -175,11 +175,8 @@ class Driver {
     if (g_driverOpen)
       throw ComponentError(
           "a module is already open in this process; close it before opening another");
-    // QUILLBOX_DEVICE chooses the module the open uses; the caller's value is back afterwards.
-    const std::optional<std::string> before = std::getenv("QUILLBOX_DEVICE") != nullptr
-                                                  ? std::optional(Env("QUILLBOX_DEVICE"))
-                                                  : std::nullopt;
-    if (device) SetEnv("QUILLBOX_DEVICE", device);
+    // The component chooses the module; without `device` it takes QUILLBOX_DEVICE.
+    tools_.SetDeviceChoice(device.value_or(""), "device");
     std::string failure;
     {
       py::gil_scoped_release release;
@@ -200,7 +197,6 @@ class Driver {
       }
       if (!failure.empty()) Release();
     }
-    if (device) SetEnv("QUILLBOX_DEVICE", before);
     if (!failure.empty()) throw ComponentError(failure);
     g_driverOpen = true;
   }

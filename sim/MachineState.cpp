@@ -1,7 +1,6 @@
 #include "sim/MachineState.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +32,16 @@ std::string StateFolder() {
       (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
     return {};
   return dir;
+}
+
+// A lock on the whole file, owned by the open file description (released with its last
+// descriptor, however the process ends, like flock), so that F_OFD_GETLK can ask for it without
+// taking it.
+struct flock WholeFile(short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return lock;
 }
 
 bool SameFile(int fd, const std::string& path) {
@@ -76,10 +85,11 @@ MachineLock::Result MachineLock::Take(const std::string& key, bool exclusive, bo
       ::close(fd);
       return Result::Private;
     }
-    if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    struct flock lock = WholeFile(exclusive ? F_WRLCK : F_RDLCK);
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
       const int error = errno;
       ::close(fd);
-      return error == EWOULDBLOCK ? Result::Busy : Result::Private;
+      return error == EAGAIN || error == EACCES ? Result::Busy : Result::Private;
     }
     // The holder before may have removed the file between the open and the lock: that file is
     // nobody's any more, take the one the name leads to now.
@@ -124,6 +134,24 @@ void MachineLock::Release(bool atPowerUp) {
   if (atPowerUp && exclusive_ && SameFile(fd_, path_)) ::unlink(path_.c_str());
   ::close(fd_);
   fd_ = -1;
+}
+
+bool MachineLock::InUse(const std::string& key) {
+  const std::string folder = StateFolder();
+  if (folder.empty()) return false;
+  const std::string path = folder + "/" + key;
+  for (int round = 0; round < kOpenRounds; ++round) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;  // no file: nobody has the module
+    struct flock lock = WholeFile(F_WRLCK);
+    const bool asked = ::fcntl(fd, F_OFD_GETLK, &lock) == 0;
+    // A holder that let go and removed the file meanwhile: ask about the file there is now.
+    const bool same = SameFile(fd, path);
+    ::close(fd);
+    if (!asked) return false;
+    if (same) return lock.l_type != F_UNLCK;
+  }
+  return true;
 }
 
 void MachineLock::Forget(const std::string& key) {

@@ -4,10 +4,11 @@
 //
 // One small file per module in the user's runtime folder ($QUILLBOX_RUNTIME_DIR, else
 // $XDG_RUNTIME_DIR/quillbox, else /tmp/quillbox-<uid>, made 0700), named by the bench text's hash
-// and the attach point. A process with a connection to the module holds an flock() on it, which
-// the kernel drops however the process ends; the file holds the output and aux bytes last written,
-// and is removed when its holder lets go with both at their power-up values. A folder or file that
-// cannot be used leaves the module a device of this process alone; nothing fails because of it.
+// and the attach point. A process with a connection to the module holds an open-file-description
+// lock (F_OFD_SETLK) on it, which the kernel drops however the process ends; the file holds the
+// output and aux bytes last written, and is removed when its holder lets go with both at their
+// power-up values. A folder or file that cannot be used leaves the module a device of this
+// process alone; nothing fails because of it.
 
 #include <cstdint>
 #include <optional>
@@ -48,6 +49,9 @@ class MachineLock {
 
   // A power cycle: forgets the stored lines of a module that no process has open.
   static void Forget(const std::string& key);
+  // Whether any holder (another process, or another lock of this one) has the module; asks
+  // without taking it, so the question never makes an Acquire fail.
+  static bool InUse(const std::string& key);
 
  private:
   Result Take(const std::string& key, bool exclusive, bool create);

@@ -46,8 +46,9 @@ bool NodeNumber(const std::string& name, int& number) {
 class UsbNodes : public platform::DeviceNodeBackend {
  public:
   explicit UsbNodes(Simulator& sim) : sim_(sim) {}
-  int32_t Open(const std::string& name, bool exclusive, platform::NodeOpenError& error) override {
-    return sim_.NodeOpen(name, exclusive, error);
+  int32_t Open(const std::string& name, platform::NodeAccess access,
+               platform::NodeOpenError& error) override {
+    return sim_.NodeOpen(name, access, error);
   }
   bool Control(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                uint32_t outSize, uint32_t& returned) override {
@@ -156,6 +157,7 @@ void Simulator::UnplugLocked(Module& m) {
   m.plugged = false;
   m.unplugAt.reset();
   m.nodeOpens = 0;
+  m.queryOpens = 0;
   m.nodeExclusive = false;
   m.serialOpen = false;
   for (auto& [handle, c] : connections_)
@@ -192,11 +194,12 @@ void Simulator::ConnectionOpened(Module& m) {
                                        std::chrono::duration<double>(*m.cfg.unplugAfterSeconds));
 }
 
-Simulator::Module* Simulator::Live(int32_t handle, bool usbOnly) {
+Simulator::Module* Simulator::Live(int32_t handle, Need need) {
   EnsureLoaded();
   const auto it = connections_.find(handle);
   if (it == connections_.end() || !it->second.live) return nullptr;
-  if (usbOnly && !it->second.usb) return nullptr;
+  if ((need == Need::UsbNode && !it->second.usb) || (need == Need::ReadWrite && it->second.query))
+    return nullptr;
   Module& m = *it->second.module;
   CheckUnplugTimer(m);
   return it->second.live ? &m : nullptr;
@@ -207,7 +210,9 @@ void Simulator::CloseLocked(int32_t handle) {
   if (it == connections_.end()) return;
   const Connection c = it->second;
   connections_.erase(it);
-  if (c.live) {
+  if (c.live && c.query) {
+    --c.module->queryOpens;
+  } else if (c.live) {
     Module& m = *c.module;
     if (c.usb) {
       if (--m.nodeOpens == 0) m.nodeExclusive = false;
@@ -278,7 +283,7 @@ int32_t Simulator::Close(Device* d) {
 int32_t Simulator::GetConfig(Device* d) {
   if (d == nullptr) return kBadArgument;
   std::lock_guard lock(mutex_);
-  const Module* m = Live(d->Handle);
+  const Module* m = Live(d->Handle, Need::ReadWrite);
   if (m == nullptr) return kNoConnection;
   FillSlotPresent(*m, d);
   return kOk;
@@ -287,7 +292,7 @@ int32_t Simulator::GetConfig(Device* d) {
 int32_t Simulator::SetConfig(Device* d) {
   if (d == nullptr) return kBadArgument;
   std::lock_guard lock(mutex_);
-  Module* m = Live(d->Handle);
+  Module* m = Live(d->Handle, Need::ReadWrite);
   if (m == nullptr) return kNoConnection;
   const uint16_t divider = d->RateDivider;
   if (divider == 0) return kBadArgument;
@@ -304,7 +309,7 @@ int32_t Simulator::SetConfig(Device* d) {
 int32_t Simulator::ReadEeprom(Device* d, int16_t page) {
   if (d == nullptr || page < 0 || page >= kPageCount) return kBadArgument;
   std::lock_guard lock(mutex_);
-  const Module* m = Live(d->Handle);
+  const Module* m = Live(d->Handle, Need::Any);
   if (m == nullptr) return kNoConnection;
   if (m->cfg.unreadablePages[static_cast<size_t>(page)]) return kFault;
   std::memcpy(d->EepromImage[page], m->eeprom[static_cast<size_t>(page)].data(), kPageSize);
@@ -314,7 +319,7 @@ int32_t Simulator::ReadEeprom(Device* d, int16_t page) {
 int32_t Simulator::CrcCheck(Device* d) {
   if (d == nullptr) return kBadArgument;
   std::lock_guard lock(mutex_);
-  if (Live(d->Handle) == nullptr) return kNoConnection;
+  if (Live(d->Handle, Need::Any) == nullptr) return kNoConnection;
   return ChecksumValid(d->EepromImage[0]) ? kOk : kChecksumWrong;
 }
 
@@ -322,14 +327,14 @@ int32_t Simulator::GetData(Device* d, DeviceFrame* block) {
   if (d == nullptr || block == nullptr) return kBadArgument;
   const int32_t handle = d->Handle;
   std::unique_lock lock(mutex_);
-  Module* m = Live(handle);
+  Module* m = Live(handle, Need::ReadWrite);
   if (m == nullptr) return kNoConnection;
   ++m->getDataCalls;
   if (m->cfg.dataCallsFail) return kFault;
   // Waits until the block's last frame is complete; a close, unplug, bench change or
   // reconfiguration meanwhile is seen on the next pass.
   for (;;) {
-    m = Live(handle);
+    m = Live(handle, Need::ReadWrite);
     if (m == nullptr) return kNoConnection;
     if (!m->running) return kNotRunning;
     const int n = BlockFrames(m->divider);
@@ -355,7 +360,7 @@ int32_t Simulator::GetData(Device* d, DeviceFrame* block) {
 int32_t Simulator::GetDio(Device* d, uint8_t* out, uint8_t* in, uint8_t* aux) {
   if (d == nullptr || out == nullptr || in == nullptr || aux == nullptr) return kBadArgument;
   std::lock_guard lock(mutex_);
-  const Module* m = Live(d->Handle);
+  const Module* m = Live(d->Handle, Need::ReadWrite);
   if (m == nullptr) return kNoConnection;
   if (m->cfg.dioCallsFail) return kFault;
   *out = m->outputs;
@@ -367,7 +372,7 @@ int32_t Simulator::GetDio(Device* d, uint8_t* out, uint8_t* in, uint8_t* aux) {
 int32_t Simulator::SetDio(Device* d, uint8_t out, uint8_t aux) {
   if (d == nullptr) return kBadArgument;
   std::lock_guard lock(mutex_);
-  Module* m = Live(d->Handle);
+  Module* m = Live(d->Handle, Need::ReadWrite);
   if (m == nullptr) return kNoConnection;
   if (m->cfg.dioCallsFail) return kFault;
   m->outputs = out;
@@ -378,7 +383,7 @@ int32_t Simulator::SetDio(Device* d, uint8_t out, uint8_t aux) {
 
 // ---- USB device nodes ---------------------------------------------------------------------------
 
-int32_t Simulator::NodeOpen(const std::string& name, bool exclusive,
+int32_t Simulator::NodeOpen(const std::string& name, platform::NodeAccess access,
                             platform::NodeOpenError& error) {
   error = platform::NodeOpenError::Absent;
   int number = 0;
@@ -389,18 +394,27 @@ int32_t Simulator::NodeOpen(const std::string& name, bool exclusive,
     if (!m->cfg.usb || m->cfg.number != number) continue;
     CheckUnplugTimer(*m);
     if (!m->plugged) return platform::kInvalidHandle;
-    // Share mode 0 admits no second open; shared opens admit each other, in this process and
-    // across processes.
-    if (m->nodeExclusive || (exclusive && m->nodeOpens > 0) ||
-        (m->nodeOpens == 0 && !ClaimMachine(*m, exclusive))) {
+    // Share mode 0 admits no second read-write open; shared opens admit each other, in this
+    // process and across processes. A query open takes nothing, so it is never in the way of
+    // another open, and is refused while the module is open for read and write anywhere.
+    const bool query = access == platform::NodeAccess::Query;
+    const bool exclusive = access == platform::NodeAccess::Exclusive;
+    const bool busy = query ? m->nodeOpens > 0 || MachineLock::InUse(m->key)
+                            : m->nodeExclusive || (exclusive && m->nodeOpens > 0) ||
+                                  (m->nodeOpens == 0 && !ClaimMachine(*m, exclusive));
+    if (busy) {
       error = platform::NodeOpenError::Busy;
       return platform::kInvalidHandle;
     }
     error = platform::NodeOpenError::None;
     const int32_t handle = NewHandle();
-    connections_[handle] = Connection{m, true, true};
-    ++m->nodeOpens;
-    m->nodeExclusive = exclusive;
+    connections_[handle] = Connection{m, true, true, query};
+    if (query) {
+      ++m->queryOpens;
+    } else {
+      ++m->nodeOpens;
+      m->nodeExclusive = exclusive;
+    }
     ConnectionOpened(*m);
     return handle;
   }
@@ -411,7 +425,7 @@ bool Simulator::NodeControl(int32_t handle, uint32_t code, const void* in, uint3
                             void* out, uint32_t outSize, uint32_t& returned) {
   returned = 0;
   std::lock_guard lock(mutex_);
-  const Module* m = Live(handle, true);
+  const Module* m = Live(handle, Need::UsbNode);
   if (m == nullptr) return false;
   if (code != kModuleNameCode || in == nullptr || inSize != 8 || out == nullptr || outSize < 8)
     return false;
@@ -463,8 +477,8 @@ ModuleStatus Simulator::Status(const std::string& attach) {
   CheckUnplugTimer(*m);
   ModuleStatus s;
   s.plugged = m->plugged;
-  s.connected = m->nodeOpens > 0 || m->serialOpen;
-  s.usbNodeOpen = m->nodeOpens > 0;
+  s.connected = m->nodeOpens > 0 || m->queryOpens > 0 || m->serialOpen;
+  s.usbNodeOpen = m->nodeOpens > 0 || m->queryOpens > 0;
   s.outputs = m->outputs;
   s.aux = m->aux;
   s.inputs = m->cfg.outputsToInputs ? m->outputs : m->inputs;

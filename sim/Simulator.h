@@ -39,7 +39,8 @@ class Simulator {
   int32_t SetDio(Device* d, uint8_t out, uint8_t aux);
 
   // USB device nodes "\\.\LDevUsb0".."7".
-  int32_t NodeOpen(const std::string& name, bool exclusive, platform::NodeOpenError& error);
+  int32_t NodeOpen(const std::string& name, platform::NodeAccess access,
+                   platform::NodeOpenError& error);
   bool NodeControl(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                    uint32_t outSize, uint32_t& returned);
   bool NodeClose(int32_t handle);
@@ -63,7 +64,8 @@ class Simulator {
     MachineLock machine;  // held while this process has a connection to the module
     EepromImage eeprom{};
     bool plugged = true;
-    int nodeOpens = 0;
+    int nodeOpens = 0;   // read-write opens of the USB node
+    int queryOpens = 0;  // query opens (a listing's), which hold nothing
     bool nodeExclusive = false;
     bool serialOpen = false;
     std::optional<std::chrono::nanoseconds> unplugAt;  // scaled clock
@@ -87,6 +89,13 @@ class Simulator {
     std::shared_ptr<Module> module;
     bool usb = false;
     bool live = true;
+    bool query = false;  // a USB node opened for queries only
+  };
+  // What a call needs of its connection.
+  enum class Need {
+    Any,        // the descriptor pages and the check sum: also a query open
+    UsbNode,    // the module-name request: a USB node, also a query open
+    ReadWrite,  // configuration, data and digital I/O
   };
 
   Simulator();
@@ -97,7 +106,7 @@ class Simulator {
   void InstallRead(const std::function<BenchConfig()>& read);
   void EnsureLoaded();
   int32_t NewHandle();
-  Module* Live(int32_t handle, bool usbOnly = false);
+  Module* Live(int32_t handle, Need need);
   void CheckUnplugTimer(Module& m);
   void UnplugLocked(Module& m);
   void ConnectionOpened(Module& m);

@@ -47,6 +47,20 @@ class ITools {
   // Port names ("USB1") of the modules that the last open or device listing found in use by
   // another process, separated by ", "; "" when none.
   virtual std::string BusyModules() = 0;
+
+  // The module the opens from now on use: a serial or a port name as DevicesJson lists it
+  // ("USB1", any case), or "COM1".."COM8" for that serial port only. `source` is how messages
+  // name the choice ("--device"). An empty choice leaves it to QUILLBOX_DEVICE.
+  virtual void SetDeviceChoice(const std::string& choice, const std::string& source) = 0;
+  // Why the last open refused to choose a module, e.g. `--device "X" names no attached E-270
+  // module` (its LastError says the same); "" when it did not refuse.
+  virtual std::string ChoiceProblem() = 0;
+  // The modules the last listing found (the last open's or DevicesJson's), as DevicesJson gives
+  // them, without listing again.
+  virtual std::string ListedDevicesJson() = 0;
+  // Whether a window can be shown here; without one the device dialog is never asked, and an
+  // open without a choice among several modules is refused.
+  virtual bool DisplayAvailable() = 0;
 };
 
 }  // namespace quillbox

@@ -78,29 +78,72 @@ TEST(CliDevices, ListsUsbModules) {
                             {"device": 4, "port": "USB5", "board": "E-270", "serial": "SER00004"}])"));
 }
 
-// Which value names which module is tried on the driver; here that --device reaches it and that
-// a refusal lists the attached modules.
+// Which value names which module is tried on the device layer; here that --device and
+// QUILLBOX_DEVICE reach the component, that a refusal is followed by every module the open
+// listed, and that a dialog that gave no choice is said when a serial port was opened instead.
 TEST(CliDevice, OpensTheNamedModuleOrRefusesWithTheList) {
+  const std::string three =
+      BenchFile("dev-three.json", {{{"attach", "usb0"}, {"serial", "TWO00000"}},
+                                   {{"attach", "usb3"}, {"serial", "TWO00003"}},
+                                   {{"attach", "usb5"}, {"serial", "TWO00003"}},
+                                   {{"attach", "com2"}, {"serial", "SERCOM02"}}});
+  const EnvChanges headless = {{"DISPLAY", std::nullopt},
+                               {"WAYLAND_DISPLAY", std::nullopt},
+                               {"QT_QPA_PLATFORM", "offscreen"},
+                               {"QUILLBOX_DEVICE", std::nullopt}};
+  const std::string list =
+      "  Device  Port  Board  Serial\n"
+      "       0  USB1  E-270  TWO00000\n"
+      "       3  USB4  E-270  TWO00003\n"
+      "       5  USB6  E-270  TWO00003\n"
+      "Choose one with --device and its serial or its port as listed, or COM1..COM8 for a module "
+      "on a serial port.\n";
+  const struct {
+    std::vector<std::string> device;
+    EnvChanges env;
+    std::string refusal;  // "" when USB4 opens
+  } cases[] = {
+      {{"--device", "usb4"}, {{"QUILLBOX_DEVICE", "NOSUCH00"}}, ""},
+      {{"--device", "NOSUCH00"}, {}, "--device \"NOSUCH00\" names no attached E-270 module"},
+      {{"--device", "TWO00003"}, {}, "--device \"TWO00003\" names 2 attached E-270 modules"},
+      {{},
+       {{"QUILLBOX_DEVICE", "usb9"}},
+       "QUILLBOX_DEVICE \"usb9\" names no attached E-270 module"},
+      {{}, {}, "3 E-270 modules are attached on USB and there is no display to choose one on"},
+      {{},
+       {{"DISPLAY", ":987"}, {"QT_QPA_PLATFORM", "xcb"}},
+       "3 E-270 modules are attached on USB and the device dialog cannot tell them apart"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--bench", three};
+    args.insert(args.end(), c.device.begin(), c.device.end());
+    args.insert(args.end(), {"info", "--json"});
+    EnvChanges env = headless;
+    for (const auto& [name, value] : c.env) env[name] = value;
+    const ChildResult r = Quillbox(args, env);
+    if (c.refusal.empty()) {
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_EQ(Json::parse(r.out)["board"]["port"], "USB");
+      EXPECT_EQ(Json::parse(r.out)["board"]["serial"], "TWO00003");
+    } else {
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_EQ(r.err, "quillbox: " + c.refusal + ":\n" + list);
+    }
+  }
+
+  // A display that does not answer: the dialog gives no choice, and the serial port opens.
   const std::string two = BenchFile("dev-two.json", {{{"attach", "usb0"}, {"serial", "TWO00000"}},
                                                      {{"attach", "usb3"}, {"serial", "TWO00003"}},
                                                      {{"attach", "com2"}, {"serial", "SERCOM02"}}});
-  const EnvChanges env = {{"DISPLAY", std::nullopt},
-                          {"WAYLAND_DISPLAY", std::nullopt},
-                          {"QT_QPA_PLATFORM", "offscreen"},
-                          {"QUILLBOX_DEVICE", std::nullopt}};
-  ChildResult r = Quillbox({"--bench", two, "--device", "usb4", "info", "--json"}, env);
+  EnvChanges unanswered = headless;
+  unanswered["DISPLAY"] = ":987";
+  unanswered["QT_QPA_PLATFORM"] = std::nullopt;
+  const ChildResult r = Quillbox({"--bench", two, "info", "--json"}, unanswered);
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(Json::parse(r.out)["board"]["serial"], "TWO00003");
-  for (const std::vector<std::string>& device :
-       {std::vector<std::string>{"--device", "NOSUCH00"}, std::vector<std::string>{}}) {
-    std::vector<std::string> args = {"--bench", two};
-    args.insert(args.end(), device.begin(), device.end());
-    args.insert(args.end(), {"info", "--json"});
-    r = Quillbox(args, env);
-    EXPECT_EQ(r.exitCode, 1) << device.size();
-    for (const char* text : {"USB1", "TWO00000", "USB4", "TWO00003", "--device"})
-      EXPECT_NE(r.err.find(text), std::string::npos) << text << '\n' << r.err;
-  }
+  EXPECT_EQ(Json::parse(r.out)["board"]["serial"], "SERCOM02");
+  EXPECT_NE(r.err.find("no USB module was chosen in the device dialog; opened the module on COM2"),
+            std::string::npos)
+      << r.err;
 }
 
 // A partial or mixed installation: the dialogs plug-in missing, foreign or damaged is said with

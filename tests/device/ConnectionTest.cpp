@@ -1,5 +1,5 @@
 // The open sequence against the simulated bench: the order in which modules are tried, the
-// chooser and QUILLBOX_DEVICE, descriptor decoding, and every failure with its text.
+// module choice and the chooser, descriptor decoding, and every failure with its text.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -74,20 +74,9 @@ TEST_F(Open, UsbFirstThenTheFirstAnsweringSerialPort) {
   }
 }
 
-TEST_F(Open, TwoModulesAskTheChooser) {
-  Load({Module("usb1", {{"serial", "FIRST001"}}), Module("usb3", {{"serial", "SECOND03"}})});
-  std::vector<std::string> listed;
-  SetDeviceChooser([&listed](const DeviceListing& s) {
-    for (const DeviceEntry& e : s.Devices) listed.push_back(e.SerialNumber);
-    return int16_t(3);
-  });
-  ASSERT_NE(DeviceOpen(S()), 0);
-  EXPECT_EQ(listed, (std::vector<std::string>{"FIRST001", "SECOND03"}));
-  EXPECT_EQ(S().Board.SerialNumber, "SECOND03");
-  ExpectAllClosed("usb3");
-}
-
-TEST_F(Open, EnvironmentOpensTheNamedModuleOrNone) {
+// A host's choice, else QUILLBOX_DEVICE's, names the module: that one or none, never another,
+// and the chooser is not asked. A refusal keeps the open's list of modules for the host to show.
+TEST_F(Open, ChoiceOpensTheNamedModuleOrRefuses) {
   Load({Module("usb1", {{"serial", "FIRST001"}}), Module("usb3", {{"serial", "SECOND03"}}),
         Module("usb6", {{"serial", "SECOND03"}}), Module("com5", {{"serial", "SERIAL05"}})});
   int calls = 0;
@@ -96,34 +85,83 @@ TEST_F(Open, EnvironmentOpensTheNamedModuleOrNone) {
     return int16_t(3);
   });
   const struct {
-    const char* value;
-    std::string serial;  // of the opened module; "" when the open must fail
+    const char *host, *environment;
+    std::string result;  // the opened module's serial, else LastError
+    bool refused;        // the choice was refused (ChoiceProblem)
   } cases[] = {
-      {"FIRST001", "FIRST001"}, {"usb4", "SECOND03"}, {"com5", "SERIAL05"}, {"SECOND03", ""},
-      {"first001", ""},         {"usb3", ""},         {"COM2", ""},
+      {"", "FIRST001", "FIRST001", false},
+      {"usb4", "FIRST001", "SECOND03", false},  // the host's choice comes first
+      {"com5", "", "SERIAL05", false},
+      {"", "SECOND03", "QUILLBOX_DEVICE \"SECOND03\" names 2 attached E-270 modules", true},
+      {"first001", "", "--device \"first001\" names no attached E-270 module", true},
+      {"usb3", "", "--device \"usb3\" names no attached E-270 module", true},
+      {"COM2", "", "No found E-270 on COM2!", false},
   };
   for (const auto& c : cases) {
-    setenv("QUILLBOX_DEVICE", c.value, 1);
-    const int16_t port = DeviceOpen(S());
-    EXPECT_EQ(port != 0 ? S().Board.SerialNumber : "", c.serial) << c.value;
-    if (port != 0) {
+    const ScopedEnv env{{"QUILLBOX_DEVICE", *c.environment != '\0' ? c.environment : nullptr}};
+    SetDeviceChoice(c.host, "--device");
+    S().Adc.LastError.clear();
+    if (DeviceOpen(S()) != 0) {
+      EXPECT_EQ(S().Board.SerialNumber, c.result);
       DeviceClose(S());
       continue;
     }
-    // Nothing else was opened in its place, and the reason names the value.
+    EXPECT_EQ(S().Adc.LastError, c.result);
+    EXPECT_EQ(S().ChoiceProblem, c.refused ? c.result : "");
     ExpectAllClosed();
-    EXPECT_NE(S().Adc.LastError.find(c.value), std::string::npos) << S().Adc.LastError;
+    // The open's own list stays for the host to show; "COMn" lists nothing on USB.
+    EXPECT_EQ(S().Devices.size(), c.refused ? 3u : 0u) << c.result;
   }
   EXPECT_EQ(calls, 0);
 }
 
-// Two modules and no chooser: the choice counts as cancelled.
-TEST_F(Open, CancelledChoiceFallsBackToSerialPorts) {
-  Load({Module("usb0", {{"serial", "SAME0000"}}), Module("usb1", {{"serial", "SAME0000"}}),
-        Module("com3", {{"serial", "SERIAL03"}})});
-  ASSERT_NE(DeviceOpen(S()), 0);
-  EXPECT_EQ(S().Board.PortName, "COM3");
-  ExpectAllClosed("com3");
+// Without a choice, the chooser decides among several modules when a display can show it and it
+// can tell them apart; otherwise the open is refused. A cancelled choice tries the serial ports.
+TEST_F(Open, SeveralModulesWithoutAChoice) {
+  const std::vector<Json> two = {Module("usb1", {{"serial", "FIRST001"}}),
+                                 Module("usb3", {{"serial", "SECOND03"}}),
+                                 Module("com3", {{"serial", "SERIAL03"}})};
+  std::vector<Json> twins = two;
+  twins[1]["serial"] = "FIRST001";
+  const std::string none =
+      "2 E-270 modules are attached on USB and there is no display to "
+      "choose one on";
+  const struct {
+    std::vector<Json> bench;
+    const char *x11, *wayland, *platform;
+    int16_t answer;      // the chooser's
+    std::string opened;  // serial, or the refusal
+  } cases[] = {
+      {two, ":0", nullptr, nullptr, 3, "SECOND03"},
+      {two, nullptr, "wayland-0", "xcb;wayland-egl", -1, "SERIAL03"},
+      {two, ":0", nullptr, "minimal:x;xcb", 3, none},
+      {two, ":0", nullptr, "offscreen", 3, none},
+      {two, nullptr, "wayland-0", "xcb", 3, none},
+      {twins, ":0", nullptr, nullptr, 3,
+       "2 E-270 modules are attached on USB and the device dialog cannot tell them apart"},
+  };
+  for (const auto& c : cases) {
+    Load(c.bench);
+    const ScopedEnv env{
+        {"DISPLAY", c.x11}, {"WAYLAND_DISPLAY", c.wayland}, {"QT_QPA_PLATFORM", c.platform}};
+    std::vector<std::string> listed;
+    SetDeviceChooser([&listed, &c](const DeviceListing& s) {
+      for (const DeviceEntry& e : s.Devices) listed.push_back(e.SerialNumber);
+      return c.answer;
+    });
+    S().Adc.LastError.clear();
+    if (DeviceOpen(S()) != 0) {
+      EXPECT_EQ(S().Board.SerialNumber, c.opened);
+      EXPECT_EQ(listed, (std::vector<std::string>{"FIRST001", "SECOND03"}));
+      ExpectAllClosed(c.answer < 0 ? "com3" : "usb3");
+      DeviceClose(S());
+    } else {
+      EXPECT_EQ(S().Adc.LastError, c.opened);
+      EXPECT_EQ(S().ChoiceProblem, c.opened);
+      EXPECT_TRUE(listed.empty());
+      ExpectAllClosed();
+    }
+  }
 }
 
 // Each failure leaves the record reset, nothing open, and its text (a not-found text does not
@@ -146,6 +184,7 @@ TEST_F(Open, FailuresSayWhyAndLeaveNothingOpen) {
   };
   for (const auto& c : cases) {
     Load(c.bench);
+    const ScopedEnv display{{"DISPLAY", c.unplugWhileChoosing ? ":0" : nullptr}};
     if (c.unplugWhileChoosing) {
       SetDeviceChooser([](const DeviceListing&) {
         sim::Unplug("usb1");

@@ -1,11 +1,20 @@
 // Listing the E-270 modules on the USB driver: the name pattern, the order, the serial text,
-// nodes in use elsewhere, and handles left behind.
+// nodes in use elsewhere, handles left behind, and listings beside other processes' opens.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "OpenTestSupport.h"
+#include "device/Connection.h"
 #include "device/Enumeration.h"
 #include "platform/DeviceNodes.h"
 
@@ -100,6 +109,66 @@ TEST_F(Enumeration, NodeHeldOpenElsewhereIsSkippedAndNamed) {
   EXPECT_EQ(ReadModuleName(held), "");
   EXPECT_EQ(EnumerateDevices(S().Dev, S(), "E-270"), 2);
   EXPECT_TRUE(S().BusyPorts.empty());
+}
+
+constexpr const char* kOpenChild = "QUILLBOX_TEST_OPEN_CHILD";  // "<port> <start, ns> <runtime>"
+constexpr auto kLoopFor = std::chrono::milliseconds(800);
+
+// Opens and closes the module on the port it is given, again and again from the given moment of
+// the steady clock (shared by all processes) for kLoopFor and at least 20 times, on the runtime
+// folder it is given. Runs only in the child processes of the test below.
+TEST(ConcurrentOpenChild, OpensItsModuleAgainAndAgain) {
+  const char* task = std::getenv(kOpenChild);
+  if (task == nullptr) GTEST_SKIP() << "runs in a child process only";
+  std::istringstream words(task);
+  std::string port, runtime;
+  int64_t start = 0;
+  words >> port >> start;
+  std::getline(words >> std::ws, runtime);
+  setenv("QUILLBOX_RUNTIME_DIR", runtime.c_str(), 1);
+  SetDeviceChoice(port, "--device");
+  ModuleRecord m;
+  m.Adc.ADCName = "E-270";
+  E270Init(&m.Dev);
+  const std::chrono::steady_clock::time_point from{std::chrono::nanoseconds(start)};
+  std::this_thread::sleep_until(from);
+  int opens = 0;
+  std::vector<std::string> failures;
+  // A child that starts late still opens its module a few times.
+  for (; opens < 20 || std::chrono::steady_clock::now() < from + kLoopFor; ++opens) {
+    if (DeviceOpen(m) == 0) failures.push_back(m.Adc.LastError);
+    DeviceClose(m);
+  }
+  EXPECT_TRUE(failures.empty()) << failures.size() << " of " << opens
+                                << " opens failed, first: " << failures.front();
+}
+
+// Four processes start opening four modules at the same moment, again and again: a listing never
+// makes another process's open fail, and lists a module that another process only lists.
+TEST(ConcurrentOpen, ListingInAnotherProcessNeverMakesAnOpenFail) {
+  const std::string bench = ScratchPrefix() + "four.json";
+  Json modules = Json::array();
+  for (int n = 0; n < 4; ++n)
+    modules.push_back(
+        Module("usb" + std::to_string(n), {{"serial", "FOUR000" + std::to_string(n)}}));
+  std::ofstream(bench) << Json{{"modules", modules}}.dump();
+  using std::chrono::nanoseconds;
+  const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+  const std::string from =
+      std::to_string(std::chrono::duration_cast<nanoseconds>(start.time_since_epoch()).count());
+  std::vector<std::unique_ptr<ChildProcess>> children;
+  for (int n = 0; n < 4; ++n) {
+    const std::string task =
+        "USB" + std::to_string(n + 1) + " " + from + " " + std::getenv("QUILLBOX_RUNTIME_DIR");
+    children.push_back(std::make_unique<ChildProcess>(
+        std::vector<std::string>{SelfPath(), "--gtest_filter=ConcurrentOpenChild.*"},
+        EnvChanges{{kOpenChild, task}, {"QUILLBOX_BENCH", bench}}));
+  }
+  for (auto& child : children) {
+    const ChildResult r = child->Wait();
+    EXPECT_EQ(r.exitCode, 0) << r.Output();
+  }
+  std::filesystem::remove(bench);
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-// The simulated module's descriptor check sum and the module-name request on its device nodes.
+// The simulated module's descriptor check sum, the module-name request on its device nodes and
+// what a query open of a node may do.
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -46,6 +48,39 @@ TEST_F(SimTest, DeviceNodesAnswerOnlyTheModuleNameRequest) {
   ASSERT_TRUE(DeviceNodeControl(other, 0x220012, request, 8, out, 8, returned));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 8), "E14-440X");
   CloseDeviceNode(other);
+}
+
+// A query open (a listing's) asks the name and reads the descriptor; it never stands in the way
+// of a read-write open, and is refused while one exists, also when the module is this process's
+// alone (no usable runtime folder).
+TEST_F(SimTest, QueryOpensAreNeverInTheWay) {
+  const std::string runtime = std::getenv("QUILLBOX_RUNTIME_DIR");
+  for (const std::string& folder : {runtime, std::string("/dev/null")}) {
+    setenv("QUILLBOX_RUNTIME_DIR", folder.c_str(), 1);
+    const auto query = [] { return OpenDeviceNode(NodeName(0), platform::NodeAccess::Query); };
+    Device q;
+    E270Init(&q);
+    q.Handle = query();
+    const int32_t second = query();
+    ASSERT_NE(int32_t{q.Handle}, -1);
+    ASSERT_NE(second, -1);
+    Device d = OpenUsb(0);
+    ASSERT_NE(int32_t{d.Handle}, -1);
+    EXPECT_EQ(query(), -1) << folder;
+    EXPECT_EQ(platform::LastNodeOpenError(), platform::NodeOpenError::Busy);
+
+    EXPECT_EQ(E270ReadEEPROM(&q, 0), 0);
+    EXPECT_EQ(E270GetConfig(&q), 1);
+    EXPECT_EQ(Configure(q, 250), 1);
+    EXPECT_EQ(E270SetDIO(&q, 1, 0), 1);
+    EXPECT_EQ(Status("usb0").setConfigCalls, 0);
+
+    E270Close(&d);
+    CloseDeviceNode(q.Handle);
+    CloseDeviceNode(second);
+    EXPECT_FALSE(Status("usb0").connected);
+  }
+  setenv("QUILLBOX_RUNTIME_DIR", runtime.c_str(), 1);
 }
 
 }  // namespace

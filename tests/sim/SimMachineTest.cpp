@@ -30,8 +30,10 @@ TEST_F(SimTest, ModuleIsOpenInOneProcessAtATimeAndKeepsItsOutputs) {
     for (int i = 0; i < 1000 && !rowsWritten(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(rowsWritten());
-    EXPECT_EQ(platform::OpenDeviceNode(NodeName(0)), -1);
-    EXPECT_EQ(platform::LastNodeOpenError(), platform::NodeOpenError::Busy);
+    for (const auto access : {platform::NodeAccess::Exclusive, platform::NodeAccess::Query}) {
+      EXPECT_EQ(platform::OpenDeviceNode(NodeName(0), access), -1);
+      EXPECT_EQ(platform::LastNodeOpenError(), platform::NodeOpenError::Busy);
+    }
     recording.Signal(SIGKILL);
     EXPECT_EQ(recording.Wait().signal, SIGKILL);
   }
