@@ -21,9 +21,11 @@ constexpr int64_t kPollFrames = 4096;
 constexpr double kGraceSeconds = 2.0;
 // No frame for this long (or three frame periods, if longer) means the module stopped.
 constexpr double kStallSeconds = 2.0;
-// A stall also needs this much real time: on an accelerated clock 2 s of module time can pass
-// while a loaded machine merely did not schedule the recorder.
-constexpr milliseconds kStallRealMin{250};
+// A stall also needs this much real time of silence: on an accelerated clock 2 s of module time
+// can pass while a loaded machine merely did not schedule the acquisition thread.
+constexpr milliseconds kStallRealMin{500};
+// ... of which a single gap between polls counts this much at most.
+constexpr milliseconds kMaxRealSilencePerPoll{250};
 // The description's running frame count is refreshed this often at most: replacing it costs
 // three flushes, and the data itself always shows how far the recording got.
 constexpr double kDescribeSeconds = 10.0;
@@ -99,7 +101,7 @@ std::optional<Problem> Session::Start() {
   state_ = State::Running;
   if (platform::TraceOn()) platform::Trace("recording started");
   start_ = lastPoll_ = lastSync_ = lastDescription_ = platform::Now();
-  lastFrameReal_ = RealClock::now();
+  lastPollReal_ = RealClock::now();
   const double rate = description_.rate;
   deadline_ = request_.seconds ? Span(*request_.seconds + kGraceSeconds) : nanoseconds::max();
   stallAfter_ = Span(std::max(kStallSeconds, 3.0 / rate));
@@ -124,6 +126,9 @@ int64_t Session::Poll(int64_t room) {
   const auto now = platform::Now();
   const auto gap = now - lastPoll_;
   lastPoll_ = now;
+  const auto realNow = RealClock::now();
+  const auto realGap = realNow - lastPollReal_;
+  lastPollReal_ = realNow;
   const int64_t got = Take(room);
   if (state_ != State::Running) return got;
   if (target_ > 0 && written_ >= target_) {
@@ -131,11 +136,11 @@ int64_t Session::Poll(int64_t room) {
     return got;
   }
   if (got > 0) {
-    silence_ = nanoseconds::zero();
-    lastFrameReal_ = RealClock::now();
+    silence_ = realSilence_ = nanoseconds::zero();
   } else {
     silence_ += std::min<nanoseconds>(gap, kMaxSilencePerPoll);
-    if (silence_ > stallAfter_ && RealClock::now() - lastFrameReal_ > kStallRealMin) {
+    realSilence_ += std::min<nanoseconds>(realGap, kMaxRealSilencePerPoll);
+    if (silence_ > stallAfter_ && realSilence_ > kStallRealMin) {
       std::string message = "the module stopped delivering data";
       if (const std::string why = tools_.AcquisitionProblem(); !why.empty())
         message += " (" + why + ")";
@@ -143,9 +148,11 @@ int64_t Session::Poll(int64_t room) {
       return got;
     }
   }
-  if (now - start_ > deadline_) {
-    // The duration is over and frames are missing: said with the count once the stop took
-    // what the module still had.
+  // The duration is over (counting only time the process ran) and this poll brought nothing:
+  // the frames still missing are said with their count once the stop took what the module had.
+  // A module catching up (after the process was stopped a while) is waited for.
+  awake_ += std::min<nanoseconds>(gap, kMaxSilencePerPoll);
+  if (got == 0 && awake_ > deadline_) {
     EndWith("short");
     return got;
   }

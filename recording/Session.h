@@ -94,7 +94,9 @@ class Session {
   int64_t written_ = 0;
   std::chrono::nanoseconds start_{}, deadline_{}, stallAfter_{}, syncEvery_{}, describeEvery_{};
   std::chrono::nanoseconds lastPoll_{}, silence_{}, lastSync_{}, lastDescription_{};
-  std::chrono::steady_clock::time_point lastFrameReal_{};
+  std::chrono::nanoseconds awake_{};  // time since the start that the process ran
+  std::chrono::steady_clock::time_point lastPollReal_{};
+  std::chrono::nanoseconds realSilence_{};
   std::vector<int16_t> buffer_;
 };
 
