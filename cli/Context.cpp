@@ -116,23 +116,4 @@ bool CallSucceeded(Context& ctx, const std::string& what) {
 
 void PrintError(const std::string& message) { std::cerr << "quillbox: " << message << '\n'; }
 
-int ApplyScanListAndRate(IADC3& adc, const std::vector<int16_t>& channels,
-                         std::optional<double> rate) {
-  if (!channels.empty()) {
-    adc.InputChannels(BoundedArray<int16_t>::FromVector(channels));
-    if (adc.InputChannels().values() != channels) {
-      PrintError("--channels: the driver did not take the scan list of " +
-                 std::to_string(channels.size()) + " entries");
-      return kExitUsage;
-    }
-  }
-  if (rate) {
-    if (*rate > adc.RateMax())
-      PrintError("rate " + FloatText(*rate) + " Hz is above the highest rate; using " +
-                 FloatText(adc.RateMax()) + " Hz");
-    adc.Rate(static_cast<float>(*rate));
-  }
-  return kExitOk;
-}
-
 }  // namespace quillbox::cli

@@ -63,10 +63,4 @@ bool DisplayAvailable();
 // Prints "quillbox: " and the message on stderr.
 void PrintError(const std::string& message);
 
-// Hands the command's scan list (when given) and rate (when given) to the opened driver; a rate
-// above the highest is said and taken as the highest. kExitUsage when the driver refuses the scan
-// list, else kExitOk.
-int ApplyScanListAndRate(IADC3& adc, const std::vector<int16_t>& channels,
-                         std::optional<double> rate);
-
 }  // namespace quillbox::cli
