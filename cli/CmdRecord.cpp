@@ -15,7 +15,7 @@
 #include "cli/ArgParsing.h"
 #include "cli/Commands.h"
 #include "cli/TextTable.h"
-#include "recording/CsvSink.h"
+#include "recording/FileSink.h"
 #include "recording/Session.h"
 #include "recording/StopSignals.h"
 
@@ -31,6 +31,7 @@ struct RecordOptions {
   std::optional<double> seconds;
   std::optional<int64_t> frames;
   std::string output = "recording.csv";
+  std::string format;  // "csv" or "hdf5"; empty: by the name
   bool raw = false;
   bool force = false;
   double syncEvery = 1.0;
@@ -82,25 +83,36 @@ int Record(Context& ctx, const RecordOptions& o) {
   if (int code = MakeRequest(o, request); code != kExitOk) return code;
   // The files first: a name that is taken or cannot be written is refused before the module is
   // touched.
-  recording::CsvSink csv(o.output);
-  if (std::string error; !csv.Open(o.force, error)) {
+  std::string error;
+  const auto format = recording::FormatOf(o.output, o.format, error);
+  if (!format) {
+    PrintError("--format: " + error);
+    return kExitUsage;
+  }
+  const std::unique_ptr<recording::FileSink> file = recording::MakeFileSink(o.output, {*format});
+  if (file == nullptr) {
+    PrintError("--format: this build writes no HDF5");
+    return kExitUsage;
+  }
+  recording::FileSink& output = *file;
+  if (!output.Open(o.force, error)) {
     PrintError(error);
     return kExitFailure;
   }
   IADC3& adc = *ctx.Adc();
   recording::Session session(adc, ctx.Dio().get(), ctx.Tools(), PrintError);
   if (int code = ctx.OpenModule(); code != kExitOk) {
-    csv.Abandon();
+    output.Abandon();
     return code;
   }
   if (auto problem = session.Prepare(request)) {
-    csv.Abandon();
+    output.Abandon();
     return PrintProblem(*problem);
   }
-  session.AddSink(csv);
+  session.AddSink(output);
   const recording::StopSignals signals;
   if (auto problem = session.Start()) {
-    csv.Abandon();
+    output.Abandon();
     return PrintProblem(*problem);
   }
   const auto wallStart = Clock::now();
@@ -120,7 +132,7 @@ int Record(Context& ctx, const RecordOptions& o) {
   const recording::Sidecar& d = session.Description();
   const double wall = Seconds(Clock::now() - wallStart).count();
   // With the rows on standard output (or another stream), the summary goes to stderr.
-  std::ostream& out = csv.Described() ? std::cout : std::cerr;
+  std::ostream& out = output.Described() ? std::cout : std::cerr;
   out << "Recorded " << d.frames << " frames of " << d.columns.size() << " channel"
       << (d.columns.size() == 1 ? "" : "s") << " at " << FloatText(d.rate) << " Hz ("
       << FloatText(std::round(static_cast<double>(d.frames) / d.rate * 10) / 10) << " s of data, "
@@ -146,6 +158,9 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
   duration->excludes(frames);
   cmd->add_option("-o,--output", o->output,
                   "CSV file to write (default recording.csv); - for standard output");
+  cmd->add_option("--format", o->format,
+                  "csv or hdf5 (default: by the name; .h5 and .hdf5 are HDF5)")
+      ->check(CLI::IsMember({"csv", "hdf5"}));
   cmd->add_flag("--force", o->force, "Replace FILE and FILE.json when they exist");
   cmd->add_option("--sync-every", o->syncEvery,
                   "Make the rows durable (fdatasync) every SECONDS; 0: at every poll (default 1)");

@@ -7,30 +7,28 @@
 #include <string>
 
 #include "recording/CsvRows.h"
+#include "recording/FileSink.h"
 #include "recording/OutputFile.h"
-#include "recording/Sink.h"
 
 namespace quillbox::recording {
 
-class CsvSink : public Sink {
+class CsvSink : public FileSink {
  public:
   explicit CsvSink(std::string path);
 
-  // Creates (or, with `replace`, takes over) the file and makes sure its description can be
-  // written: an existing name, a name too long or a folder that cannot be written is refused
-  // here. False with `error`.
-  bool Open(bool replace, std::string& error);
-  // Removes the file when Open created it and the recording never started.
-  void Abandon() { csv_.RemoveIfCreated(); }
+  // Besides the file, makes sure its description can be written: an existing name, a name too
+  // long or a folder that cannot be written is refused here.
+  bool Open(bool replace, std::string& error) override;
+  void Abandon() override { csv_.RemoveIfCreated(); }
 
   bool Begin(const Sidecar& description, std::string& error) override;
   bool Write(std::span<const int16_t> codes, int64_t firstFrame, std::string& error) override;
   bool Sync(const Sidecar& description, bool describe, std::string& error) override;
   bool End(const Sidecar& description, std::string& error) override;
 
-  const std::string& Path() const { return path_; }
-  // False when the rows go to standard output or another non-regular file.
-  bool Described() const { return described_; }
+  const std::string& Path() const override { return path_; }
+  bool Described() const override { return described_; }
+  uint64_t Bytes() const override { return csv_.Bytes(); }
 
  private:
   std::string path_;

@@ -4,6 +4,7 @@
 // text that reached the file only in part is cut off again, so the file never ends in a torn
 // line. Every failure keeps its reason, named with the file.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,8 @@ class OutputFile {
   void RemoveIfCreated();
 
   const std::string& Path() const { return path_; }
+  // Bytes of whole lines written since the file was emptied.
+  uint64_t Bytes() const { return static_cast<uint64_t>(size_); }
   // False for a terminal, a pipe or a device: such an output gets no description beside it.
   bool Regular() const { return regular_; }
   // "cannot write FILE: reason" for the last failure.
