@@ -1,8 +1,10 @@
 #include "cli/ArgParsing.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 namespace quillbox::cli {
 namespace {
@@ -49,6 +51,55 @@ bool ParseChannelList(const std::string& text, std::vector<int16_t>& channels, s
     start = comma + 1;
   }
   return true;
+}
+
+namespace {
+
+// A positive number followed by one of `units` (name, factor); false when it is not one.
+bool ParseWithUnit(const std::string& text,
+                   const std::vector<std::pair<std::string, double>>& units, double& value) {
+  const std::string t = Trim(text);
+  char* end = nullptr;
+  const double number = std::strtod(t.c_str(), &end);
+  if (end == t.c_str() || !std::isfinite(number) || !(number > 0)) return false;
+  const std::string unit = Trim(std::string(end));
+  for (const auto& [name, factor] : units) {
+    if (unit == name) {
+      value = number * factor;
+      return std::isfinite(value);
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ParseDuration(const std::string& text, double& seconds, std::string& error) {
+  if (ParseWithUnit(text, {{"", 1}, {"s", 1}, {"min", 60}, {"h", 3600}, {"d", 86400}}, seconds))
+    return true;
+  error = "\"" + text + "\" is not a time such as 90s, 30min, 1h or 2d";
+  return false;
+}
+
+bool ParseSize(const std::string& text, uint64_t& bytes, std::string& error) {
+  double value = 0;
+  if (ParseWithUnit(text,
+                    {{"B", 1},
+                     {"kB", 1e3},
+                     {"MB", 1e6},
+                     {"GB", 1e9},
+                     {"TB", 1e12},
+                     {"KiB", 1024.0},
+                     {"MiB", 1048576.0},
+                     {"GiB", 1073741824.0},
+                     {"TiB", 1099511627776.0}},
+                    value) &&
+      value >= 1 && value < 1.8e19) {
+    bytes = static_cast<uint64_t>(value);
+    return true;
+  }
+  error = "\"" + text + "\" is not a size such as 500MB, 1.5GB or 64KiB";
+  return false;
 }
 
 bool ParseLong(const std::string& text, int32_t& value, std::string& error) {

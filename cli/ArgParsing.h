@@ -15,4 +15,10 @@ bool ParseChannelList(const std::string& text, std::vector<int16_t>& channels, s
 // 0xFFFFFFFF are taken as their 32-bit pattern. False with a reason for anything else.
 bool ParseLong(const std::string& text, int32_t& value, std::string& error);
 
+// "90s", "30min", "1h", "2d" (s, min, h, d; a bare number is seconds) -> seconds above 0.
+bool ParseDuration(const std::string& text, double& seconds, std::string& error);
+
+// "500MB", "1.5GB", "64KiB" (B, kB, MB, GB, TB and KiB, MiB, GiB, TiB) -> bytes above 0.
+bool ParseSize(const std::string& text, uint64_t& bytes, std::string& error);
+
 }  // namespace quillbox::cli

@@ -15,7 +15,11 @@
 #include "cli/ArgParsing.h"
 #include "cli/Commands.h"
 #include "cli/TextTable.h"
+#include "platform/Clock.h"
+#include "recording/DiskGuard.h"
 #include "recording/FileSink.h"
+#include "recording/OutputFile.h"
+#include "recording/Segments.h"
 #include "recording/Session.h"
 #include "recording/StopSignals.h"
 
@@ -32,6 +36,11 @@ struct RecordOptions {
   std::optional<int64_t> frames;
   std::string output = "recording.csv";
   std::string format;  // "csv" or "hdf5"; empty: by the name
+  bool compress = false;
+  std::string rotate;  // a time or a size
+  std::optional<std::size_t> keep;
+  std::string minFree;
+  bool reconnect = false;
   bool raw = false;
   bool force = false;
   double syncEvery = 1.0;
@@ -78,68 +87,196 @@ void ShowProgress(const recording::Session& s, IADC3& adc) {
   std::cerr << line << std::flush;
 }
 
-int Record(Context& ctx, const RecordOptions& o) {
-  recording::Request request;
-  if (int code = MakeRequest(o, request); code != kExitOk) return code;
-  // The files first: a name that is taken or cannot be written is refused before the module is
-  // touched.
+// The files of the recording: one, or segments with an index when rotating or reconnecting.
+struct Outputs {
+  std::unique_ptr<recording::FileSink> file;
+  std::unique_ptr<recording::Segments> segments;
+  std::optional<recording::DiskGuard> guard;
+
+  recording::Sink& Sink() {
+    return file ? static_cast<recording::Sink&>(*file) : static_cast<recording::Sink&>(*segments);
+  }
+  void Abandon() {
+    if (file) file->Abandon();
+    if (segments) segments->Abandon();
+  }
+  std::string Names(const std::string& output) const {
+    if (segments) return output + " in segments (" + segments->IndexPath() + ")";
+    return output == "-" ? "standard output" : output;
+  }
+};
+
+// Makes the outputs before the module is touched: a name that is taken or cannot be written is
+// refused here. kExitOk, or the exit status with the reason said.
+int OpenOutputs(const RecordOptions& o, Outputs& out) {
   std::string error;
   const auto format = recording::FormatOf(o.output, o.format, error);
   if (!format) {
     PrintError("--format: " + error);
     return kExitUsage;
   }
-  const std::unique_ptr<recording::FileSink> file = recording::MakeFileSink(o.output, {*format});
-  if (file == nullptr) {
+  recording::SegmentPolicy policy;
+  if (!o.rotate.empty()) {
+    const bool size = !o.rotate.empty() && o.rotate.back() == 'B';
+    if (!(size ? ParseSize(o.rotate, policy.bytes, error)
+               : ParseDuration(o.rotate, policy.seconds, error))) {
+      PrintError("--rotate: " + error);
+      return kExitUsage;
+    }
+  }
+  policy.keep = o.keep.value_or(0);
+  if (o.keep && *o.keep == 0) {
+    PrintError("--keep: must be at least 1");
+    return kExitUsage;
+  }
+  if (o.keep && o.rotate.empty()) {
+    PrintError("--keep: only with --rotate");
+    return kExitUsage;
+  }
+  if (!o.minFree.empty()) {
+    uint64_t bytes = 0;
+    if (!ParseSize(o.minFree, bytes, error)) {
+      PrintError("--min-free: " + error);
+      return kExitUsage;
+    }
+    out.guard.emplace(recording::FolderOf(o.output), bytes);
+  }
+  const recording::FileOptions options{*format, o.compress};
+  const bool segmented = !o.rotate.empty() || o.reconnect;
+  if (segmented && o.output == "-") {
+    PrintError("--rotate and --reconnect write files: name one with -o");
+    return kExitUsage;
+  }
+  if (segmented) {
+    out.segments = std::make_unique<recording::Segments>(o.output, options, policy, o.force);
+    if (!out.segments->Open(error)) {
+      PrintError(error);
+      return kExitFailure;
+    }
+    return kExitOk;
+  }
+  out.file = recording::MakeFileSink(o.output, options);
+  if (out.file == nullptr) {
     PrintError("--format: this build writes no HDF5");
     return kExitUsage;
   }
-  recording::FileSink& output = *file;
-  if (!output.Open(o.force, error)) {
+  if (!out.file->Open(o.force, error)) {
     PrintError(error);
     return kExitFailure;
   }
+  return kExitOk;
+}
+
+// Waits for the module with `serial` to be back, trying to open it at a modest interval, until
+// the module's clock reads `until`; false when that time or a stop signal came first.
+bool WaitForModule(Context& ctx, const std::string& serial, std::chrono::nanoseconds until) {
+  constexpr uint32_t kRetryMs = 1000;
+  for (;;) {
+    if (recording::StopSignals::Received() != 0 || platform::Now() >= until) return false;
+    ctx.Tools().SetDeviceChoice(serial, "--device");
+    if (ctx.Adc()->Test()) return true;
+    platform::Sleep(kRetryMs);
+  }
+}
+
+int Record(Context& ctx, const RecordOptions& o) {
+  recording::Request request;
+  if (int code = MakeRequest(o, request); code != kExitOk) return code;
+  Outputs out;
+  if (int code = OpenOutputs(o, out); code != kExitOk) return code;
   IADC3& adc = *ctx.Adc();
-  recording::Session session(adc, ctx.Dio().get(), ctx.Tools(), PrintError);
   if (int code = ctx.OpenModule(); code != kExitOk) {
-    output.Abandon();
+    out.Abandon();
     return code;
   }
-  if (auto problem = session.Prepare(request)) {
-    output.Abandon();
-    return PrintProblem(*problem);
-  }
-  session.AddSink(output);
   const recording::StopSignals signals;
-  if (auto problem = session.Start()) {
-    output.Abandon();
-    return PrintProblem(*problem);
-  }
   const auto wallStart = Clock::now();
   const bool progress = isatty(STDERR_FILENO) != 0;
   auto lastProgress = wallStart;
-  session.Run([&]() -> std::string {
-    if (const int signal = recording::StopSignals::Received(); signal != 0)
-      return recording::StopSignals::Name(signal);
-    if (progress && Clock::now() - lastProgress > std::chrono::milliseconds(500)) {
-      lastProgress = Clock::now();
-      ShowProgress(session, adc);
+  // One session, or with --reconnect one after each return of the module; frames are numbered
+  // on by the module's time, so those the gap cost are counted and the times stay true.
+  int64_t target = 0, total = 0;
+  std::optional<recording::Sidecar> last;
+  std::chrono::nanoseconds firstStart{}, previousStart{};
+  for (int round = 0;; ++round) {
+    recording::Session session(adc, ctx.Dio().get(), ctx.Tools(), PrintError);
+    recording::Request r = request;
+    int64_t first = 0;
+    if (round > 0) {
+      const double away = Seconds(platform::Now() - previousStart).count();
+      first = last->firstFrame + std::llround(away * last->rate);
+      if (target > 0) {
+        if (first >= target) break;
+        r.seconds.reset();
+        r.frames = target - first;
+      }
     }
-    return "";
-  });
-  if (progress) std::cerr << "\r\033[K" << std::flush;
+    if (auto problem = session.Prepare(r)) {
+      if (round == 0) out.Abandon();
+      PrintProblem(*problem);
+      if (round == 0) return problem->usage ? kExitUsage : kExitFailure;
+      break;
+    }
+    session.AddSink(out.Sink());
+    if (out.guard) session.AddSink(*out.guard);
+    if (round > 0) {
+      // From the frame after the last one delivered to the new start (its time the segment's).
+      out.segments->SetGap(
+          {recording::UtcPlus(last->startUtc, static_cast<double>(last->frames) / last->rate), "",
+           first - (last->firstFrame + last->frames)});
+      session.SetFirstFrame(first);
+    }
+    if (auto problem = session.Start()) {
+      if (round == 0) out.Abandon();
+      PrintProblem(*problem);
+      if (round == 0) return problem->usage ? kExitUsage : kExitFailure;
+      break;
+    }
+    if (round == 0) {
+      target = session.Target();
+      firstStart = session.StartTime();
+    }
+    session.Run([&]() -> std::string {
+      if (const int signal = recording::StopSignals::Received(); signal != 0)
+        return recording::StopSignals::Name(signal);
+      if (progress && Clock::now() - lastProgress > std::chrono::milliseconds(500)) {
+        lastProgress = Clock::now();
+        ShowProgress(session, adc);
+      }
+      return "";
+    });
+    if (progress) std::cerr << "\r\033[K" << std::flush;
+    last = session.Description();
+    total += last->frames;
+    previousStart = session.StartTime();
+    if (!o.reconnect || last->stopReason != "stalled") break;
+    PrintError("waiting for the module " + last->serial +
+               " to come back; Ctrl-C ends the recording here");
+    const auto until = target > 0
+                           ? firstStart + std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                              Seconds(static_cast<double>(target) / last->rate))
+                           : std::chrono::nanoseconds::max();
+    if (!WaitForModule(ctx, last->serial, until)) break;
+    PrintError("the module " + last->serial + " is back; the recording goes on in a new segment");
+  }
+  if (out.segments) {
+    if (std::string error; !out.segments->Finish(error)) PrintError(error);
+  }
 
-  const recording::Sidecar& d = session.Description();
   const double wall = Seconds(Clock::now() - wallStart).count();
+  const float rate = last ? last->rate : 0.0f;
+  const std::size_t width = last ? last->columns.size() : 0;
   // With the rows on standard output (or another stream), the summary goes to stderr.
-  std::ostream& out = output.Described() ? std::cout : std::cerr;
-  out << "Recorded " << d.frames << " frames of " << d.columns.size() << " channel"
-      << (d.columns.size() == 1 ? "" : "s") << " at " << FloatText(d.rate) << " Hz ("
-      << FloatText(std::round(static_cast<double>(d.frames) / d.rate * 10) / 10) << " s of data, "
-      << FloatText(std::round(wall * 10) / 10) << " s wall) to "
-      << (o.output == "-" ? "standard output" : o.output) << '\n'
-      << std::flush;
-  return d.error ? kExitFailure : kExitOk;
+  std::ostream& summary = out.file && !out.file->Described() ? std::cerr : std::cout;
+  summary << "Recorded " << total << " frames of " << width << " channel" << (width == 1 ? "" : "s")
+          << " at " << FloatText(rate) << " Hz ("
+          << FloatText(std::round(static_cast<double>(total) / rate * 10) / 10) << " s of data, "
+          << FloatText(std::round(wall * 10) / 10) << " s wall) to " << out.Names(o.output) << '\n'
+          << std::flush;
+  // With --reconnect a module that went away is not a failure of the recording; anything else
+  // that ended it is.
+  const bool failed = last && last->error && !(o.reconnect && last->stopReason == "stalled");
+  return failed ? kExitFailure : kExitOk;
 }
 
 }  // namespace
@@ -162,6 +299,15 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
                   "csv or hdf5 (default: by the name; .h5 and .hdf5 are HDF5)")
       ->check(CLI::IsMember({"csv", "hdf5"}));
   cmd->add_flag("--force", o->force, "Replace FILE and FILE.json when they exist");
+  cmd->add_option("--rotate", o->rotate,
+                  "Start a new segment FILE-000002... after this time (1h, 30min) or size (500MB)")
+      ->type_name("TIME|SIZE");
+  cmd->add_option("--keep", o->keep, "With --rotate: delete the oldest segments beyond N");
+  cmd->add_option("--min-free", o->minFree,
+                  "End the recording (\"low disk\") before the disk has less than SIZE free")
+      ->type_name("SIZE");
+  cmd->add_flag("--reconnect", o->reconnect,
+                "Wait for a module that went away and go on in a new segment");
   cmd->add_option("--sync-every", o->syncEvery,
                   "Make the rows durable (fdatasync) every SECONDS; 0: at every poll (default 1)");
   cmd->add_flag("--raw", o->raw,

@@ -70,6 +70,7 @@ std::optional<Problem> Session::Prepare(const Request& request) {
   }
   request_ = request;
   description_ = Sidecar{};
+  description_.firstFrame = firstFrame_;
   description_.rateRequested = request.rate ? *request.rate : rate;
   description_.rate = rate;
   description_.raw = request.raw;
@@ -134,6 +135,13 @@ int64_t Session::Poll(int64_t room) {
   if (target_ > 0 && written_ >= target_) {
     EndWith("end");
     return got;
+  }
+  for (Sink* sink : sinks_) {
+    std::string reason, message;
+    if (sink->WantsStop(reason, message)) {
+      Fail(reason.c_str(), message);
+      return got;
+    }
   }
   if (got > 0) {
     silence_ = realSilence_ = nanoseconds::zero();
@@ -258,7 +266,7 @@ int64_t Session::Take(int64_t room) {
     const std::span<const int16_t> codes(buffer_.data(), static_cast<std::size_t>(got) * width);
     for (Sink* sink : sinks_) {
       std::string error;
-      if (!sink->Write(codes, written_, error)) {
+      if (!sink->Write(codes, firstFrame_ + written_, error)) {
         Fail("write error", error);
         return taken;
       }

@@ -43,6 +43,8 @@ class Session {
   std::optional<Problem> Prepare(const Request& request);
   // Sinks get the frames in the order added; they must outlive the session's Finish.
   void AddSink(Sink& sink) { sinks_.push_back(&sink); }
+  // Numbers the frames from `frame` on (a recording that goes on after its module was away).
+  void SetFirstFrame(int64_t frame) { firstFrame_ = description_.firstFrame = frame; }
   // Starts the module and begins the sinks. A refused start is a problem; a sink that cannot
   // begin ends the recording as a write error (Running() false).
   std::optional<Problem> Start();
@@ -65,6 +67,8 @@ class Session {
   // Frames the recording is to hold; 0 for "until stopped".
   int64_t Target() const { return target_; }
   double ElapsedSeconds() const;
+  // The module clock's reading at the start.
+  std::chrono::nanoseconds StartTime() const { return start_; }
 
   // The module's block period: the pace of the polls.
   static constexpr uint32_t kPollMs = 200;
@@ -92,6 +96,7 @@ class Session {
   int64_t target_ = 0;
   int64_t stopAt_ = 0;  // frames the recording holds once it ends
   int64_t written_ = 0;
+  int64_t firstFrame_ = 0;
   std::chrono::nanoseconds start_{}, deadline_{}, stallAfter_{}, syncEvery_{}, describeEvery_{};
   std::chrono::nanoseconds lastPoll_{}, silence_{}, lastSync_{}, lastDescription_{};
   std::chrono::nanoseconds awake_{};  // time since the start that the process ran

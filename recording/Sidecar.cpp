@@ -40,13 +40,18 @@ std::string Sidecar::Text(bool compact) const {
   j["error"] = error ? Json(*error) : Json(nullptr);
   j["serial"] = serial;
   j["raw"] = raw;
+  j["first_frame"] = firstFrame;
+  j["gap"] = gap ? Json{{"from_utc", gap->fromUtc}, {"to_utc", gap->toUtc}, {"frames", gap->frames}}
+                 : Json(nullptr);
   return j.dump(compact ? -1 : 2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 bool Sidecar::Parse(const std::string& text, Sidecar& out, std::string& error) {
   // Strict: the whole text is one JSON object (trailing bytes, NULs included, are an error).
-  const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
-  if (j.is_discarded() || !j.is_object()) {
+  // The parser takes a NUL for the end of its input, so NULs are refused first.
+  const bool nul = text.find('\0') != std::string::npos;
+  const nlohmann::json j = nul ? nlohmann::json() : nlohmann::json::parse(text, nullptr, false);
+  if (nul || j.is_discarded() || !j.is_object()) {
     error = "not a JSON object";
     return false;
   }
@@ -62,6 +67,10 @@ bool Sidecar::Parse(const std::string& text, Sidecar& out, std::string& error) {
     d.complete = j.value("complete", false);
     d.stopReason = j.value("stop_reason", "");
     if (j.contains("error") && j["error"].is_string()) d.error = j["error"].get<std::string>();
+    d.firstFrame = j.value("first_frame", int64_t{0});
+    if (j.contains("gap") && j["gap"].is_object())
+      d.gap = Gap{j["gap"].value("from_utc", ""), j["gap"].value("to_utc", ""),
+                  j["gap"].value("frames", int64_t{0})};
     const auto channels = j.value("channels", std::vector<int>{});
     const auto names = j.value("names", std::vector<std::string>{});
     const auto units = j.value("units", std::vector<std::string>{});
@@ -144,8 +153,9 @@ bool SidecarFile::WriteFinal(const Sidecar& sidecar, std::string& error) {
   return true;
 }
 
-std::string UtcNow() {
-  const auto now = std::chrono::system_clock::now();
+namespace {
+
+std::string UtcText(std::chrono::system_clock::time_point now) {
   const std::time_t t = std::chrono::system_clock::to_time_t(now);
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
@@ -155,6 +165,24 @@ std::string UtcNow() {
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
                 tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms));
   return text;
+}
+
+}  // namespace
+
+std::string UtcNow() { return UtcText(std::chrono::system_clock::now()); }
+
+std::string UtcPlus(const std::string& utc, double seconds) {
+  std::tm tm{};
+  int ms = 0;
+  if (std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                  &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &ms) != 7)
+    return utc;
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  const auto base =
+      std::chrono::system_clock::from_time_t(timegm(&tm)) + std::chrono::milliseconds(ms);
+  return UtcText(base + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                            std::chrono::duration<double>(seconds)));
 }
 
 }  // namespace quillbox::recording

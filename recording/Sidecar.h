@@ -25,10 +25,21 @@ struct Sidecar {
   int64_t frames = 0;          // rows in the CSV
   int64_t framesExpected = 0;  // frames the elapsed time called for
   bool complete = false;       // false while recording, and after a killed run
-  // How it ended: "end", "SIGINT"/"SIGTERM"/"SIGHUP", "stalled", "short", "write error";
-  // "recording" while it runs.
+  // How it ended: "end", "SIGINT"/"SIGTERM"/"SIGHUP", "closed", "stalled", "short",
+  // "write error", "rotated" (a segment the next one continues), "low disk"; "recording" while
+  // it runs.
   std::string stopReason = "recording";
   std::optional<std::string> error;  // what went wrong, said as on stderr
+
+  // Frame number of the first row: 0, or where a segment of a longer recording starts (the
+  // segments of one recording number their frames on, so time = frame / rate throughout).
+  int64_t firstFrame = 0;
+  // The frames the module did not deliver before this segment because it was away, and when.
+  struct Gap {
+    std::string fromUtc, toUtc;
+    int64_t frames = 0;
+  };
+  std::optional<Gap> gap;
 
   // The description as JSON; `compact` without indentation (for a nearly full disk).
   std::string Text(bool compact = false) const;
@@ -64,5 +75,7 @@ class SidecarFile {
 
 // The current time as "2026-12-05T23:39:44.123Z".
 std::string UtcNow();
+// `utc` (as UtcNow writes it) plus `seconds`, in the same form; `utc` itself when unreadable.
+std::string UtcPlus(const std::string& utc, double seconds);
 
 }  // namespace quillbox::recording

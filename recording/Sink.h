@@ -25,6 +25,9 @@ class Sink {
   }
   // The recording ended as `description` says.
   virtual bool End(const Sidecar& description, std::string& error) = 0;
+  // Asked at every poll: true, with a stop reason and the message, when the recording must end
+  // now although nothing failed (a disk running out of room).
+  virtual bool WantsStop(std::string& /*reason*/, std::string& /*message*/) { return false; }
 };
 
 }  // namespace quillbox::recording

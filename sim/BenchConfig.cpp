@@ -366,7 +366,8 @@ ModuleConfig ParseModule(const Reader& r, const json& value, const std::string& 
     const std::string p = key("faults");
     r.RequireObject(faults, p);
     r.CheckKeys(faults, p,
-                {"eeprom_unreadable_pages", "data_calls_fail", "dio_calls_fail", "unplug_after_s"});
+                {"eeprom_unreadable_pages", "data_calls_fail", "dio_calls_fail", "unplug_after_s",
+                 "replug_after_s"});
     if (faults.contains("eeprom_unreadable_pages")) {
       const std::string pp = Reader::Join(p, "eeprom_unreadable_pages");
       const json& pages = faults["eeprom_unreadable_pages"];
@@ -381,6 +382,9 @@ ModuleConfig ParseModule(const Reader& r, const json& value, const std::string& 
     if (faults.contains("unplug_after_s") && !faults["unplug_after_s"].is_null())
       m.unplugAfterSeconds =
           r.NumberIn(faults["unplug_after_s"], Reader::Join(p, "unplug_after_s"), 0.0, 1e9);
+    if (faults.contains("replug_after_s") && !faults["replug_after_s"].is_null())
+      m.replugAfterSeconds =
+          r.NumberIn(faults["replug_after_s"], Reader::Join(p, "replug_after_s"), 0.0, 1e9);
   }
   return m;
 }

@@ -76,6 +76,7 @@ struct ModuleConfig {
   bool dataCallsFail = false;
   bool dioCallsFail = false;
   std::optional<double> unplugAfterSeconds;
+  std::optional<double> replugAfterSeconds;  // after an unplug_after_s unplug
 };
 
 struct BenchConfig {

@@ -146,8 +146,16 @@ int32_t Simulator::NewHandle() {
   }
 }
 
+// The bench's scheduled unplug, and the return it may schedule (the cable put back).
 void Simulator::CheckUnplugTimer(Module& m) {
-  if (m.plugged && m.unplugAt && platform::Now() >= *m.unplugAt) UnplugLocked(m);
+  const auto now = platform::Now();
+  if (m.plugged && m.unplugAt && now >= *m.unplugAt) {
+    UnplugLocked(m);
+    if (m.cfg.replugAfterSeconds)
+      m.replugAt = now + std::chrono::duration_cast<nanoseconds>(
+                             std::chrono::duration<double>(*m.cfg.replugAfterSeconds));
+  }
+  if (!m.plugged && m.replugAt && now >= *m.replugAt) PlugLocked(m);
 }
 
 // The cable is pulled: every connection to the module dies and its clock stops.
@@ -500,11 +508,16 @@ void Simulator::Replug(const std::string& attach) {
   std::lock_guard lock(mutex_);
   const auto m = Require(attach);
   CheckUnplugTimer(*m);
-  if (m->plugged) return;
-  m->plugged = true;
-  m->outputs = 0;
-  m->aux = m->cfg.dioAux;
-  MachineLock::Forget(m->key);
+  if (!m->plugged) PlugLocked(*m);
+}
+
+// A power cycle: the module is back with its lines at their power-up values.
+void Simulator::PlugLocked(Module& m) {
+  m.plugged = true;
+  m.replugAt.reset();
+  m.outputs = 0;
+  m.aux = m.cfg.dioAux;
+  MachineLock::Forget(m.key);
 }
 
 void Simulator::SetInputs(const std::string& attach, uint8_t value) {

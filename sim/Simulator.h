@@ -69,6 +69,7 @@ class Simulator {
     bool nodeExclusive = false;
     bool serialOpen = false;
     std::optional<std::chrono::nanoseconds> unplugAt;  // scaled clock
+    std::optional<std::chrono::nanoseconds> replugAt;  // scaled clock
     uint8_t outputs = 0;
     uint8_t aux = 0;
     uint8_t inputs = 0;
@@ -109,6 +110,7 @@ class Simulator {
   Module* Live(int32_t handle, Need need);
   void CheckUnplugTimer(Module& m);
   void UnplugLocked(Module& m);
+  void PlugLocked(Module& m);
   void ConnectionOpened(Module& m);
   static bool ClaimMachine(Module& m, bool exclusive);
   static void ReleaseMachine(Module& m);
