@@ -1,9 +1,13 @@
-// Runs the built quillbox command: record (CSV, description, interruption, refusals, a module
-// that goes away), read and dio, on bench files at an accelerated clock.
+// Runs the built quillbox command: record (the exact rows and description, signals, the safety of
+// the files, standard output), read and dio, on bench files at an accelerated clock. How each
+// front end ends a recording (a clean end, a stall, Ctrl-C, refused requests) is the scenario
+// table of tests/python/test_scenarios.py.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -15,6 +19,7 @@ namespace quillbox::test {
 namespace {
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -74,7 +79,7 @@ TEST(CliRecord, WritesEveryFrameInUnitsAndDescribesTheRecording) {
       {{"QUILLBOX_TIME_SCALE", "10"}});  // the 2 s of grace after -d must not shrink to nothing
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("Recorded 21 frames of 3 channels at 7.0008"), std::string::npos) << r.out;
-  const Json j = Json::parse(ReadFile(csv + ".json"));
+  const Json j = Description(csv);
   EXPECT_TRUE(std::regex_match(j["start_utc"].get<std::string>(),
                                std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?Z)")));
   const Json described = {
@@ -92,27 +97,41 @@ TEST(CliRecord, WritesEveryFrameInUnitsAndDescribesTheRecording) {
   ExpectCountingRows(rows, rate, {j["scales"][0], j["scales"][1]});
   for (std::size_t i = 1; i < rows.size(); ++i)
     EXPECT_EQ(std::stod(Cells(rows[i])[4]), 1.0);  // TTL high: 1000 codes / 1000 per TTL
+  // The exact text: the time rounded to the microsecond (6 / 7.00084 Hz is 0.85703998... s),
+  // values with seven significant digits (6 / 1638.4 V and 6 / 62.499996 V).
+  EXPECT_EQ(rows[7], "6,0.857040,0.003662109,0.09600001,1");
 }
 
-// Starts a recording of channels 0 and 16 at 100 Hz that runs until stopped, and waits until
-// its CSV holds `rows` rows.
+// Starts a recording of channels 0 and 16 at 100 Hz (until stopped, unless `extra` gives its
+// length), and waits until its CSV holds `rows` lines.
 std::unique_ptr<ChildProcess> StartRecording(const std::string& csv, std::size_t rows,
-                                             std::vector<std::string> extra = {}) {
+                                             std::vector<std::string> extra = {},
+                                             const std::string& scale = "10") {
   std::vector<std::string> args = {
-      "--bench", Bench("long.json"), "record", "-c", "0,16", "-r", "100",
-      "-d",      "100000",           "--raw",  "-o", csv};
+      QUILLBOX_CLI, "--bench", Bench("long.json"), "record", "-c", "0,16", "-r", "100", "--raw",
+      "-o",         csv};
   args.insert(args.end(), extra.begin(), extra.end());
-  args.insert(args.begin(), QUILLBOX_CLI);
-  auto p = std::make_unique<ChildProcess>(args, EnvChanges{{"QUILLBOX_TIME_SCALE", "10"}});
+  if (std::find(extra.begin(), extra.end(), "-n") == extra.end())
+    args.insert(args.end(), {"-d", "100000"});
+  auto p = std::make_unique<ChildProcess>(args, EnvChanges{{"QUILLBOX_TIME_SCALE", scale}});
   const auto end = std::chrono::steady_clock::now() + 20s;
   while (Lines(ReadFile(csv)).size() < rows && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(10ms);
   return p;
 }
 
-TEST(CliRecord, StopSignalsEndLikeTheEndWithEveryFrameWrittenAndTheStopOutputSet) {
-  for (const auto& [sig, name] :
-       {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGHUP, "SIGHUP"}}) {
+// Whether `sig` waits to be delivered to process `pid`.
+bool Pending(pid_t pid, int sig) {
+  std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("ShdPnd:"))
+      return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+  return false;
+}
+
+TEST(CliRecord, StopSignalsEndLikeTheEndWithEveryFrameWrittenAndASecondOneAtOnce) {
+  // Ctrl-C is in the scenario table; the others end the same way, with the stop output set.
+  for (const auto& [sig, name] : {std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGHUP, "SIGHUP"}}) {
     const std::string csv = ScratchPrefix() + "sig" + std::to_string(sig) + ".csv";
     auto p = StartRecording(csv, 50, {"--do-stop", "0x03"});
     p->Signal(sig);
@@ -120,7 +139,7 @@ TEST(CliRecord, StopSignalsEndLikeTheEndWithEveryFrameWrittenAndTheStopOutputSet
     ASSERT_EQ(r.exitCode, 0) << sig << r.err;
     const auto rows = Lines(ReadFile(csv));
     ASSERT_GE(rows.size(), 50u);
-    const Json j = Json::parse(ReadFile(csv + ".json"));
+    const Json j = Description(csv);
     EXPECT_EQ(j["frames"], rows.size() - 1);
     EXPECT_EQ(j["complete"], true);
     EXPECT_EQ(j["stop_reason"], name);
@@ -128,6 +147,42 @@ TEST(CliRecord, StopSignalsEndLikeTheEndWithEveryFrameWrittenAndTheStopOutputSet
     const Json dio = Json::parse(Quillbox({"--bench", Bench("long.json"), "dio", "--json"}).out);
     EXPECT_EQ(dio["outputs"], 0x03) << "the stop output of a recording ended by " << sig;
   }
+
+  // The stop waits for the frames of the time the recording ran, which a module whose data calls
+  // fail never delivers (2 s at the real clock): a second Ctrl-C meanwhile ends the process.
+  const std::string csv = ScratchPrefix() + "twice.csv";
+  ChildProcess p({QUILLBOX_CLI, "--bench", Bench("nodata.json", {{"data_calls_fail", true}}),
+                  "record", "-c", "0", "-r", "100", "-d", "60", "-o", csv},
+                 {{"QUILLBOX_TIME_SCALE", "1"}});
+  // The description is written once the signals are caught.
+  for (int i = 0; i < 2000 && !fs::exists(csv + ".json"); ++i) std::this_thread::sleep_for(10ms);
+  std::this_thread::sleep_for(100ms);
+  p.Signal(SIGINT);
+  for (int i = 0; i < 2000 && Pending(p.Pid(), SIGINT); ++i) std::this_thread::sleep_for(1ms);
+  p.Signal(SIGINT);
+  const ChildResult r = p.Wait();
+  EXPECT_EQ(r.signal, SIGINT) << r.exitCode << r.err;
+}
+
+// Stopped (Ctrl-Z) for 3 s of the module's clock at a time and continued, the recording takes
+// the frames the module held meanwhile: the time it did not run is not the module's silence.
+// Four stops, as the first poll after one finds the backlog only when the acquisition thread
+// ran first.
+TEST(CliRecord, AProcessStoppedAndContinuedIsNoStalledModule) {
+  const std::string csv = ScratchPrefix() + "stopped.csv";
+  auto p = StartRecording(csv, 20, {"-n", "3000"}, "5");
+  for (int i = 0; i < 4; ++i) {
+    std::this_thread::sleep_for(600ms);
+    p->Signal(SIGSTOP);
+    std::this_thread::sleep_for(600ms);
+    p->Signal(SIGCONT);
+  }
+  const ChildResult r = p->Wait();
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const Json j = Description(csv);
+  const Json ended = {{"stop_reason", "end"}, {"frames", 3000}, {"frames_expected", 3000}};
+  EXPECT_EQ(Pick(j, ended), ended);
+  ExpectCountingRows(Lines(ReadFile(csv)), 100.0);
 }
 
 TEST(CliRecord, FilesAreNeitherClobberedNorSharedAndAKilledRunLeavesThemWellFormed) {
@@ -146,7 +201,7 @@ TEST(CliRecord, FilesAreNeitherClobberedNorSharedAndAKilledRunLeavesThemWellForm
   const auto rows = Lines(ReadFile(csv));
   ASSERT_GE(rows.size(), 60u);
   ExpectCountingRows(rows, 100.0);  // no torn last line
-  Json j = Json::parse(ReadFile(csv + ".json"));
+  Json j = Description(csv);
   EXPECT_EQ(j["complete"], false);
   EXPECT_LE(j["frames"].get<std::size_t>(), rows.size() - 1);
 
@@ -155,61 +210,106 @@ TEST(CliRecord, FilesAreNeitherClobberedNorSharedAndAKilledRunLeavesThemWellForm
       kFast);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Lines(ReadFile(csv)).size(), 8u);
-  j = Json::parse(ReadFile(csv + ".json"));
+  j = Description(csv);
   EXPECT_EQ(j["frames"], 7);
   EXPECT_EQ(j["complete"], true);
 }
 
-TEST(CliRecord, AWriteErrorEndsTheRecordingAtOnceWithWholeRows) {
-  const std::string csv = ScratchPrefix() + "full.csv";
-  // A file-size limit fails the writes like a full disk.
-  const ChildResult r =
-      RunProcess({"/usr/bin/prlimit", "--fsize=100000", QUILLBOX_CLI, "--bench", Bench("full.json"),
-                  "record", "-c", "0,16", "-r", "100", "-d", "100000", "--raw", "-o", csv},
-                 kFast);
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.err.find("quillbox: cannot write " + csv + ": File too large"), std::string::npos)
-      << r.err;
-  const std::string text = ReadFile(csv);
-  ASSERT_FALSE(text.empty());
-  EXPECT_EQ(text.back(), '\n');
-  const auto rows = Lines(text);
-  ExpectCountingRows(rows, 100.0);
-  const Json j = Json::parse(ReadFile(csv + ".json"));
-  EXPECT_EQ(j["stop_reason"], "write error");
-  EXPECT_EQ(j["frames"], rows.size() - 1);
+TEST(CliRecord, AWriteErrorEndsTheRecordingAtOnceWithWholeRowsAndSaysSo) {
+  // A file-size limit fails the writes like a full disk. It also lets the recording set aside
+  // only 64 KiB for the last description, which for 1700 columns fits only without indentation,
+  // as on a nearly full disk.
+  std::string wide = "0,16";
+  for (int i = 0; i < 100; ++i) wide += ",0,16-31";
+  for (const std::string& channels : {std::string("0,16"), wide}) {
+    const std::string csv = ScratchPrefix() + "full" + std::to_string(channels.size()) + ".csv";
+    const ChildResult r = RunProcess(
+        {"/usr/bin/prlimit", "--fsize=100000", QUILLBOX_CLI, "--bench", Bench("full.json"),
+         "record", "-c", channels, "-r", "100", "-d", "100000", "--raw", "-o", csv},
+        kFast);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("quillbox: cannot write " + csv + ": File too large"), std::string::npos)
+        << r.err;
+    const std::string text = ReadFile(csv);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n');
+    const auto rows = Lines(text);
+    ExpectCountingRows(rows, 100.0);
+    const Json j = Description(csv);
+    const Json ended = {
+        {"stop_reason", "write error"}, {"complete", true}, {"frames", rows.size() - 1}};
+    EXPECT_EQ(Pick(j, ended), ended);
+    const std::string described = ReadFile(csv + ".json");
+    EXPECT_EQ(std::count(described.begin(), described.end(), '\n') == 1, channels == wide);
+  }
 }
 
-TEST(CliRecord, AModuleThatStopsDeliveringEndsTheRecordingWithWhatCame) {
-  const std::string csv = ScratchPrefix() + "gone.csv";
-  const ChildResult r = Quillbox({"--bench", Bench("b4.json", {{"unplug_after_s", 2.0}}), "record",
-                                  "-c", "0,16", "-r", "100", "-n", "100000", "--raw", "-o", csv},
-                                 {{"QUILLBOX_TIME_SCALE", "20"}});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.err.find("quillbox: the module stopped delivering data (E270GetDATA failed)"),
-            std::string::npos)
-      << r.err;
-  const auto rows = Lines(ReadFile(csv));
-  EXPECT_GT(rows.size(), 100u);
-  ExpectCountingRows(rows, 100.0);
-  const Json j = Json::parse(ReadFile(csv + ".json"));
-  EXPECT_EQ(j["stop_reason"], "stalled");
-  EXPECT_EQ(j["frames"], rows.size() - 1);
-  EXPECT_GT(j["frames_expected"], j["frames"]);
+// Outputs that cannot be written are refused before the module is opened (a bench without one
+// would say so otherwise), and a description that cannot be replaced keeps the old rows: the new
+// description, saying "complete": false, comes before the old rows go.
+TEST(CliRecord, OutputsThatCannotBeWrittenLeaveEarlierFilesAsTheyWere) {
+  const std::string none = BenchFile("none.json", Json::array());
+  // A name of 244 bytes: NAME.json's temporary name would have 256.
+  const std::string longCsv =
+      ScratchPrefix() +
+      std::string(240 - fs::path(ScratchPrefix()).filename().string().size(), 'n') + ".csv";
+  const std::string file = ScratchPrefix() + "file";
+  std::ofstream(file) << "a file\n";
+  const std::string old = ScratchPrefix() + "old.csv";
+  std::ofstream(old) << "old rows\n";
+  fs::create_directory(old + ".json");
+  const struct {
+    std::string csv, bench, said;
+    bool keeps;  // an earlier file that must stay as it was
+  } cases[] = {
+      {longCsv, none, longCsv + ".json: File name too long", false},
+      {longCsv, none, longCsv + ".json: File name too long", true},
+      {file + "/x.csv", none, file + "/x.csv: Not a directory", false},
+      {old, Bench("old.json"), old + ".json: Is a directory", true},
+  };
+  for (const auto& c : cases) {
+    if (c.keeps && c.csv != old) std::ofstream(c.csv) << "old rows\n";
+    const ChildResult r = Quillbox(
+        {"--bench", c.bench, "record", "-c", "0", "-n", "5", "--force", "-o", c.csv}, kFast);
+    EXPECT_EQ(r.exitCode, 1) << c.csv;
+    EXPECT_EQ(r.err, "quillbox: cannot write " + c.said + "\n");
+    if (c.keeps) {
+      EXPECT_EQ(ReadFile(c.csv), "old rows\n") << c.csv;
+    } else {
+      EXPECT_FALSE(fs::exists(c.csv)) << c.csv;
+    }
+    std::error_code ec;
+    fs::remove(c.csv, ec);
+  }
+}
+
+// `-o -` and `-o /dev/stdout` (a pipe here; it exists, hence --force): the rows on standard
+// output, every message (a rate note, the summary) on standard error, and no description.
+TEST(CliRecord, StandardOutputGetsTheRowsAndNoDescription) {
+  for (const auto& [output, named] :
+       {std::pair{"-", "standard output"}, std::pair{"/dev/stdout --force", "/dev/stdout"}}) {
+    const ChildResult r =
+        RunProcess({"/bin/sh", "-c",
+                    std::string("{ \"$0\" --bench \"$1\" record -c 0,16 -r 1000 -n 5 --raw -o ") +
+                        output + "; echo \"exit $?\" >&2; } | cat",
+                    QUILLBOX_CLI, Bench("stdout.json")},
+                   kFast);
+    EXPECT_EQ(Lines(r.out).size(), 6u);
+    ExpectCountingRows(Lines(r.out), 100.0);
+    EXPECT_NE(r.err.find("recording at 100 Hz\nRecorded 5 frames"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.err.ends_with(std::string(" to ") + named + "\nexit 0\n")) << r.err;
+  }
+  std::error_code ec;  // removed if made, so as not to stay behind
+  EXPECT_EQ(fs::remove("-", ec) + fs::remove("-.json", ec) + fs::remove("/dev/stdout.json", ec), 0);
 }
 
 TEST(CliRecord, RefusalsAndBadArguments) {
   const std::string none = ScratchPrefix() + "none.json";
   std::ofstream(none) << R"({"modules": []})";
   ChildResult r;
-  std::string tooLong;
-  for (int i = 0; i < 1025; ++i) tooLong += "0-31,";
-  tooLong += "0";
+  // NaN, a rate below the lowest and a scan list too long are in the scenario table.
   const std::vector<std::vector<std::string>> usage = {{"-c", "32"},
                                                        {"-c", "3-1"},
-                                                       {"-c", tooLong},
-                                                       {"-r", "nan"},
-                                                       {"-r", "1e-300"},
                                                        {"-r", "-5"},
                                                        {"-d", "1e10"},
                                                        {"-d", "0"},

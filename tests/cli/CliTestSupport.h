@@ -27,6 +27,14 @@ inline std::string BenchFile(const std::string& name, const Json& modules) {
   return path;
 }
 
+// FILE.json of the recording `csv`, parsed over the whole file: nlohmann's parser takes a NUL
+// byte for the end of its input, so a description followed by NULs would pass unseen.
+inline Json Description(const std::string& csv) {
+  const std::string text = ReadFile(csv + ".json");
+  EXPECT_EQ(text.find('\0'), std::string::npos) << csv << ".json holds NUL bytes";
+  return Json::parse(text);
+}
+
 // The members `expected` names, as `actual` has them (null where missing).
 inline Json Pick(const Json& actual, const Json& expected) {
   Json picked = Json::object();

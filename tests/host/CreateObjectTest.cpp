@@ -1,4 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "quillbox/CreateObject.h"
 #include "quillbox/IADC3.h"
@@ -27,6 +32,19 @@ TEST(CreateObject, ObjectsOfOneProcessShareTheDriverState) {
   As<IDIO>(a)->DOStopValue(0x55);
   EXPECT_EQ(As<IDIO>(b)->DOStopValue(), 0x55);
   As<IDIO>(a)->DOStopValue(0);
+}
+
+TEST(CreateObject, TheComponentBesideTheProgramComesBeforeQuillboxComponent) {
+  namespace fs = std::filesystem;
+  // The test program sits beside the built component; the variable names another file.
+  const fs::path other =
+      fs::temp_directory_path() / ("quillbox-other-" + std::to_string(getpid()) + ".adc");
+  std::ofstream(other) << "not a component";
+  setenv("QUILLBOX_COMPONENT", other.c_str(), 1);
+  const std::string found = FindComponent("Quillbox.E_270");
+  unsetenv("QUILLBOX_COMPONENT");
+  fs::remove(other);
+  EXPECT_EQ(found, (fs::read_symlink("/proc/self/exe").parent_path() / "Quillbox.adc").string());
 }
 
 TEST(CreateObject, UnknownIdentifierIsAClearError) {

@@ -35,6 +35,7 @@ class ChildProcess {
   ~ChildProcess();  // kills a child that is still running
 
   void Signal(int sig) const;
+  pid_t Pid() const { return pid_; }
   // Waits for the end; past `limit` the child is killed and the result says so.
   ChildResult Wait(std::chrono::milliseconds limit = std::chrono::minutes(1));
 

@@ -71,6 +71,12 @@ TEST(Plot, DamagedRecordingsArePlottedAsFarAsValidOrRefusedClearly) {
       {"not a number", kHeader + "0,0.0,x,1\n1,0.1,2,1\n", kJson, "", 0, "not numbers"},
       {"incomplete", kHeader + kRows, incomplete, "", 0, "incomplete recording (recording)"},
       {"by name and number", kHeader + kRows, kJson, "ad-ch1,0", 0, ""},
+      // Numbers are channels as FILE.json lists them; without it, column positions.
+      {"by channel", kHeader + kRows, kJson, "16", 0, ""},
+      {"a position is no channel", kHeader + kRows, kJson, "1", 2, "has no channel \"1\""},
+      {"by position", kHeader + kRows, std::nullopt, "1", 0, "is missing"},
+      {"NULs after the description", kHeader + kRows, std::string(kJson) + std::string(8, '\0'), "",
+       0, "cannot be read"},
       {"not a recording", "hello\n", std::nullopt, "", 1, "is not a recording"},
       {"header only", kHeader, kJson, "", 1, "holds no row"},
       {"unknown channel", kHeader + kRows, kJson, "5", 2, "has no channel \"5\""},

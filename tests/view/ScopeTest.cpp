@@ -13,6 +13,7 @@
 
 #include "ChildProcess.h"
 #include "quillbox/CreateObject.h"
+#include "tests/cli/CliTestSupport.h"
 #include "view/Charts.h"
 #include "view/ScopeWindow.h"
 
@@ -88,7 +89,7 @@ TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecord
 
   // The recording holds every frame of the time it ran, and the command's recording of as many
   // frames the same header and rows.
-  Json scopeJson = Json::parse(ReadFile(scopeCsv + ".json"));
+  Json scopeJson = test::Description(scopeCsv);
   recorded = scopeJson["frames"];
   EXPECT_EQ(scopeJson["frames_expected"], recorded);
   EXPECT_EQ(scopeJson["stop_reason"], "end");
@@ -97,7 +98,7 @@ TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecord
                                      std::to_string(recorded), "-o", recordCsv});
   ASSERT_EQ(run.exitCode, 0) << run.Output();
   EXPECT_EQ(ReadFile(scopeCsv), ReadFile(recordCsv));
-  Json recordJson = Json::parse(ReadFile(recordCsv + ".json"));
+  Json recordJson = test::Description(recordCsv);
   for (Json* j : {&scopeJson, &recordJson})
     for (const char* varying : {"start_utc", "frames", "frames_expected"}) j->erase(varying);
   EXPECT_EQ(scopeJson, recordJson);
