@@ -166,8 +166,8 @@ TEST(CliRecord, StopSignalsEndLikeTheEndWithEveryFrameWrittenAndASecondOneAtOnce
 
 // Stopped (Ctrl-Z) for 3 s of the module's clock at a time and continued, the recording takes
 // the frames the module held meanwhile: the time it did not run is not the module's silence.
-// Four stops, as the first poll after one finds the backlog only when the acquisition thread
-// ran first.
+// Four stops: one shows a miscounted silence only when the first poll after it comes before the
+// acquisition thread has fetched the backlog, which is up to the scheduler.
 TEST(CliRecord, AProcessStoppedAndContinuedIsNoStalledModule) {
   const std::string csv = ScratchPrefix() + "stopped.csv";
   auto p = StartRecording(csv, 20, {"-n", "3000"}, "5");
