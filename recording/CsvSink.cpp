@@ -1,5 +1,6 @@
 #include "recording/CsvSink.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,17 @@ namespace quillbox::recording {
 namespace {
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+// True for a regular file other than the standard output, and for a name not taken yet (which
+// the recording makes one).
+bool IsRegular(const std::string& path) {
+  struct stat st {};
+  struct stat out {};
+  if (::stat(path.c_str(), &st) != 0) return true;
+  const bool isStdout =
+      ::fstat(STDOUT_FILENO, &out) == 0 && st.st_dev == out.st_dev && st.st_ino == out.st_ino;
+  return S_ISREG(st.st_mode) && !isStdout;
+}
 
 // Whether a file can be made under `path` and its temporary sibling names: creates one and
 // removes it again.
@@ -34,11 +46,9 @@ bool CsvSink::Open(bool replace, std::string& error) {
     described_ = false;
     return true;
   }
-  for (const std::string& path : {path_, sidecarFile_.Path()}) {
-    if (!replace && Exists(path)) {
-      error = path + " exists; choose another name or use --force to replace it";
-      return false;
-    }
+  if (!replace && Exists(sidecarFile_.Path()) && IsRegular(path_)) {
+    error = sidecarFile_.Path() + " exists; choose another name or use --force to replace it";
+    return false;
   }
   if (!csv_.Open(path_, replace)) {
     error = csv_.Error();

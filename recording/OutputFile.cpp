@@ -72,7 +72,14 @@ bool OutputFile::Open(const std::string& path, bool replace) {
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   created_ = fd_ >= 0;
   if (fd_ < 0 && errno == EEXIST) {
-    if (!replace) {
+    // A device, a pipe or the standard output is written to, not replaced: no --force needed.
+    struct stat existing {};
+    struct stat out {};
+    const bool stream = ::stat(path.c_str(), &existing) == 0 &&
+                        (!S_ISREG(existing.st_mode) ||
+                         (::fstat(STDOUT_FILENO, &out) == 0 && existing.st_dev == out.st_dev &&
+                          existing.st_ino == out.st_ino));
+    if (!replace && !stream) {
       error_ = path + " exists; choose another name or use --force to replace it";
       return false;
     }
@@ -88,7 +95,11 @@ bool OutputFile::Open(const std::string& path, bool replace) {
     return Fail("cannot lock", error);
   }
   struct stat st {};
-  regular_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+  struct stat out {};
+  // The process's own standard output (-o /dev/stdout into a file) is a stream too.
+  const bool isStdout = ::fstat(STDOUT_FILENO, &out) == 0 && ::fstat(fd_, &st) == 0 &&
+                        st.st_dev == out.st_dev && st.st_ino == out.st_ino;
+  regular_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && !isStdout;
   if (created_) SyncFolder(path);
   return true;
 }
