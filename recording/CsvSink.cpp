@@ -46,9 +46,14 @@ bool CsvSink::Open(bool replace, std::string& error) {
     described_ = false;
     return true;
   }
-  if (!replace && Exists(sidecarFile_.Path()) && IsRegular(path_)) {
-    error = sidecarFile_.Path() + " exists; choose another name or use --force to replace it";
-    return false;
+  // A stream (a device, a pipe, the standard output) is written to and gets no description.
+  if (!replace && IsRegular(path_)) {
+    for (const std::string& path : {path_, sidecarFile_.Path()}) {
+      if (Exists(path)) {
+        error = path + " exists; choose another name or use --force to replace it";
+        return false;
+      }
+    }
   }
   if (!csv_.Open(path_, replace)) {
     error = csv_.Error();
