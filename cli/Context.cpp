@@ -2,9 +2,11 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/ServiceNotify.h"
 #include "cli/TextTable.h"
 #include "quillbox/CreateObject.h"
 
@@ -72,7 +74,8 @@ int Context::OpenModule() {
       const std::string port =
           info.is_object() ? info.value("board", Json::object()).value("port", "") : "";
       if (port.rfind("COM", 0) == 0)
-        PrintError("no USB module was chosen in the device dialog; opened the module on " + port);
+        PrintMessage(Severity::Notice,
+                     "no USB module was chosen in the device dialog; opened the module on " + port);
     }
     return kExitOk;
   }
@@ -114,6 +117,19 @@ bool CallSucceeded(Context& ctx, const std::string& what) {
   return false;
 }
 
-void PrintError(const std::string& message) { std::cerr << "quillbox: " << message << '\n'; }
+void PrintMessage(Severity severity, const std::string& message) {
+  // The journal takes each line as an entry of its own: each gets the priority.
+  const char* priority = !StderrIsJournal()              ? ""
+                         : severity == Severity::Error   ? "<3>"
+                         : severity == Severity::Warning ? "<4>"
+                         : severity == Severity::Notice  ? "<5>"
+                                                         : "<6>";
+  std::string text;
+  std::istringstream lines("quillbox: " + message);
+  for (std::string line; std::getline(lines, line);) text += priority + line + '\n';
+  std::cerr << text;  // in one write, so that its lines stay together
+}
+
+void PrintError(const std::string& message) { PrintMessage(Severity::Error, message); }
 
 }  // namespace quillbox::cli

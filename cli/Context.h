@@ -60,7 +60,13 @@ bool CallSucceeded(Context& ctx, const std::string& what);
 // Whether a window can be shown (ITools::DisplayAvailable).
 bool DisplayAvailable();
 
-// Prints "quillbox: " and the message on stderr.
+// How much a message matters; when stderr is the journal it is the line's priority.
+enum class Severity { Error, Warning, Notice, Info };
+
+// Prints "quillbox: " and the message on stderr. When stderr is the journal (a service), each
+// line starts with its priority for the journal: <3> error, <4> warning, <5> notice, <6> info.
+void PrintMessage(Severity severity, const std::string& message);
+// PrintMessage of an error.
 void PrintError(const std::string& message);
 
 }  // namespace quillbox::cli

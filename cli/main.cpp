@@ -1,9 +1,11 @@
 // quillbox: command-line host of the E-270 driver component.
 
+#include <algorithm>
 #include <iostream>
 
 #include "cli/Commands.h"
 #include "cli/Manual.h"
+#include "cli/OptionFile.h"
 #include "quillbox/CreateObject.h"
 
 namespace {
@@ -57,8 +59,12 @@ int main(int argc, char** argv) try {
   AddPlotCommand(app, ctx, run);
   AddGenerateCommand(app);
 
+  // `record --config FILE` reads options from the file (a service's configuration).
+  auto args = ExpandOptionFiles(app, argc, argv);
+  if (!args) return kExitUsage;
   try {
-    app.parse(argc, argv);
+    std::reverse(args->begin(), args->end());  // the parser takes the words last first
+    app.parse(*args);
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? kExitOk : kExitUsage;

@@ -40,8 +40,16 @@ install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME quillbox)
 
+# The recording service: the systemd template unit quillbox-record@NAME, which runs `quillbox
+# record --config /etc/quillbox/NAME.conf`, and an example conf. The unit goes below the prefix's
+# lib/systemd/system, where systemd looks for /usr and /usr/local; it is installed, not enabled.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/quillbox-record@.service DESTINATION lib/systemd/system)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/record.conf
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillbox/examples)
+
 # cpack -G DEB: one package for /usr, its dependencies taken from the libraries the binaries
-# link (dpkg-shlibdeps, told where the package's private libraries are).
+# link (dpkg-shlibdeps, told where the package's private libraries are): libsystemd0 among them,
+# for the command's sd_notify.
 set(CPACK_PACKAGE_NAME quillbox)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Quillbox)
@@ -59,11 +67,23 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-numpy")
 # dpkg-shlibdeps runs in the staged tree: the private folder relative to it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${QUILLBOX_INSTALL_PRIVATE_DIR})
-# Byte code that Python wrote beside the package's modules goes with them.
+# Maintainer scripts: a removal stops the running recorders first; systemd reloads its units after
+# an install and a removal; byte code that Python wrote beside the package's modules goes with
+# them.
+set(QUILLBOX_PRERM_PYCACHE "")
 if(QUILLBOX_PYTHON_SITE AND TARGET quillbox_python)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/prerm.in ${CMAKE_BINARY_DIR}/packaging/prerm @ONLY
-                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                                  WORLD_READ WORLD_EXECUTE)
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/prerm)
+  set(QUILLBOX_PRERM_PYCACHE
+      "rm -rf \"${CPACK_PACKAGING_INSTALL_PREFIX}/${QUILLBOX_PYTHON_SITE}/quillbox/__pycache__\"")
 endif()
+set(script_permissions FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+                       GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/prerm.in ${CMAKE_BINARY_DIR}/packaging/prerm @ONLY
+               ${script_permissions})
+foreach(script postinst postrm)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/daemon-reload.in ${CMAKE_BINARY_DIR}/packaging/${script}
+                 COPYONLY ${script_permissions})
+endforeach()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_BINARY_DIR}/packaging/postinst ${CMAKE_BINARY_DIR}/packaging/prerm
+    ${CMAKE_BINARY_DIR}/packaging/postrm)
 include(CPack)
