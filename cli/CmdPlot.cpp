@@ -1,9 +1,11 @@
-// quillbox plot: draws a recording (FILE.csv with FILE.json beside it) into a PNG with the view
-// plug-in: one panel per unit, no display needed. What a damaged file made it leave out is said
-// on stderr; a file with nothing to plot is an error.
+// quillbox plot: draws a recording (FILE.csv with FILE.json beside it, or an HDF5 recording, also
+// one still being written) into a PNG with the view plug-in: one panel per unit, no display
+// needed. What a damaged file made it leave out is said on stderr; a file with nothing to plot is
+// an error.
 
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 #include "cli/Commands.h"
 #include "quillbox/ViewPlugin.h"
@@ -13,8 +15,9 @@ namespace quillbox::cli {
 void AddPlotCommand(CLI::App& app, Context& /*ctx*/, Action& run) {
   auto* cmd = app.add_subcommand("plot", "Draw a recording into a PNG (no display needed)");
   auto o = std::make_shared<view::PlotOptions>();
-  cmd->add_option("file", o->csv, "The recording's CSV file")->required();
-  cmd->add_option("-o,--output", o->png, "PNG to write (default: FILE with .png for .csv)");
+  cmd->add_option("file", o->csv, "The recording's CSV or HDF5 file")->required();
+  cmd->add_option("-o,--output", o->png,
+                  "PNG to write (default: FILE with .png for .csv, .h5 or .hdf5)");
   cmd->add_option("--channels", o->channels,
                   "Channels to draw: names or channel numbers, comma-separated (default: all)");
   cmd->add_option("--width", o->width, "Width of the picture in pixels (default 1400)")
@@ -22,9 +25,11 @@ void AddPlotCommand(CLI::App& app, Context& /*ctx*/, Action& run) {
   cmd->callback([&run, o] {
     run = [o] {
       if (o->png.empty()) {
-        const std::string& csv = o->csv;
-        const bool dotCsv = csv.size() > 4 && csv.compare(csv.size() - 4, 4, ".csv") == 0;
-        o->png = (dotCsv ? csv.substr(0, csv.size() - 4) : csv) + ".png";
+        std::string name = o->csv;
+        for (const std::string_view end : {".csv", ".h5", ".hdf5"})
+          if (name.size() > end.size() && name.ends_with(end))
+            name.resize(name.size() - end.size());
+        o->png = name + ".png";
       }
       std::string why;
       const view::ViewPlugin* plugin = view::LoadViewPlugin(QUILLBOX_BIN_TO_PRIVATE, why);

@@ -49,7 +49,8 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/record.conf
 
 # cpack -G DEB: one package for /usr, its dependencies taken from the libraries the binaries
 # link (dpkg-shlibdeps, told where the package's private libraries are): libsystemd0 among them,
-# for the command's sd_notify.
+# for the command's sd_notify, and libhdf5-103-1 for HDF5 recordings (suggested beside numpy:
+# h5py and hdf5-tools' h5clear, to read them).
 set(CPACK_PACKAGE_NAME quillbox)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Quillbox)
@@ -64,7 +65,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-numpy")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-numpy, python3-h5py, hdf5-tools")
 # dpkg-shlibdeps runs in the staged tree: the private folder relative to it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${QUILLBOX_INSTALL_PRIVATE_DIR})
 # Maintainer scripts: a removal stops the running recorders first; systemd reloads its units after

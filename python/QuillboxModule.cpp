@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -33,7 +34,7 @@
 #include "quillbox/IDIO.h"
 #include "quillbox/Tools.h"
 #include "platform/Clock.h"
-#include "recording/CsvSink.h"
+#include "recording/FileSink.h"
 #include "recording/Reader.h"
 #include "recording/Session.h"
 
@@ -438,7 +439,8 @@ class Driver {
   int64_t takenBeforeInterrupt_ = 0;
 };
 
-// Writes `codes` (frames x columns) as `quillbox record` would have: the CSV and its description.
+// Writes `codes` (frames x columns) as `quillbox record` would have: by the name, the CSV and its
+// description or an HDF5 file.
 void Save(const std::string& path, const std::string& descriptionText,
           const py::array_t<int16_t, py::array::c_style | py::array::forcecast>& codes,
           bool replace) {
@@ -448,15 +450,17 @@ void Save(const std::string& path, const std::string& descriptionText,
     throw py::value_error("the recording's description: " + error);
   if (codes.ndim() != 2 || static_cast<std::size_t>(codes.shape(1)) != d.columns.size())
     throw py::value_error("codes: one column per channel of the description");
+  const auto format = recording::FormatOf(path, "", error);
+  if (!format) throw py::value_error(error);
   const std::span<const int16_t> values(codes.data(), static_cast<std::size_t>(codes.size()));
   py::gil_scoped_release release;
-  recording::CsvSink csv(path);
-  if (!csv.Open(replace, error)) throw ComponentError(error);
+  const std::unique_ptr<recording::FileSink> file = recording::MakeFileSink(path, {*format});
+  if (!file->Open(replace, error)) throw ComponentError(error);
   recording::Sidecar begun = d;
   begun.complete = false;
   begun.stopReason = "recording";
   begun.error.reset();
-  if (!csv.Begin(begun, error) || !csv.Write(values, 0, error) || !csv.End(d, error))
+  if (!file->Begin(begun, error) || !file->Write(values, 0, error) || !file->End(d, error))
     throw ComponentError(error);
 }
 
@@ -504,7 +508,7 @@ PYBIND11_MODULE(_core, m) {
       "component_version", [] { return quillbox::python::Load(std::nullopt).ComponentVersion(); },
       "Version of the loaded component.");
   m.def("save", &quillbox::python::Save, py::arg("path"), py::arg("description"), py::arg("codes"),
-        py::arg("replace"), "Writes a recording's CSV and description.");
+        py::arg("replace"), "Writes a recording's files (CSV and description, or HDF5).");
   m.def("load_recording", &quillbox::python::LoadRecording, py::arg("path"), py::arg("selection"),
         "Reads a recording's CSV and description.");
   py::class_<Driver>(m, "Driver", "The driver object of one opened module.")

@@ -1,6 +1,7 @@
 #include "recording/FileSink.h"
 
 #include "recording/CsvSink.h"
+#include "recording/Hdf5Sink.h"
 
 namespace quillbox::recording {
 namespace {
@@ -23,7 +24,7 @@ std::optional<Format> FormatOf(const std::string& path, const std::string& given
 }
 
 std::unique_ptr<FileSink> MakeFileSink(const std::string& path, const FileOptions& options) {
-  if (options.format != Format::Csv) return nullptr;  // the HDF5 sink comes with its library
+  if (options.format == Format::Hdf5) return std::make_unique<Hdf5Sink>(path, options.compress);
   return std::make_unique<CsvSink>(path);
 }
 

@@ -8,6 +8,8 @@
 #include <limits>
 #include <sstream>
 
+#include "recording/Hdf5File.h"
+
 namespace quillbox::recording {
 namespace {
 
@@ -93,11 +95,88 @@ void ReadDescription(const std::string& path, RecordingData& out, std::vector<in
   out.described = true;
 }
 
+// The columns `selection` names (see ReadRecording) among `names` and, when known, `channels`.
+ReadResult SelectColumns(const std::string& path, const std::string& selection,
+                         const std::vector<std::string>& names, const std::vector<int>& channels,
+                         std::vector<std::size_t>& keep, std::string& error) {
+  const std::size_t width = names.size();
+  if (selection.empty()) {
+    for (std::size_t c = 0; c < width; ++c) keep.push_back(c);
+  } else {
+    std::stringstream items(selection);
+    for (std::string item; std::getline(items, item, ',');) {
+      std::size_t found = width;
+      const bool number = !item.empty() && std::all_of(item.begin(), item.end(), ::isdigit);
+      for (std::size_t c = 0; c < width && found == width; ++c) {
+        const bool matches =
+            number ? (channels.empty() ? std::to_string(c) : std::to_string(channels[c])) == item
+                   : SameIgnoringCase(names[c], item);
+        if (matches) found = c;
+      }
+      if (found == width) {
+        error = "--channels: ";
+        error += path;
+        error += " has no channel \"" + item + "\"; it has:";
+        for (std::size_t c = 0; c < width; ++c)
+          error += (c == 0 ? " " : ", ") + names[c] +
+                   (channels.empty() ? "" : " (" + std::to_string(channels[c]) + ")");
+        return ReadResult::BadSelection;
+      }
+      if (std::find(keep.begin(), keep.end(), found) == keep.end()) keep.push_back(found);
+    }
+  }
+  return ReadResult::Ok;
+}
+
+// An HDF5 recording: its description is in the file, and the time follows from the rate.
+ReadResult ReadHdf5(const std::string& path, const std::string& selection, RecordingData& out,
+                    std::string& error, std::vector<std::string>& notes) {
+  hdf5::Reader file;
+  if (!file.Open(path, error, notes)) return ReadResult::Failed;
+  const Sidecar& d = file.Description();
+  std::vector<int> channels;
+  std::vector<std::string> names;
+  for (const RecordColumn& c : d.columns) {
+    channels.push_back(c.channel);
+    names.push_back(c.name);
+  }
+  std::vector<std::size_t> keep;
+  if (const ReadResult r = SelectColumns(path, selection, names, channels, keep, error);
+      r != ReadResult::Ok)
+    return r;
+  for (std::size_t c : keep) {
+    out.names.push_back(d.columns[c].name);
+    out.units.push_back(d.columns[c].unit);
+  }
+  if (!file.ReadColumns(keep, out.values, error)) return ReadResult::Failed;
+  out.rate = d.rate;
+  out.time.resize(static_cast<std::size_t>(file.Frames()));
+  for (std::size_t f = 0; f < out.time.size(); ++f)
+    out.time[f] = static_cast<double>(d.firstFrame + static_cast<int64_t>(f)) / out.rate;
+  out.serial = d.serial;
+  out.startUtc = d.startUtc;
+  out.complete = d.complete;
+  out.stopReason = d.stopReason;
+  out.described = true;
+  out.description = d;
+  if (!out.complete)
+    notes.push_back(path + " is an incomplete recording (" +
+                    (out.stopReason.empty() ? std::string("no end recorded") : out.stopReason) +
+                    "): plotting the frames it holds");
+  if (out.time.empty()) {
+    error = path + " holds no frame to plot";
+    return ReadResult::Failed;
+  }
+  return ReadResult::Ok;
+}
+
 }  // namespace
 
 ReadResult ReadRecording(const std::string& csv, const std::string& selection, RecordingData& out,
                          std::string& error, std::vector<std::string>& notes) {
   out = RecordingData{};
+  if (hdf5::HasSignature(csv) || csv.ends_with(".h5") || csv.ends_with(".hdf5"))
+    return ReadHdf5(csv, selection, out, error, notes);
   std::ifstream in(csv, std::ios::binary);
   if (!in) {
     error = "cannot read " + csv;
@@ -140,33 +219,10 @@ ReadResult ReadRecording(const std::string& csv, const std::string& selection, R
                       "): plotting the rows it holds");
   }
 
-  // The kept columns.
   std::vector<std::size_t> keep;
-  if (selection.empty()) {
-    for (std::size_t c = 0; c < width; ++c) keep.push_back(c);
-  } else {
-    std::stringstream items(selection);
-    for (std::string item; std::getline(items, item, ',');) {
-      std::size_t found = width;
-      const bool number = !item.empty() && std::all_of(item.begin(), item.end(), ::isdigit);
-      for (std::size_t c = 0; c < width && found == width; ++c) {
-        const bool matches =
-            number ? (channels.empty() ? std::to_string(c) : std::to_string(channels[c])) == item
-                   : SameIgnoringCase(names[c], item);
-        if (matches) found = c;
-      }
-      if (found == width) {
-        error = "--channels: ";
-        error += csv;
-        error += " has no channel \"" + item + "\"; it has:";
-        for (std::size_t c = 0; c < width; ++c)
-          error += (c == 0 ? " " : ", ") + names[c] +
-                   (channels.empty() ? "" : " (" + std::to_string(channels[c]) + ")");
-        return ReadResult::BadSelection;
-      }
-      if (std::find(keep.begin(), keep.end(), found) == keep.end()) keep.push_back(found);
-    }
-  }
+  if (const ReadResult r = SelectColumns(csv, selection, names, channels, keep, error);
+      r != ReadResult::Ok)
+    return r;
   for (std::size_t c : keep) {
     out.names.push_back(names[c]);
     out.units.push_back(units[c]);

@@ -5,6 +5,9 @@
 // what is valid in it: rows with the wrong number of cells and rows without a time are left
 // out, a cell that is not a number is a gap in its trace, and every such repair is said in a
 // note. Only a file with no header or no usable row is refused.
+// An HDF5 recording (the signature, or a name ending .h5 or .hdf5) holds its description
+// itself; it is read as far as its writer flushed it, also while it is still being written or
+// after its writer was killed, and its times follow from the rate.
 
 #include <string>
 #include <vector>
@@ -27,8 +30,9 @@ struct RecordingData {
 
 enum class ReadResult { Ok, Failed, BadSelection };
 
-// Reads `csv` and keeps the columns `selection` names (comma-separated names, or channel
-// numbers as FILE.json lists them, or column positions from 0 without it; empty: all).
+// Reads `csv` (or an HDF5 recording) and keeps the columns `selection` names (comma-separated
+// names, or channel numbers as the description lists them, or column positions from 0 without
+// one; empty: all).
 ReadResult ReadRecording(const std::string& csv, const std::string& selection, RecordingData& out,
                          std::string& error, std::vector<std::string>& notes);
 

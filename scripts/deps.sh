@@ -11,6 +11,7 @@ packages=(
   xauth xvfb
   gcovr
   pybind11-dev python3-dev python3-numpy python3-pytest
+  libhdf5-dev python3-h5py hdf5-tools
   "$@"
 )
 missing=()
