@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include "cli/ArgParsing.h"
 #include "cli/Commands.h"
+#include "cli/ServiceNotify.h"
 #include "cli/TextTable.h"
 #include "platform/Clock.h"
 #include "recording/DiskGuard.h"
@@ -47,6 +49,8 @@ struct RecordOptions {
   std::optional<int32_t> ring;
   std::string sync;
   std::string doStart, doStop;
+  bool quiet = false;
+  double statusEvery = 60;
 };
 
 // The options as a request; kExitOk, or kExitUsage with the reason said.
@@ -78,13 +82,38 @@ int MakeRequest(const RecordOptions& o, recording::Request& r) {
   return kExitOk;
 }
 
-void ShowProgress(const recording::Session& s, IADC3& adc) {
-  char line[160];
-  std::snprintf(line, sizeof line, "\r\033[K%7.1f s  %lld frames  %s Hz  ring %d/%d",
-                s.ElapsedSeconds(), static_cast<long long>(s.Frames()),
-                FloatText(s.Description().rate).c_str(), adc.InputCountKadrs(),
-                adc.InputSizeKadrs());
-  std::cerr << line << std::flush;
+// Where a recording stands: seconds of the module's clock since its start, its length (0: until
+// stopped), the frames so far and the file being written.
+struct Standing {
+  double elapsed = 0, length = 0;
+  int64_t frames = 0;
+  std::string file;
+};
+
+std::string HoursMinutesSeconds(long long s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+  return text;
+}
+
+// The terminal's status line.
+void ShowProgress(const Standing& now) {
+  // Whole seconds, so that the time recorded and the time left add up to the length.
+  const auto elapsed = static_cast<long long>(now.elapsed), length = std::llround(now.length);
+  std::string line = "\r\033[K" + HoursMinutesSeconds(elapsed);
+  if (length > 0)
+    line += " of " + HoursMinutesSeconds(length) + ", " +
+            HoursMinutesSeconds(std::max(0LL, length - elapsed)) + " left";
+  std::cerr << line << "  " << now.frames << " frames  " << now.file << std::flush;
+}
+
+// The status for logs and the service manager: "recording run.csv: 360000 frames, 3600.0 s of
+// 86400.0 s".
+std::string StatusText(const Standing& now) {
+  char times[80];
+  std::snprintf(times, sizeof times, now.length > 0 ? "%.1f s of %.1f s" : "%.1f s", now.elapsed,
+                now.length);
+  return "recording " + now.file + ": " + std::to_string(now.frames) + " frames, " + times;
 }
 
 // The files of the recording: one, or segments with an index when rotating or reconnecting.
@@ -113,6 +142,14 @@ int OpenOutputs(const RecordOptions& o, Outputs& out) {
   const auto format = recording::FormatOf(o.output, o.format, error);
   if (!format) {
     PrintError("--format: " + error);
+    return kExitUsage;
+  }
+  if (*format == recording::Format::Hdf5 && o.output == "-") {
+    PrintError("--format hdf5: HDF5 cannot go to standard output; name a file with -o");
+    return kExitUsage;
+  }
+  if (o.compress && *format != recording::Format::Hdf5) {
+    PrintError("--compress: only HDF5 recordings are compressed (-o FILE.h5 or --format hdf5)");
     return kExitUsage;
   }
   recording::SegmentPolicy policy;
@@ -156,10 +193,6 @@ int OpenOutputs(const RecordOptions& o, Outputs& out) {
     return kExitOk;
   }
   out.file = recording::MakeFileSink(o.output, options);
-  if (out.file == nullptr) {
-    PrintError("--format: this build writes no HDF5");
-    return kExitUsage;
-  }
   if (!out.file->Open(o.force, error)) {
     PrintError(error);
     return kExitFailure;
@@ -172,6 +205,7 @@ int OpenOutputs(const RecordOptions& o, Outputs& out) {
 bool WaitForModule(Context& ctx, const std::string& serial, std::chrono::nanoseconds until) {
   constexpr uint32_t kRetryMs = 1000;
   for (;;) {
+    Service().Alive();  // waiting is no hang
     if (recording::StopSignals::Received() != 0 || platform::Now() >= until) return false;
     ctx.Tools().SetDeviceChoice(serial, "--device");
     if (ctx.Adc()->Test()) return true;
@@ -191,15 +225,20 @@ int Record(Context& ctx, const RecordOptions& o) {
   }
   const recording::StopSignals signals;
   const auto wallStart = Clock::now();
-  const bool progress = isatty(STDERR_FILENO) != 0;
+  const bool terminal = isatty(STDERR_FILENO) != 0;
+  const bool progress = terminal && !o.quiet;
   auto lastProgress = wallStart;
+  double nextStatus = o.statusEvery;
   // One session, or with --reconnect one after each return of the module; frames are numbered
   // on by the module's time, so those the gap cost are counted and the times stay true.
   int64_t target = 0, total = 0;
   std::optional<recording::Sidecar> last;
   std::chrono::nanoseconds firstStart{}, previousStart{};
   for (int round = 0;; ++round) {
-    recording::Session session(adc, ctx.Dio().get(), ctx.Tools(), PrintError);
+    // The recording's failure is an error; anything else it says (a rate note) a warning.
+    recording::Session session(adc, ctx.Dio().get(), ctx.Tools(), [&session](const std::string& m) {
+      PrintMessage(session.Description().error ? Severity::Error : Severity::Warning, m);
+    });
     recording::Request r = request;
     int64_t first = 0;
     if (round > 0) {
@@ -236,12 +275,31 @@ int Record(Context& ctx, const RecordOptions& o) {
       target = session.Target();
       firstStart = session.StartTime();
     }
+    const auto standing = [&] {
+      return Standing{Seconds(platform::Now() - firstStart).count(),
+                      target > 0 ? static_cast<double>(target) / session.Description().rate : 0,
+                      total + session.Frames(),
+                      out.segments ? out.segments->CurrentPath() : out.Names(o.output)};
+    };
+    // A service is ready once the module runs and the files exist (the start began the sinks).
+    if (session.Running()) Service().Ready(StatusText(standing()));
     session.Run([&]() -> std::string {
-      if (const int signal = recording::StopSignals::Received(); signal != 0)
+      Service().Alive();  // the watchdog sees the poll loop turn
+      if (const int signal = recording::StopSignals::Received(); signal != 0) {
+        Service().Stopping(std::string("stopping on ") + recording::StopSignals::Name(signal));
         return recording::StopSignals::Name(signal);
+      }
       if (progress && Clock::now() - lastProgress > std::chrono::milliseconds(500)) {
         lastProgress = Clock::now();
-        ShowProgress(session, adc);
+        ShowProgress(standing());
+      }
+      if (const double elapsed = Seconds(platform::Now() - firstStart).count();
+          o.statusEvery > 0 && elapsed >= nextStatus) {
+        // The next a whole period on: a process that was stopped a while says it once.
+        nextStatus = (std::floor(elapsed / o.statusEvery) + 1) * o.statusEvery;
+        const std::string status = StatusText(standing());
+        if (!terminal && !o.quiet) PrintMessage(Severity::Info, status);
+        Service().Status(status);
       }
       return "";
     });
@@ -262,6 +320,8 @@ int Record(Context& ctx, const RecordOptions& o) {
   if (out.segments) {
     if (std::string error; !out.segments->Finish(error)) PrintError(error);
   }
+  Service().Stopping("recorded " + std::to_string(total) + " frames (" +
+                     (last ? last->stopReason : "not started") + ")");
 
   const double wall = Seconds(Clock::now() - wallStart).count();
   const float rate = last ? last->rate : 0.0f;
@@ -294,10 +354,12 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
   auto* frames = cmd->add_option("-n,--frames", o->frames, "Frames to record");
   duration->excludes(frames);
   cmd->add_option("-o,--output", o->output,
-                  "CSV file to write (default recording.csv); - for standard output");
+                  "File to write (default recording.csv; .h5 or .hdf5: HDF5); - for standard "
+                  "output (CSV)");
   cmd->add_option("--format", o->format,
                   "csv or hdf5 (default: by the name; .h5 and .hdf5 are HDF5)")
       ->check(CLI::IsMember({"csv", "hdf5"}));
+  cmd->add_flag("--compress", o->compress, "HDF5: compress the values (shuffle + gzip)");
   cmd->add_flag("--force", o->force, "Replace FILE and FILE.json when they exist");
   cmd->add_option("--rotate", o->rotate,
                   "Start a new segment FILE-000002... after this time (1h, 30min) or size (500MB)")
@@ -317,6 +379,15 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
       ->check(CLI::IsMember({"off", "rising", "falling"}));
   cmd->add_option("--do-start", o->doStart, "Digital output value to put on the lines at start");
   cmd->add_option("--do-stop", o->doStop, "Digital output value to put on the lines at stop");
+  cmd->add_flag("-q,--quiet", o->quiet,
+                "No progress line on a terminal, no status lines elsewhere (messages stay)");
+  cmd->add_option("--status-every", o->statusEvery,
+                  "Not on a terminal (a service, a pipe): a status line on stderr every SECONDS "
+                  "of recording, under systemd also its status (default 60; 0: never)")
+      ->check(CLI::Range(0.0, 1e9));
+  cmd->add_option("--config",
+                  "Read options from FILE, one a line as on the command line (the value after "
+                  "the first blank, spaces kept); lines starting with # are comments");
   cmd->callback([&ctx, &run, o] { run = [&ctx, o] { return Record(ctx, *o); }; });
 }
 
