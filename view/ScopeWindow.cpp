@@ -116,7 +116,7 @@ void ScopeWindow::Say(const std::string& message) {
   if (options_.say && said_.insert(message).second) options_.say(message);
 }
 
-bool ScopeWindow::Begin(std::unique_ptr<recording::CsvSink> csv) {
+bool ScopeWindow::Begin(std::unique_ptr<recording::FileSink> csv) {
   if (!session_) {
     session_ = std::make_unique<recording::Session>(adc_, nullptr, tools_,
                                                     [this](const std::string& m) { Say(m); });
@@ -350,10 +350,13 @@ bool ScopeWindow::StartRecording() {
   if (csv_) return true;
   recordError_.clear();
   const std::string path = file_->text().trimmed().toStdString();
-  auto csv = std::make_unique<recording::CsvSink>(path);
-  if (path.empty()) {
+  // The file's kind by its name, as `quillbox record` takes it (.h5 and .hdf5: HDF5).
+  std::string error;
+  const auto format = recording::FormatOf(path, "", error);
+  auto csv = format && path != "-" ? recording::MakeFileSink(path, {*format}) : nullptr;
+  if (path.empty() || path == "-") {
     recordError_ = "name the file to record to";
-  } else if (std::string error; !csv->Open(options_.force, error)) {
+  } else if (!csv->Open(options_.force, error)) {
     recordError_ = error;
   } else {
     // A recording is a session of its own, from its start to its end, as `quillbox record`'s.

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "quillbox/ViewPlugin.h"
-#include "recording/CsvSink.h"
+#include "recording/FileSink.h"
 #include "recording/Session.h"
 #include "view/ScopeFeed.h"
 
@@ -90,7 +90,7 @@ class ScopeWindow : public QMainWindow {
   void UpdateStatus();
   void ToggleRecording(bool on);
   // Starts a session with the feed and, when given, the CSV sink.
-  bool Begin(std::unique_ptr<recording::CsvSink> csv);
+  bool Begin(std::unique_ptr<recording::FileSink> csv);
   // Ends the running session for `reason`; false when it failed (RecordError()).
   bool Finish(const std::string& reason);
   void Say(const std::string& message);
@@ -102,7 +102,7 @@ class ScopeWindow : public QMainWindow {
   std::set<std::string> said_;
   std::optional<recording::Problem> problem_;
   std::unique_ptr<recording::Session> session_;  // prepared or running
-  std::unique_ptr<recording::CsvSink> csv_;      // while recording to a file
+  std::unique_ptr<recording::FileSink> csv_;     // while recording to a file (CSV or HDF5)
   std::optional<ScopeFeed> feed_;
   std::string recordError_;
   bool ended_ = false;
