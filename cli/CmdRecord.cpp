@@ -43,6 +43,8 @@ struct RecordOptions {
   std::optional<std::size_t> keep;
   std::string minFree;
   bool reconnect = false;
+  bool append = false;
+  bool untilStopped = false;
   bool raw = false;
   bool force = false;
   double syncEvery = 1.0;
@@ -73,7 +75,7 @@ int MakeRequest(const RecordOptions& o, recording::Request& r) {
   r.rate = o.rate;
   r.seconds = o.seconds;
   r.frames = o.frames;
-  if (!r.seconds && !r.frames) r.seconds = 10.0;
+  if (!r.seconds && !r.frames && !o.untilStopped) r.seconds = 10.0;
   r.raw = o.raw;
   r.ring = o.ring;
   r.syncEvery = o.syncEvery;
@@ -180,12 +182,17 @@ int OpenOutputs(const RecordOptions& o, Outputs& out) {
   }
   const recording::FileOptions options{*format, o.compress};
   const bool segmented = !o.rotate.empty() || o.reconnect;
+  if (o.append && !segmented) {
+    PrintError("--append: only with --rotate or --reconnect");
+    return kExitUsage;
+  }
   if (segmented && o.output == "-") {
     PrintError("--rotate and --reconnect write files: name one with -o");
     return kExitUsage;
   }
   if (segmented) {
-    out.segments = std::make_unique<recording::Segments>(o.output, options, policy, o.force);
+    out.segments =
+        std::make_unique<recording::Segments>(o.output, options, policy, o.force, o.append);
     if (!out.segments->Open(error)) {
       PrintError(error);
       return kExitFailure;
@@ -234,6 +241,7 @@ int Record(Context& ctx, const RecordOptions& o) {
   int64_t target = 0, total = 0;
   std::optional<recording::Sidecar> last;
   std::chrono::nanoseconds firstStart{}, previousStart{};
+  int64_t firstFrame = 0;  // of this run: 0, or where an --append continues the recording
   for (int round = 0;; ++round) {
     // The recording's failure is an error; anything else it says (a rate note) a warning.
     recording::Session session(adc, ctx.Dio().get(), ctx.Tools(), [&session](const std::string& m) {
@@ -245,9 +253,9 @@ int Record(Context& ctx, const RecordOptions& o) {
       const double away = Seconds(platform::Now() - previousStart).count();
       first = last->firstFrame + std::llround(away * last->rate);
       if (target > 0) {
-        if (first >= target) break;
+        if (first >= firstFrame + target) break;
         r.seconds.reset();
-        r.frames = target - first;
+        r.frames = firstFrame + target - first;
       }
     }
     if (auto problem = session.Prepare(r)) {
@@ -258,6 +266,19 @@ int Record(Context& ctx, const RecordOptions& o) {
     }
     session.AddSink(out.Sink());
     if (out.guard) session.AddSink(*out.guard);
+    if (round == 0 && out.segments) {
+      // Continuing an earlier recording (--append): numbered on by the time since its end.
+      std::string error;
+      const auto continuation =
+          out.segments->Continuation(session.Description().rate, recording::UtcNow(), error);
+      if (!continuation) {
+        out.Abandon();
+        PrintError(error);
+        return kExitFailure;
+      }
+      if (continuation->second) out.segments->SetGap(*continuation->second);
+      session.SetFirstFrame(firstFrame = continuation->first);
+    }
     if (round > 0) {
       // From the frame after the last one delivered to the new start (its time the segment's).
       out.segments->SetGap(
@@ -308,14 +329,15 @@ int Record(Context& ctx, const RecordOptions& o) {
     total += last->frames;
     previousStart = session.StartTime();
     if (!o.reconnect || last->stopReason != "stalled") break;
-    PrintError("waiting for the module " + last->serial +
-               " to come back; Ctrl-C ends the recording here");
+    PrintMessage(Severity::Warning, "waiting for the module " + last->serial +
+                                        " to come back; Ctrl-C ends the recording here");
     const auto until = target > 0
                            ? firstStart + std::chrono::duration_cast<std::chrono::nanoseconds>(
                                               Seconds(static_cast<double>(target) / last->rate))
                            : std::chrono::nanoseconds::max();
     if (!WaitForModule(ctx, last->serial, until)) break;
-    PrintError("the module " + last->serial + " is back; the recording goes on in a new segment");
+    PrintMessage(Severity::Notice,
+                 "the module " + last->serial + " is back; the recording goes on in a new segment");
   }
   if (out.segments) {
     if (std::string error; !out.segments->Finish(error)) PrintError(error);
@@ -353,6 +375,10 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
   auto* duration = cmd->add_option("-d,--duration", o->seconds, "Seconds to record (default 10)");
   auto* frames = cmd->add_option("-n,--frames", o->frames, "Frames to record");
   duration->excludes(frames);
+  cmd->add_flag("--until-stopped", o->untilStopped,
+                "Record until a signal (Ctrl-C, SIGTERM) ends it, as a service does")
+      ->excludes(duration)
+      ->excludes(frames);
   cmd->add_option("-o,--output", o->output,
                   "File to write (default recording.csv; .h5 or .hdf5: HDF5); - for standard "
                   "output (CSV)");
@@ -368,6 +394,9 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
   cmd->add_option("--min-free", o->minFree,
                   "End the recording (\"low disk\") before the disk has less than SIZE free")
       ->type_name("SIZE");
+  cmd->add_flag("--append", o->append,
+                "With --rotate or --reconnect: continue an earlier recording of that name in "
+                "new segments");
   cmd->add_flag("--reconnect", o->reconnect,
                 "Wait for a module that went away and go on in a new segment");
   cmd->add_option("--sync-every", o->syncEvery,

@@ -29,11 +29,11 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "quillbox/CreateObject.h"
 #include "quillbox/IADC3.h"
 #include "quillbox/IDIO.h"
 #include "quillbox/Tools.h"
-#include "platform/Clock.h"
 #include "recording/FileSink.h"
 #include "recording/Reader.h"
 #include "recording/Session.h"
@@ -351,8 +351,8 @@ class Driver {
     const std::size_t width = recording_ ? recording_->width : 0;
     if (out.ndim() != 2 || static_cast<std::size_t>(out.shape(1)) != width ||
         (out.flags() & py::array::c_style) == 0 || !out.writeable())
-      throw py::value_error("out: a writable C-contiguous int16 array of " +
-                            std::to_string(width) + " columns");
+      throw py::value_error("out: a writable C-contiguous int16 array of " + std::to_string(width) +
+                            " columns");
     const int64_t capacity = out.shape(0);
     if (offset < 0 || offset > capacity) throw py::value_error("offset outside out");
     int16_t* rows = out.mutable_data();

@@ -6,6 +6,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
@@ -21,8 +25,13 @@ std::string NameOf(const std::string& path) {
 
 }  // namespace
 
-Segments::Segments(std::string path, FileOptions options, SegmentPolicy policy, bool replace)
-    : path_(std::move(path)), options_(options), policy_(policy), replace_(replace) {
+Segments::Segments(std::string path, FileOptions options, SegmentPolicy policy, bool replace,
+                   bool append)
+    : path_(std::move(path)),
+      options_(options),
+      policy_(policy),
+      replace_(replace),
+      append_(append) {
   folder_ = FolderOf(path_);
   const std::string name = NameOf(path_);
   const auto dot = name.find_last_of('.');
@@ -40,8 +49,13 @@ std::string Segments::SegmentPath(std::size_t number) const {
 }
 
 bool Segments::Open(std::string& error) {
-  if (!replace_ && ::access(indexPath_.c_str(), F_OK) == 0) {
-    error = indexPath_ + " exists; choose another name or use --force to replace it";
+  number_ = 1;
+  const bool exists = ::access(indexPath_.c_str(), F_OK) == 0;
+  if (exists && append_ && !replace_) {
+    if (!ReadIndex(error)) return false;
+  } else if (exists && !replace_) {
+    error = indexPath_ +
+            " exists; choose another name, --append to continue it or --force to replace it";
     return false;
   }
   // The index is replaced through a temporary file beside it: make sure one can be made.
@@ -53,8 +67,59 @@ bool Segments::Open(std::string& error) {
   }
   ::close(fd);
   ::unlink(probe.c_str());
-  number_ = 1;
   return OpenSegment(error);
+}
+
+bool Segments::ReadIndex(std::string& error) {
+  std::ifstream in(indexPath_, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto index = nlohmann::json::parse(text, nullptr, false);
+  try {
+    if (text.find('\0') != std::string::npos || !index.is_object()) throw std::runtime_error("");
+    for (const auto& s : index.at("segments")) {
+      Entry e;
+      e.file = s.at("file").get<std::string>();
+      e.firstFrame = s.at("first_frame").get<int64_t>();
+      e.frames = s.at("frames").get<int64_t>();
+      e.startUtc = s.at("start_utc").get<std::string>();
+      e.stopReason = s.at("stop_reason").get<std::string>();
+      if (s.contains("gap") && s["gap"].is_object())
+        e.gap = Sidecar::Gap{s["gap"].value("from_utc", ""), s["gap"].value("to_utc", ""),
+                             s["gap"].value("frames", int64_t{0})};
+      // The next segment is numbered after the highest one (its number ends the stem).
+      const auto dash = e.file.rfind('-');
+      if (dash != std::string::npos)
+        number_ = std::max<std::size_t>(number_,
+                                        std::strtoull(e.file.c_str() + dash + 1, nullptr, 10) + 1);
+      entries_.push_back(std::move(e));
+    }
+    deleted_ = index.value("deleted_segments", int64_t{0});
+    startUtc_ = index.value("start_utc", "");
+    appendedRate_ = index.value("rate", 0.0);
+  } catch (const std::exception&) {
+    error = indexPath_ + " is not an index of segments; choose another name or use --force";
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::pair<int64_t, std::optional<Sidecar::Gap>>> Segments::Continuation(
+    double rate, const std::string& nowUtc, std::string& error) const {
+  if (entries_.empty()) return std::pair{int64_t{0}, std::optional<Sidecar::Gap>{}};
+  if (static_cast<float>(rate) != static_cast<float>(appendedRate_)) {
+    error = indexPath_ + " records at " + FloatText(appendedRate_) + " Hz, not " + FloatText(rate) +
+            " Hz; record at its rate or choose another name";
+    return std::nullopt;
+  }
+  // Frames are numbered by time: the frames of the time since its last one are the gap.
+  const Entry& last = entries_.back();
+  const double lastEnd = UtcSeconds(last.startUtc) + static_cast<double>(last.frames) / rate;
+  const int64_t end = last.firstFrame + last.frames;
+  const int64_t first =
+      end + std::max<int64_t>(0, std::llround((UtcSeconds(nowUtc) - lastEnd) * rate));
+  return std::pair{first, std::optional<Sidecar::Gap>{Sidecar::Gap{
+                              UtcPlus(last.startUtc, static_cast<double>(last.frames) / rate),
+                              nowUtc, first - end}}};
 }
 
 void Segments::Abandon() {

@@ -24,7 +24,10 @@ struct SegmentPolicy {
 
 class Segments : public Sink {
  public:
-  Segments(std::string path, FileOptions options, SegmentPolicy policy, bool replace);
+  // `replace`: an earlier recording of that name is replaced; `append`: it is continued (its
+  // index read, the next segment numbered on); neither: it is refused.
+  Segments(std::string path, FileOptions options, SegmentPolicy policy, bool replace,
+           bool append = false);
   ~Segments() override;
 
   // Before the module starts: makes the first segment's file and checks the index can be
@@ -34,6 +37,11 @@ class Segments : public Sink {
   void Abandon();
   // The module was away before the next session: said in the next segment and the index.
   void SetGap(const Sidecar::Gap& gap) { gap_ = gap; }
+  // When Open continued an earlier recording: the frame number its time gives the frame of
+  // `nowUtc` at `rate`, with the gap since its last frame; nullopt with `error` when the rates
+  // differ. Nothing to continue: frame 0 and no gap.
+  std::optional<std::pair<int64_t, std::optional<Sidecar::Gap>>> Continuation(
+      double rate, const std::string& nowUtc, std::string& error) const;
   // Writes the index once more, saying the recording is complete.
   bool Finish(std::string& error);
 
@@ -61,14 +69,16 @@ class Segments : public Sink {
   Sidecar SegmentDescription(const Sidecar& session) const;
   void DeleteOldest();
   bool WriteIndex(bool complete, std::string& error);
+  bool ReadIndex(std::string& error);
 
   std::string path_, stem_, extension_, folder_, indexPath_;
   FileOptions options_;
   SegmentPolicy policy_;
-  bool replace_;
-  int64_t perSegment_ = 0;  // frames per segment by time; 0: no limit
-  Sidecar session_;         // the running session's description as last given
-  std::string startUtc_;    // the recording's
+  bool replace_, append_;
+  double appendedRate_ = 0;  // the rate of the recording Open continued
+  int64_t perSegment_ = 0;   // frames per segment by time; 0: no limit
+  Sidecar session_;          // the running session's description as last given
+  std::string startUtc_;     // the recording's
   std::unique_ptr<FileSink> current_;
   bool full_ = false;       // the current segment is complete: the next frame starts another
   std::size_t number_ = 0;  // of the current segment

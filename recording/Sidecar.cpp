@@ -171,18 +171,23 @@ std::string UtcText(std::chrono::system_clock::time_point now) {
 
 std::string UtcNow() { return UtcText(std::chrono::system_clock::now()); }
 
-std::string UtcPlus(const std::string& utc, double seconds) {
+double UtcSeconds(const std::string& utc) {
   std::tm tm{};
   int ms = 0;
   if (std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
                   &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &ms) != 7)
-    return utc;
+    return std::nan("");
   tm.tm_year -= 1900;
   tm.tm_mon -= 1;
-  const auto base =
-      std::chrono::system_clock::from_time_t(timegm(&tm)) + std::chrono::milliseconds(ms);
-  return UtcText(base + std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                            std::chrono::duration<double>(seconds)));
+  return static_cast<double>(timegm(&tm)) + ms / 1000.0;
+}
+
+std::string UtcPlus(const std::string& utc, double seconds) {
+  const double base = UtcSeconds(utc);
+  if (std::isnan(base)) return utc;
+  return UtcText(std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(
+          std::chrono::duration<double>(base + seconds))));
 }
 
 }  // namespace quillbox::recording

@@ -77,5 +77,7 @@ class SidecarFile {
 std::string UtcNow();
 // `utc` (as UtcNow writes it) plus `seconds`, in the same form; `utc` itself when unreadable.
 std::string UtcPlus(const std::string& utc, double seconds);
+// Seconds since 1970 of `utc` (as UtcNow writes it); NaN when unreadable.
+double UtcSeconds(const std::string& utc);
 
 }  // namespace quillbox::recording

@@ -82,3 +82,21 @@ def test_min_free_ends_the_recording_before_the_disk_fills(tmp_path):
     description = json.loads(out.with_name("run.csv.json").read_text())
     assert description["stop_reason"] == "low disk" and description["complete"]
     assert description["frames"] == len(out.read_text().splitlines()) - 1
+
+
+def test_append_continues_an_earlier_recording_in_new_segments(tmp_path):
+    # A restarted service goes on where the last run ended: refused without --append, and at
+    # another rate.
+    out = tmp_path / "run.csv"
+    record = [os.environ["QUILLBOX_CLI"], "record", "-c", "0", "-d", "2", "--rotate", "1s",
+              "-o", out]
+    assert run(record + ["-r", "100"]).returncode == 0
+    assert "--append to continue it" in run(record + ["-r", "100"]).stderr
+    assert "records at 100 Hz, not 50 Hz" in run(record + ["-r", "50", "--append"]).stderr
+    r = run(record + ["-r", "100", "--append"])
+    assert r.returncode == 0, r.stderr
+    index, kept = segments(out)
+    assert [s["file"] for s, _, _ in kept] == [f"run-00000{n}.csv" for n in range(1, 5)]
+    assert kept[2][0]["gap"] is not None and kept[2][0]["first_frame"] >= 200
+    for s, rows, description in kept:
+        check_segment(s, rows, description)
