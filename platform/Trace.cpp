@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <system_error>
 
 namespace quillbox::platform {
 namespace {
@@ -43,8 +44,9 @@ int OpenTarget(std::string_view target) {
   const std::string path(target);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) {
-    const std::string text =
-        "quillbox-trace: cannot open " + path + ": " + std::strerror(errno) + "; trace off\n";
+    const std::string text = "quillbox-trace: cannot open " + path + ": " +
+                             std::error_code(errno, std::generic_category()).message() +
+                             "; trace off\n";
     WriteAll(STDERR_FILENO, text.data(), text.size());
   }
   return fd;

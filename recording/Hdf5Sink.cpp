@@ -23,7 +23,7 @@ using hdf5::Id;
 constexpr int kDeflateLevel = 4;
 // Room made sure of beyond a write's chunks: the chunk index grows by pages of up to ~56 KiB,
 // and the library sets metadata space aside in small blocks.
-constexpr uint64_t kMetadataRoom = 128 * 1024;
+constexpr uint64_t kMetadataRoom = uint64_t{128} * 1024;
 constexpr uint64_t kChunkIndexBytes = 32;  // an index entry, with room to spare
 // Attributes kept in the root group's header up to this many, so that a value rewritten while
 // the file is read stays where it was.
@@ -80,6 +80,7 @@ class Attributes {
   }
   bool Texts(const char* name, const std::vector<std::string>& texts, hid_t type) {
     std::vector<const char*> pointers;
+    pointers.reserve(texts.size());
     for (const std::string& t : texts) pointers.push_back(t.c_str());
     return Put(name, type, type, pointers.size(), pointers.data());
   }

@@ -123,6 +123,7 @@ TEST_F(TraceTest, DecisionsAndLinesOfManyThreadsStayWhole) {
   platform::TraceF("recording stopped: %s after %d frames", "signal", 1200);
   const std::string filler(300, 'x');
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t, &filler] {
       for (int i = 0; i < 200; ++i) platform::TraceF("writer %d line %d %s", t, i, filler.c_str());
@@ -160,7 +161,9 @@ TEST(TraceEnvironment, ChoosesTheTargetOnceAtStart) {
   // Lines of the open's check sum test in `text`.
   const auto checks = [](const std::string& text) {
     std::size_t n = 0;
-    for (std::size_t at = 0; (at = text.find(" main E270CRCCheck(USB", at)) != text.npos; ++at) ++n;
+    for (std::size_t at = 0; (at = text.find(" main E270CRCCheck(USB", at)) != std::string::npos;
+         ++at)
+      ++n;
     return n;
   };
   for (std::size_t round = 1; round <= 2; ++round) {  // appended to, never replaced

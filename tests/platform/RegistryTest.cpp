@@ -129,7 +129,7 @@ TEST_F(RegistryTest, ReadsReportSizesAndTerminateStrings) {
   const char* const names[] = {"Text", "Term", "Bin", "Missing"};  // the last is not stored
   // "Text" is stored without terminator, as cRegistry stores strings; "Term" with one.
   ASSERT_EQ(SetText(key, names[0], "foobar"), ERROR_SUCCESS);
-  ASSERT_EQ(SetText(key, names[1], std::string("foobar", 7)), ERROR_SUCCESS);
+  ASSERT_EQ(SetText(key, names[1], std::string("foobar\0", 7)), ERROR_SUCCESS);
   ASSERT_EQ(SetText(key, names[2], "abcd", REG_BINARY), ERROR_SUCCESS);
   constexpr LONG ok = ERROR_SUCCESS, more = ERROR_MORE_DATA;
   constexpr DWORD kUntouched = 99;
