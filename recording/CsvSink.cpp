@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 
 namespace quillbox::recording {
@@ -20,20 +19,6 @@ bool IsRegular(const std::string& path) {
   const bool isStdout =
       ::fstat(STDOUT_FILENO, &out) == 0 && st.st_dev == out.st_dev && st.st_ino == out.st_ino;
   return S_ISREG(st.st_mode) && !isStdout;
-}
-
-// Whether a file can be made under `path` and its temporary sibling names: creates one and
-// removes it again.
-bool CanCreateBeside(const std::string& path, std::string& error) {
-  std::string probe = path + ".XXXXXX";
-  const int fd = ::mkstemp(probe.data());
-  if (fd < 0) {
-    error = "cannot write " + path + ": " + ErrorText(errno);
-    return false;
-  }
-  ::close(fd);
-  ::unlink(probe.c_str());
-  return true;
 }
 
 }  // namespace
@@ -60,7 +45,7 @@ bool CsvSink::Open(bool replace, std::string& error) {
     return false;
   }
   described_ = csv_.Regular();
-  if (described_ && !CanCreateBeside(sidecarFile_.Path(), error)) {
+  if (described_ && !CanReplaceAtomically(sidecarFile_.Path(), error)) {
     csv_.RemoveIfCreated();
     return false;
   }

@@ -136,6 +136,18 @@ void OutputFile::RemoveIfCreated() {
   if (created_) ::unlink(path_.c_str());
 }
 
+bool CanReplaceAtomically(const std::string& path, std::string& error) {
+  std::string probe = path + ".XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) {
+    error = "cannot write " + path + ": " + ErrorText(errno);
+    return false;
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
+
 bool ReplaceFileAtomically(const std::string& path, const std::string& text, std::string& error) {
   std::string temporary = path + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());

@@ -55,6 +55,11 @@ class OutputFile {
 // reader sees the old or the new content, never a part. False with `error` set otherwise.
 bool ReplaceFileAtomically(const std::string& path, const std::string& text, std::string& error);
 
+// Whether ReplaceFileAtomically could write `path`: makes a file under its temporary name and
+// removes it again (a name too long, a folder that cannot be written fail here). False with
+// `error` set otherwise.
+bool CanReplaceAtomically(const std::string& path, std::string& error);
+
 // The folder of `path` ("." for a bare file name).
 std::string FolderOf(const std::string& path);
 

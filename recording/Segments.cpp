@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -58,16 +57,7 @@ bool Segments::Open(std::string& error) {
             " exists; choose another name, --append to continue it or --force to replace it";
     return false;
   }
-  // The index is replaced through a temporary file beside it: make sure one can be made.
-  std::string probe = indexPath_ + ".XXXXXX";
-  const int fd = ::mkstemp(probe.data());
-  if (fd < 0) {
-    error = "cannot write " + indexPath_ + ": " + ErrorText(errno);
-    return false;
-  }
-  ::close(fd);
-  ::unlink(probe.c_str());
-  return OpenSegment(error);
+  return CanReplaceAtomically(indexPath_, error) && OpenSegment(error);
 }
 
 bool Segments::ReadIndex(std::string& error) {
