@@ -57,7 +57,7 @@ def test_reconnect_goes_on_through_two_replugs_and_records_each_gap(tmp_path):
     path.write_text(json.dumps(bench))
     out = tmp_path / "run.csv"
     r = run([os.environ["QUILLBOX_CLI"], "--bench", path, "record", "-c", "0,16", "-r", "100",
-             "-d", "40", "--reconnect", "-o", out])
+             "-d", "60", "--reconnect", "-o", out])
     assert r.returncode == 0, r.stderr
     index, kept = segments(out)
     assert index["complete"] and len(kept) >= 3
