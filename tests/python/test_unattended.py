@@ -61,7 +61,10 @@ def test_reconnect_goes_on_through_two_replugs_and_records_each_gap(tmp_path):
     assert r.returncode == 0, r.stderr
     index, kept = segments(out)
     assert index["complete"] and len(kept) >= 3
-    assert r.stderr.count("waiting for the module 27000999 to come back") == len(kept) - 1
+    # Each segment but the last was followed by a wait; the last one too when the recording's
+    # time ran out while the module was away.
+    assert r.stderr.count("waiting for the module 27000999 to come back") in (len(kept) - 1,
+                                                                             len(kept))
     for (a, _, _), (b, _, description) in zip(kept, kept[1:]):
         # Frames are numbered by the module's time: the gap's frames lie between the segments.
         assert a["stop_reason"] == "stalled" and b["gap"]["frames"] > 0
