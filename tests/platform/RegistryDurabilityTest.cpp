@@ -122,7 +122,9 @@ TEST_F(RegistryTest, KilledAndConcurrentWritersLeaveAnIntactStore) {
     if (result.signal == SIGKILL) ++killedMidStream;
     unsure.push_back(AddAcks(result, first, acknowledged));
   }
-  EXPECT_EQ(killedMidStream, kKills);
+  // On a fast file system a writer now and then finishes its thousand entries before the kill;
+  // most must be killed while writing for the test to mean anything.
+  EXPECT_GE(killedMidStream, kKills * 2 / 3);
   EXPECT_FALSE(acknowledged.empty());
   const std::size_t killedAcks = acknowledged.size();
 
