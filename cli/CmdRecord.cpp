@@ -18,6 +18,7 @@
 #include "cli/ServiceNotify.h"
 #include "cli/TextTable.h"
 #include "platform/Clock.h"
+#include "recording/DatabaseSink.h"
 #include "recording/DiskGuard.h"
 #include "recording/FileSink.h"
 #include "recording/OutputFile.h"
@@ -53,6 +54,8 @@ struct RecordOptions {
   std::string doStart, doStop;
   bool quiet = false;
   double statusEvery = 60;
+  std::string to;  // a libpq connection string or URI: a second copy in that database
+  double shipWait = 10;
 };
 
 // The options as a request; kExitOk, or kExitUsage with the reason said.
@@ -230,6 +233,12 @@ int Record(Context& ctx, const RecordOptions& o) {
     out.Abandon();
     return code;
   }
+  // The database copy after the file, so the file always has a frame first; it never fails the
+  // recording, it only says how its shipping goes.
+  std::unique_ptr<recording::DatabaseSink> database;
+  if (!o.to.empty())
+    database = std::make_unique<recording::DatabaseSink>(
+        o.to, [](const std::string& m) { PrintMessage(Severity::Warning, m); });
   const recording::StopSignals signals;
   const auto wallStart = Clock::now();
   const bool terminal = isatty(STDERR_FILENO) != 0;
@@ -266,6 +275,7 @@ int Record(Context& ctx, const RecordOptions& o) {
     }
     session.AddSink(out.Sink());
     if (out.guard) session.AddSink(*out.guard);
+    if (database) session.AddSink(*database);
     if (round == 0 && out.segments) {
       // Continuing an earlier recording (--append): numbered on by the time since its end.
       std::string error;
@@ -342,6 +352,7 @@ int Record(Context& ctx, const RecordOptions& o) {
   if (out.segments) {
     if (std::string error; !out.segments->Finish(error)) PrintError(error);
   }
+  if (database) database->Drain(o.shipWait);
   Service().Stopping("recorded " + std::to_string(total) + " frames (" +
                      (last ? last->stopReason : "not started") + ")");
 
@@ -414,6 +425,15 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
                   "Not on a terminal (a service, a pipe): a status line on stderr every SECONDS "
                   "of recording, under systemd also its status (default 60; 0: never)")
       ->check(CLI::Range(0.0, 1e9));
+  cmd->add_option("--to", o->to,
+                  "Also ship the recording to this PostgreSQL database (a libpq connection "
+                  "string or URI, e.g. postgresql://host/db; a password from ~/.pgpass or "
+                  "PGPASSWORD); the local file stays the recording of record")
+      ->type_name("CONNECTION");
+  cmd->add_option("--ship-wait", o->shipWait,
+                  "With --to: wait at most SECONDS at the end for the frames still to ship "
+                  "(default 10)")
+      ->check(CLI::Range(0.0, 1e6));
   cmd->add_option("--config",
                   "Read options from FILE, one a line as on the command line (the value after "
                   "the first blank, spaces kept); lines starting with # are comments");
