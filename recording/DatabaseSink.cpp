@@ -16,7 +16,7 @@ using SteadyClock = std::chrono::steady_clock;
 
 // Frames in one transaction: large enough that a fast recording needs few round trips, small
 // enough that a statement stays well under a megabyte or two.
-constexpr std::size_t kBatchCodes = 64 * 1024;
+constexpr std::size_t kBatchCodes = std::size_t{64} * 1024;
 constexpr auto kFirstBackOff = std::chrono::milliseconds(500);
 constexpr auto kLongestBackOff = std::chrono::seconds(30);
 // Taken while the schema is checked or created, so two recorders starting together do not race.
