@@ -159,15 +159,19 @@ class TestShipping:
             [["0"]]
 
 
+def start_recording(url, out, seconds):
+    """A recording at 200 Hz into `out` and the database, running in the background."""
+    return subprocess.Popen([os.environ["QUILLBOX_CLI"], "record", "-c", "0,4", "-r", "200",
+                             "-d", str(seconds), "-o", out, "--to", url, "--ship-wait", "30"],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+
 class TestTrouble:
     def test_server_killed_and_restarted(self, server, db, tmp_path):
         out = tmp_path / "run.csv"
         # 80 s of the module's time, 4 s of wall time at the session's 20x: the server is away
         # for a quarter of it.
-        proc = subprocess.Popen([os.environ["QUILLBOX_CLI"], "record", "-c", "0,4", "-r", "200",
-                                 "-d", "80", "-o", out, "--to", server.url(db), "--ship-wait",
-                                 "30"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                text=True)
+        proc = start_recording(server.url(db), out, 80)
         try:
             time.sleep(1.0)
             server.kill()
@@ -188,10 +192,7 @@ class TestTrouble:
         out = tmp_path / "run.csv"
         server.stop()
         try:
-            proc = subprocess.Popen([os.environ["QUILLBOX_CLI"], "record", "-c", "0,4", "-r",
-                                     "200", "-d", "40", "-o", out, "--to", server.url(db),
-                                     "--ship-wait", "30"], stdout=subprocess.PIPE,
-                                    stderr=subprocess.PIPE, text=True)
+            proc = start_recording(server.url(db), out, 40)
             time.sleep(1.0)
         finally:
             server.start()
