@@ -93,6 +93,7 @@ struct Standing {
   double elapsed = 0, length = 0;
   int64_t frames = 0;
   std::string file;
+  int64_t lag = -1;  // with --to: frames the database does not have yet
 };
 
 std::string HoursMinutesSeconds(long long s) {
@@ -109,7 +110,9 @@ void ShowProgress(const Standing& now) {
   if (length > 0)
     line += " of " + HoursMinutesSeconds(length) + ", " +
             HoursMinutesSeconds(std::max(0LL, length - elapsed)) + " left";
-  std::cerr << line << "  " << now.frames << " frames  " << now.file << std::flush;
+  line += "  " + std::to_string(now.frames) + " frames  " + now.file;
+  if (now.lag >= 0) line += "  (database " + std::to_string(now.lag) + " behind)";
+  std::cerr << line << std::flush;
 }
 
 // The status for logs and the service manager: "recording run.csv: 360000 frames, 3600.0 s of
@@ -118,7 +121,10 @@ std::string StatusText(const Standing& now) {
   char times[80];
   std::snprintf(times, sizeof times, now.length > 0 ? "%.1f s of %.1f s" : "%.1f s", now.elapsed,
                 now.length);
-  return "recording " + now.file + ": " + std::to_string(now.frames) + " frames, " + times;
+  std::string text =
+      "recording " + now.file + ": " + std::to_string(now.frames) + " frames, " + times;
+  if (now.lag >= 0) text += ", database " + std::to_string(now.lag) + " frames behind";
+  return text;
 }
 
 // The files of the recording: one, or segments with an index when rotating or reconnecting.
@@ -288,6 +294,7 @@ int Record(Context& ctx, const RecordOptions& o) {
       }
       if (continuation->second) out.segments->SetGap(*continuation->second);
       session.SetFirstFrame(firstFrame = continuation->first);
+      if (!out.segments->Uid().empty()) session.SetUid(out.segments->Uid());
     }
     if (round > 0) {
       // From the frame after the last one delivered to the new start (its time the segment's).
@@ -295,6 +302,7 @@ int Record(Context& ctx, const RecordOptions& o) {
           {recording::UtcPlus(last->startUtc, static_cast<double>(last->frames) / last->rate), "",
            first - (last->firstFrame + last->frames)});
       session.SetFirstFrame(first);
+      session.SetUid(last->uid);
     }
     if (auto problem = session.Start()) {
       if (round == 0) out.Abandon();
@@ -310,7 +318,8 @@ int Record(Context& ctx, const RecordOptions& o) {
       return Standing{Seconds(platform::Now() - firstStart).count(),
                       target > 0 ? static_cast<double>(target) / session.Description().rate : 0,
                       total + session.Frames(),
-                      out.segments ? out.segments->CurrentPath() : out.Names(o.output)};
+                      out.segments ? out.segments->CurrentPath() : out.Names(o.output),
+                      database ? database->Lag() : -1};
     };
     // A service is ready once the module runs and the files exist (the start began the sinks).
     if (session.Running()) Service().Ready(StatusText(standing()));

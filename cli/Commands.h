@@ -23,6 +23,7 @@ void AddDioCommand(CLI::App& app, Context& ctx, Action& run);
 void AddSetupCommand(CLI::App& app, Context& ctx, Action& run);
 void AddScopeCommand(CLI::App& app, Context& ctx, Action& run);
 void AddPlotCommand(CLI::App& app, Context& ctx, Action& run);
+void AddUploadCommand(CLI::App& app, Context& ctx, Action& run);
 
 // Says a problem of the recording engine as the command does ("--rate: ...") and returns its exit
 // status: kExitUsage for a wrong request, kExitFailure for one the module refused.

@@ -57,6 +57,7 @@ int main(int argc, char** argv) try {
   AddSetupCommand(app, ctx, run);
   AddScopeCommand(app, ctx, run);
   AddPlotCommand(app, ctx, run);
+  AddUploadCommand(app, ctx, run);
   AddGenerateCommand(app);
 
   // `record --config FILE` reads options from the file (a service's configuration).

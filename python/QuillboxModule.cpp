@@ -34,6 +34,7 @@
 #include "quillbox/IADC3.h"
 #include "quillbox/IDIO.h"
 #include "quillbox/Tools.h"
+#include "recording/DatabaseSink.h"
 #include "recording/FileSink.h"
 #include "recording/Reader.h"
 #include "recording/Session.h"
@@ -165,6 +166,7 @@ struct Recording {
       : session(adc, &dio, tools, [this](const std::string& m) { messages.push_back(m); }) {}
   std::vector<std::string> messages;
   PendingFrames pending;
+  std::unique_ptr<recording::DatabaseSink> database;  // with `to`: the database's copy
   recording::Session session;
   std::size_t width = 0;
 };
@@ -306,7 +308,7 @@ class Driver {
   std::tuple<std::string, std::vector<std::string>> Begin(
       const std::optional<std::vector<int16_t>>& channels, std::optional<double> rate,
       std::optional<int64_t> frames, std::optional<double> seconds, bool raw,
-      std::optional<int32_t> ring) {
+      std::optional<int32_t> ring, const std::optional<std::string>& to) {
     recording::Request request;
     if (channels) request.channels = *channels;
     request.rate = rate;
@@ -324,6 +326,12 @@ class Driver {
       problem = recording_->session.Prepare(request);
       if (!problem) {
         recording_->session.AddSink(recording_->pending);
+        if (to) {
+          Recording& r = *recording_;
+          r.database = std::make_unique<recording::DatabaseSink>(
+              *to, [&r](const std::string& m) { r.messages.push_back(m); });
+          r.session.AddSink(*r.database);
+        }
         problem = recording_->session.Start();
       }
       if (problem) {
@@ -397,12 +405,15 @@ class Driver {
   int64_t TakenBeforeInterrupt() const { return takenBeforeInterrupt_; }
 
   // Ends the recording for `reason` (unless it ended already) and returns its final description
-  // and the messages said since the start.
-  std::tuple<std::string, std::vector<std::string>> End(const std::string& reason) {
+  // and the messages said since the start. A database copy gets at most `shipWait` seconds to
+  // catch up.
+  std::tuple<std::string, std::vector<std::string>> End(const std::string& reason,
+                                                        double shipWait) {
     return Call([&] {
       if (!recording_) throw ComponentError("no recording was started");
       recording_->session.RequestStop(reason);
       recording_->session.Finish();
+      if (recording_->database) recording_->database->Drain(shipWait);
       return std::tuple(recording_->session.Description().Text(),
                         std::exchange(recording_->messages, {}));
     });
@@ -528,8 +539,8 @@ PYBIND11_MODULE(_core, m) {
       .def("set_outputs", &Driver::SetOutputs)
       .def("dio_lines", &Driver::DioLines)
       .def("begin", &Driver::Begin, py::arg("channels"), py::arg("rate"), py::arg("frames"),
-           py::arg("seconds"), py::arg("raw"), py::arg("ring"))
+           py::arg("seconds"), py::arg("raw"), py::arg("ring"), py::arg("to"))
       .def("take", &Driver::Take, py::arg("out").noconvert(), py::arg("offset"), py::arg("any"))
       .def("taken_before_interrupt", &Driver::TakenBeforeInterrupt)
-      .def("end", &Driver::End, py::arg("reason"));
+      .def("end", &Driver::End, py::arg("reason"), py::arg("ship_wait"));
 }

@@ -1,12 +1,11 @@
 #pragma once
-// A second copy of a recording in a PostgreSQL database (libpq). The local file stays the
-// recording of record: Write only appends the frames to a bounded queue in memory, and a shipping
-// thread sends them in batches, one transaction per batch that also advances the recording's last
-// shipped frame. Frames are keyed by (recording, frame), so a batch sent again after a lost
-// connection is harmless and every frame arrives exactly once. A database that is slow or gone
-// never slows the recording: the shipper reconnects with back-off while the queue holds the
-// frames. When the queue is full the sink stops queuing (the frames shipped stay one unbroken run
-// from the first) and says from which frame on the database is behind; the local file has them.
+// A second copy of a recording in a PostgreSQL database. The local file stays the recording of
+// record: Write only appends the frames the file has just taken to a bounded queue in memory, and
+// a shipping thread sends them in batches through Database, which makes every frame arrive
+// exactly once. A database that is slow or gone never slows the recording: the shipper
+// reconnects with back-off while the queue holds the frames. When the queue is full the sink
+// stops queuing (the frames shipped stay one unbroken run from the first) and says from which
+// frame on the database is behind; `quillbox upload` ships the rest from the local file later.
 //
 // Everything the shipper has to say is handed to the recording's thread and said from Write,
 // Sync, End and Drain, so messages never interleave with the front end's.
@@ -28,8 +27,6 @@ namespace quillbox::recording {
 class DatabaseSink : public Sink {
  public:
   using Messages = std::function<void(const std::string&)>;
-  // The schema this sink creates and accepts; a database holding another version is refused.
-  static constexpr int kSchemaVersion = 1;
 
   // `connection`: a libpq connection string or URI. `maxQueuedCodes`: the queue's bound, in codes.
   DatabaseSink(std::string connection, Messages say, std::size_t maxQueuedCodes = 32u << 20);
@@ -49,8 +46,8 @@ class DatabaseSink : public Sink {
   // stops the shipper. Returns the frames recorded that the database did not get.
   int64_t Drain(double seconds);
 
-  // Where the connection string points ("database D on H"), without anything secret in it.
-  static std::string Where(const std::string& connection);
+  // Frames recorded that the database has not confirmed yet.
+  int64_t Lag() const;
 
   // Frames queued for the shipper, and the state it shares with the recording's thread (in the
   // source file).

@@ -215,6 +215,7 @@ bool Reader::Open(const std::string& path, std::string& error, std::vector<std::
     d.columns.push_back(std::move(c));
   }
   double number = 0;
+  ReadString(root.get(), "uid", d.uid);
   ReadString(root.get(), "start_utc", d.startUtc);
   ReadString(root.get(), "serial", d.serial);
   if (ReadNumber(root.get(), "raw", number)) d.raw = number != 0;

@@ -235,6 +235,7 @@ bool Hdf5Sink::Describe(const Sidecar& d, bool create) {
   const Id boolean = BoolType();
   if (create) {
     const Id text = TextType(H5T_VARIABLE);
+    const char* uid = d.uid.c_str();
     const char* start = d.startUtc.c_str();
     const char* serial = d.serial.c_str();
     const double rate = Decimal(d.rate);
@@ -248,6 +249,7 @@ bool Hdf5Sink::Describe(const Sidecar& d, bool create) {
       units.push_back(c.unit);
       scales.push_back(Decimal(c.scale));
     }
+    root.Put("uid", text.get(), text.get(), 0, &uid);
     root.Put("start_utc", text.get(), text.get(), 0, &start);
     root.Put("rate_requested", H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, 0, &d.rateRequested);
     root.Put("rate", H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, 0, &rate);

@@ -151,8 +151,11 @@ ReadResult ReadHdf5(const std::string& path, const std::string& selection, Recor
   if (!file.ReadColumns(keep, out.values, error)) return ReadResult::Failed;
   out.rate = d.rate;
   out.time.resize(static_cast<std::size_t>(file.Frames()));
-  for (std::size_t f = 0; f < out.time.size(); ++f)
-    out.time[f] = static_cast<double>(d.firstFrame + static_cast<int64_t>(f)) / out.rate;
+  out.frame.resize(out.time.size());
+  for (std::size_t f = 0; f < out.time.size(); ++f) {
+    out.frame[f] = d.firstFrame + static_cast<int64_t>(f);
+    out.time[f] = static_cast<double>(out.frame[f]) / out.rate;
+  }
   out.serial = d.serial;
   out.startUtc = d.startUtc;
   out.complete = d.complete;
@@ -232,6 +235,7 @@ ReadResult ReadRecording(const std::string& csv, const std::string& selection, R
   // The rows: cells are found once, then only the kept ones are parsed.
   const std::size_t estimate = std::count(text.begin(), text.end(), '\n');
   out.time.reserve(estimate);
+  out.frame.reserve(estimate);
   for (auto& v : out.values) v.reserve(estimate);
   std::vector<std::string_view> cells;
   cells.reserve(heads.size());
@@ -255,12 +259,16 @@ ReadResult ReadRecording(const std::string& csv, const std::string& selection, R
       if (ragged++ == 0) firstRagged = lineNumber;
       continue;
     }
-    double t = 0;
+    double t = 0, frame = 0;
     if (!ParseNumber(cells[1], t) || !std::isfinite(t)) {
       ++timeless;
       continue;
     }
     out.time.push_back(t);
+    // A frame cell that is not a number: the frame the time says.
+    out.frame.push_back(ParseNumber(cells[0], frame) && std::abs(frame) < 9e18
+                            ? static_cast<int64_t>(frame)
+                            : std::llround(t * std::max(out.rate, 1e-9)));
     for (std::size_t k = 0; k < keep.size(); ++k) {
       double v = 0;
       if (!ParseNumber(cells[keep[k] + 2], v)) {

@@ -19,6 +19,7 @@ namespace quillbox::recording {
 struct RecordingData {
   std::vector<std::string> names, units;   // of the kept columns
   std::vector<double> time;                // seconds, one per kept row
+  std::vector<int64_t> frame;              // the row's frame number, one per kept row
   std::vector<std::vector<float>> values;  // per kept column, one per kept row (NaN: a gap)
   double rate = 0;                         // FILE.json's, else estimated from the times
   std::string serial, startUtc;

@@ -85,6 +85,7 @@ bool Segments::ReadIndex(std::string& error) {
     }
     deleted_ = index.value("deleted_segments", int64_t{0});
     startUtc_ = index.value("start_utc", "");
+    uid_ = index.value("uid", "");
     appendedRate_ = index.value("rate", 0.0);
   } catch (const std::exception&) {
     error = indexPath_ + " is not an index of segments; choose another name or use --force";
@@ -182,6 +183,7 @@ bool Segments::CloseSegment(const Sidecar& description, const std::string& reaso
 bool Segments::Begin(const Sidecar& description, std::string& error) {
   session_ = description;
   if (startUtc_.empty()) startUtc_ = description.startUtc;
+  if (uid_.empty()) uid_ = description.uid;
   perSegment_ = policy_.seconds > 0
                     ? std::max<int64_t>(1, std::llround(policy_.seconds * description.rate))
                     : 0;
@@ -255,9 +257,10 @@ bool Segments::WriteIndex(bool complete, std::string& error) {
                                          {"frames", e.gap->frames}}
                                   : Json(nullptr)}});
   }
-  const Json index = {{"recording", NameOf(path_)},   {"start_utc", startUtc_},
-                      {"rate", session_.rate},        {"segments", list},
-                      {"deleted_segments", deleted_}, {"complete", complete}};
+  const Json index = {{"recording", NameOf(path_)}, {"uid", uid_},
+                      {"start_utc", startUtc_},     {"rate", session_.rate},
+                      {"segments", list},           {"deleted_segments", deleted_},
+                      {"complete", complete}};
   return ReplaceFileAtomically(indexPath_, index.dump(2) + "\n", error);
 }
 

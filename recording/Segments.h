@@ -51,6 +51,8 @@ class Segments : public Sink {
   bool End(const Sidecar& description, std::string& error) override;
 
   const std::string& IndexPath() const { return indexPath_; }
+  // The uid of the recording an --append continues ("" for a new one).
+  const std::string& Uid() const { return uid_; }
   // The segment being written ("" between sessions).
   std::string CurrentPath() const { return current_ ? current_->Path() : ""; }
 
@@ -78,6 +80,7 @@ class Segments : public Sink {
   double appendedRate_ = 0;  // the rate of the recording Open continued
   int64_t perSegment_ = 0;   // frames per segment by time; 0: no limit
   Sidecar session_;          // the running session's description as last given
+  std::string uid_;          // the recording's, as its first session had it
   std::string startUtc_;     // the recording's
   std::unique_ptr<FileSink> current_;
   bool full_ = false;       // the current segment is complete: the next frame starts another

@@ -70,6 +70,7 @@ std::optional<Problem> Session::Prepare(const Request& request) {
   }
   request_ = request;
   description_ = Sidecar{};
+  description_.uid = NewUid();
   description_.firstFrame = firstFrame_;
   description_.rateRequested = request.rate ? *request.rate : rate;
   description_.rate = rate;

@@ -45,6 +45,8 @@ class Session {
   void AddSink(Sink& sink) { sinks_.push_back(&sink); }
   // Numbers the frames from `frame` on (a recording that goes on after its module was away).
   void SetFirstFrame(int64_t frame) { firstFrame_ = description_.firstFrame = frame; }
+  // After Prepare: this session continues the recording of that uid (a new one has its own).
+  void SetUid(std::string uid) { description_.uid = std::move(uid); }
   // Starts the module and begins the sinks. A refused start is a problem; a sink that cannot
   // begin ends the recording as a write error (Running() false).
   std::optional<Problem> Start();

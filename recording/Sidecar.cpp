@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <random>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -20,6 +21,7 @@ namespace quillbox::recording {
 std::string Sidecar::Text(bool compact) const {
   using Json = nlohmann::ordered_json;
   Json j;
+  j["uid"] = uid;
   j["start_utc"] = startUtc;
   j["rate_requested"] = rateRequested;
   j["rate"] = std::stod(FloatText(rate));
@@ -57,6 +59,7 @@ bool Sidecar::Parse(const std::string& text, Sidecar& out, std::string& error) {
   }
   try {
     Sidecar d;
+    d.uid = j.value("uid", "");
     d.startUtc = j.value("start_utc", "");
     d.rateRequested = j.value("rate_requested", 0.0);
     d.rate = j.value("rate", 0.0f);
@@ -168,6 +171,13 @@ std::string UtcText(std::chrono::system_clock::time_point now) {
 }
 
 }  // namespace
+
+std::string NewUid() {
+  std::random_device random;
+  char text[40];
+  std::snprintf(text, sizeof text, "%08x%08x%08x%08x", random(), random(), random(), random());
+  return text;
+}
 
 std::string UtcNow() { return UtcText(std::chrono::system_clock::now()); }
 

@@ -15,6 +15,9 @@
 namespace quillbox::recording {
 
 struct Sidecar {
+  // The recording's own name, random, the same in all its segments and continuations: a
+  // database copy is found again by it.
+  std::string uid;
   std::string startUtc;
   double rateRequested = 0;
   float rate = 0;
@@ -73,6 +76,8 @@ class SidecarFile {
   off_t reservedBytes_ = 0;
 };
 
+// A new random recording uid (32 hex digits).
+std::string NewUid();
 // The current time as "2026-12-05T23:39:44.123Z".
 std::string UtcNow();
 // `utc` (as UtcNow writes it) plus `seconds`, in the same form; `utc` itself when unreadable.

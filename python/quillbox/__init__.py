@@ -126,6 +126,7 @@ class Module(_Closing):
 
     def __init__(self, driver):
         self._driver = driver
+        self._ship_wait = 0.0
         self.dio = DigitalIO(driver)
         _open_modules.add(self)
 
@@ -192,7 +193,8 @@ class Module(_Closing):
                              for c in scan])
         return (codes / divisors).astype(np.float32)
 
-    def record(self, channels=None, rate=None, frames=None, seconds=None, raw=False, ring=None):
+    def record(self, channels=None, rate=None, frames=None, seconds=None, raw=False, ring=None,
+               to=None, ship_wait=10.0):
         """Record and return a :class:`Recording` once every frame has arrived.
 
         channels: channel numbers, e.g. [0, 1, 16] (default: the driver's stored scan list).
@@ -202,6 +204,11 @@ class Module(_Closing):
         frames or seconds: how much to record (default 10 seconds).
         raw: int16 codes (unit "code") instead of float32 values in the channels' units.
         ring: the driver's ring size in frames.
+        to: also ship the recording to this PostgreSQL database (a libpq connection string or
+            URI, a password from ~/.pgpass or PGPASSWORD), as ``quillbox record --to`` does; a
+            database that cannot keep up never slows the recording, and how the shipping went
+            is said as :class:`RecordingWarning`.
+        ship_wait: with ``to``, seconds the end waits at most for the frames still to ship.
 
         The recording runs on the same engine as ``quillbox record``: the same limits, stop
         reasons and frame accounting (``Recording.stop_reason``, ``frames_expected``). Waiting
@@ -218,7 +225,7 @@ class Module(_Closing):
             seconds = _number(seconds, "seconds")
         elif frames is None:
             seconds = 10.0
-        description = self._begin(channels, rate, frames, seconds, raw, ring)
+        description = self._begin(channels, rate, frames, seconds, raw, ring, to, ship_wait)
         width = len(description["channels"])
         codes = np.empty((frames or max(1, round(seconds * description["rate"])), width), np.int16)
         got = 0
@@ -245,21 +252,25 @@ class Module(_Closing):
         Arguments as for :meth:`record`; ``frames`` ends the stream after that many frames.
         """
         limit = None if frames is None else _whole(frames, "frames")
-        description = self._begin(channels, rate, limit, None, raw, ring)
+        description = self._begin(channels, rate, limit, None, raw, ring, None, 0.0)
         return Stream(self, description)
 
-    def _begin(self, channels, rate, frames, seconds, raw, ring):
+    def _begin(self, channels, rate, frames, seconds, raw, ring, to, ship_wait):
         scan = None if channels is None else _scan_list(channels)
         if rate is not None:
             rate = _number(rate, "rate")
         if ring is not None:
             ring = _whole(ring, "ring", 2**31 - 1)
-        description, messages = self._driver.begin(scan, rate, frames, seconds, bool(raw), ring)
+        if to is not None and not isinstance(to, str):
+            raise TypeError("to: a connection string")
+        self._ship_wait = _number(ship_wait, "ship_wait")
+        description, messages = self._driver.begin(scan, rate, frames, seconds, bool(raw), ring,
+                                                   to)
         _warn(messages)
         return json.loads(description)
 
     def _end(self, reason):
-        description, messages = self._driver.end(reason)
+        description, messages = self._driver.end(reason, self._ship_wait)
         description = json.loads(description)
         _warn(m for m in messages if m != description.get("error"))
         return description

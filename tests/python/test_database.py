@@ -14,6 +14,7 @@ from pathlib import Path
 
 import pytest
 
+import quillbox
 from conftest import run
 
 BIN = sorted(glob.glob("/usr/lib/postgresql/*/bin"))
@@ -39,6 +40,10 @@ class Server:
                                            "-U", "postgres", "--no-sync"]),
                            capture_output=True, text=True, check=False)
         assert r.returncode == 0, r.stderr
+        # Two users who sign in with a password; everyone else is trusted.
+        hba = self.data / "pg_hba.conf"
+        hba.write_text("local all writer scram-sha-256\nlocal all reader scram-sha-256\n"
+                       + hba.read_text())
 
     def start(self):
         r = subprocess.run(as_server_user([
@@ -64,8 +69,8 @@ class Server:
         subprocess.run(as_server_user([BIN[-1] + "/pg_ctl", "-D", self.data, "-m", "immediate",
                                        "stop"]), capture_output=True, check=False)
 
-    def url(self, db="postgres"):
-        return f"postgresql:///{db}?host={self.socket}&user=postgres"
+    def url(self, db="postgres", user="postgres"):
+        return f"postgresql:///{db}?host={self.socket}&user={user}"
 
     def sql(self, query, db="postgres"):
         r = subprocess.run(["psql", "-X", "-q", "-t", "-A", "-F", "\t", "-v", "ON_ERROR_STOP=1",
@@ -82,6 +87,7 @@ def server():
     folder = Path(tempfile.mkdtemp(prefix="quillbox-pg-"))
     s = Server(folder)
     s.start()
+    s.sql("CREATE ROLE writer LOGIN PASSWORD 'right'; CREATE ROLE reader LOGIN PASSWORD 'right'")
     yield s
     s.stop()
     shutil.rmtree(folder, ignore_errors=True)
@@ -96,12 +102,19 @@ def db(server, request):
     return name
 
 
-def record(url, out, *extra, frames=200, rate=100):
+def record(url, out, *extra, frames=200, rate=100, env=None):
     return run([os.environ["QUILLBOX_CLI"], "record", "-c", "0,4", "-r", rate, "-n", frames,
-                "-o", out, "--to", url, *extra])
+                "-o", out, "--to", url, *extra], env=env)
+
+
+def upload(url, *files):
+    return run([os.environ["QUILLBOX_CLI"], "upload", *files, "--to", url])
 
 
 def local_rows(path):
+    if str(path).endswith(".h5"):
+        r = quillbox.load(path)
+        return [(f, list(map(float, v))) for f, v in enumerate(r.values)]
     with open(path, newline="") as f:
         rows = list(csv.reader(f))
     return [(int(r[0]), [float(v) for v in r[2:]]) for r in rows[1:]]
@@ -132,6 +145,11 @@ class TestShipping:
         assert row[3:] == ["f", "end", "200", "t", "199", "100"]
         assert row[0] == "27000999"
         assert server.sql("SELECT version FROM quillbox_schema", db) == [["1"]]
+        # Each frame's time is the recording's start plus frame / rate.
+        assert server.sql("SELECT frame, extract(epoch FROM f.time - r.start_utc) FROM frames f "
+                          "JOIN recordings r ON r.id = f.recording WHERE frame IN (0, 1, 199) "
+                          "ORDER BY frame", db) == [["0", "0.000000"], ["1", "0.010000"],
+                                                     ["199", "1.990000"]]
 
     def test_raw_recording_ships_codes(self, server, db, tmp_path):
         out = tmp_path / "raw.csv"
@@ -230,3 +248,100 @@ class TestTrouble:
         assert len(local_rows(out)) == 400
         assert "400 frames not shipped" in r.stderr
         assert time.monotonic() - start < 12
+
+
+def stopped(server):
+    """The server is down for the block's time, as when a recording starts without it."""
+    class Down:
+        def __enter__(self):
+            server.stop()
+
+        def __exit__(self, *exc):
+            server.start()
+    return Down()
+
+
+class TestUpload:
+    @pytest.mark.parametrize("name", ["run.csv", "run.h5"])
+    def test_completes_a_recording_made_while_the_server_was_down(self, server, db, tmp_path,
+                                                                   name):
+        out = tmp_path / name
+        with stopped(server):
+            r = record(server.url(db), out, "--ship-wait", "0")
+        assert r.returncode == 0, r.stderr
+        assert "200 frames not shipped" in r.stderr and "quillbox upload" in r.stderr
+        r = upload(server.url(db), out)
+        assert r.returncode == 0, r.stderr
+        assert f"{out}: 200 frames shipped to recording 1" in r.stdout
+        assert_same(local_rows(out), database_rows(server, db))
+        assert server.sql("SELECT stop_reason, frames, complete, last_frame_shipped "
+                          "FROM recordings", db) == [["end", "200", "t", "199"]]
+        # Again: nothing is sent twice.
+        r = upload(server.url(db), out)
+        assert "0 frames shipped to recording 1" in r.stdout and "200 were there already" in r.stdout
+        assert server.sql("SELECT count(*) FROM frames", db) == [["200"]]
+
+    def test_goes_on_after_the_last_shipped_frame(self, server, db, tmp_path):
+        out = tmp_path / "run.csv"
+        assert record(server.url(db), out).returncode == 0
+        server.sql("DELETE FROM frames WHERE frame > 119; "
+                   "UPDATE recordings SET last_frame_shipped = 119", db)
+        r = upload(server.url(db), out)
+        assert "80 frames shipped to recording 1" in r.stdout, r.stderr
+        assert_same(local_rows(out), database_rows(server, db))
+
+    def test_two_uploads_at_once_ship_each_frame_once(self, server, db, tmp_path):
+        out = tmp_path / "long.csv"
+        with stopped(server):
+            assert record(server.url(db), out, "--ship-wait", "0", frames=40000,
+                          rate=1000).returncode == 0
+        procs = [subprocess.Popen([os.environ["QUILLBOX_CLI"], "upload", out, "--to",
+                                   server.url(db)], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, text=True) for _ in range(2)]
+        results = [p.communicate(timeout=60) for p in procs]
+        assert [p.returncode for p in procs] == [0, 0], results
+        assert server.sql("SELECT count(*), count(DISTINCT frame) FROM frames", db) == \
+            [["40000", "40000"]]
+
+    def test_file_without_description_is_refused(self, server, db, tmp_path):
+        out = tmp_path / "run.csv"
+        assert record(server.url(db), out, frames=10).returncode == 0
+        (tmp_path / "run.csv.json").unlink()
+        r = upload(server.url(db), out)
+        assert r.returncode == 1 and "has no description" in r.stderr
+
+
+class TestAccess:
+    def test_wrong_password_then_the_right_one_from_a_password_file(self, server, db, tmp_path):
+        server.sql(f"ALTER DATABASE {db} OWNER TO writer")
+        out = tmp_path / "run.csv"
+        r = record(server.url(db, "writer"), out, "--ship-wait", "1",
+                   env={**os.environ, "PGPASSWORD": "wrong"})
+        assert r.returncode == 0, r.stderr
+        assert 'password authentication failed for user "writer"' in r.stderr
+        assert "200 frames not shipped" in r.stderr and len(local_rows(out)) == 200
+        passfile = tmp_path / "pgpass"
+        passfile.write_text("*:*:*:writer:right\n")
+        passfile.chmod(0o600)
+        r = record(server.url(db, "writer"), tmp_path / "b.csv",
+                   env={**os.environ, "PGPASSFILE": str(passfile)})
+        assert "all 200 frames shipped" in r.stderr, r.stderr
+
+    def test_read_only_user_is_told_and_the_recording_goes_on(self, server, db, tmp_path):
+        assert record(server.url(db), tmp_path / "first.csv", frames=10).returncode == 0
+        server.sql("GRANT SELECT ON ALL TABLES IN SCHEMA public TO reader", db)
+        out = tmp_path / "run.csv"
+        start = time.monotonic()
+        r = record(server.url(db, "reader"), out, env={**os.environ, "PGPASSWORD": "right"})
+        assert r.returncode == 0, r.stderr
+        assert "the user may not write the recording there" in r.stderr
+        assert "permission denied for table recordings" in r.stderr
+        assert "200 frames not shipped" in r.stderr and len(local_rows(out)) == 200
+        assert time.monotonic() - start < 8  # given up at once, not waited out
+
+
+def test_python_record_ships_to_the_database(server, db):
+    with quillbox.open() as m, pytest.warns(quillbox.RecordingWarning, match="all 100 frames"):
+        r = m.record([0, 4], 100, frames=100, to=server.url(db))
+    assert_same([(f, list(map(float, v))) for f, v in enumerate(r.values)],
+                database_rows(server, db))
