@@ -108,7 +108,10 @@ TEST(CliService, ReadyOnceTheFilesExistThenStatusAndTheWatchdogUntilStopping) {
     EXPECT_GT(pings[i] - pings[i - 1], 400ms);
     EXPECT_LT(pings[i] - pings[i - 1], 1s);
   }
-  EXPECT_EQ(got.front(), "READY=1\nSTATUS=recording " + csv + ": 0 frames, 0.0 s of 100000.0 s");
+  // Ready as the recording starts (how long after depends on the machine's load).
+  EXPECT_TRUE(got.front().starts_with("READY=1\nSTATUS=recording " + csv + ": 0 frames, 0.") &&
+              got.front().ends_with(" s of 100000.0 s"))
+      << got.front();
   EXPECT_TRUE(got.back().starts_with("STOPPING=1\nSTATUS=stopping on SIGTERM")) << got.back();
   EXPECT_EQ(std::count_if(got.begin(), got.end(), [](auto& m) { return m.starts_with("STOP"); }),
             1);

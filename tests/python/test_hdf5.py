@@ -56,7 +56,8 @@ def test_values_and_description_equal_the_csv_of_the_same_bench(tmp_path, extra)
         assert plain(values.attrs["scale"]) == described["scales"]
         assert plain(values.attrs["offset"]) == [0.0] * 4
         attributes = {k: plain(v) for k, v in f.attrs.items()}
-    expected = dict(described, error="", gap=None, start_utc=attributes["start_utc"])
+    expected = dict(described, error="", gap=None, start_utc=attributes["start_utc"],
+                    uid=attributes["uid"])
     assert dict(attributes, gap=None) == expected
     assert attributes["stop_reason"] == "end" and attributes["frames"] == 300
 

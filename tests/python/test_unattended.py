@@ -16,6 +16,8 @@ def segments(out):
         rows = list(csv.reader(path.open()))[1:]
         description = json.loads(path.with_name(path.name + ".json").read_text())
         kept.append((s, rows, description))
+    # One recording however many segments, runs and reconnections: one uid.
+    assert {d["uid"] for _, _, d in kept} == {index["uid"]} and len(index["uid"]) == 32
     return index, kept
 
 

@@ -100,7 +100,7 @@ TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecord
   EXPECT_EQ(ReadFile(scopeCsv), ReadFile(recordCsv));
   Json recordJson = test::Description(recordCsv);
   for (Json* j : {&scopeJson, &recordJson})
-    for (const char* varying : {"start_utc", "frames", "frames_expected"}) j->erase(varying);
+    for (const char* varying : {"uid", "start_utc", "frames", "frames_expected"}) j->erase(varying);
   EXPECT_EQ(scopeJson, recordJson);
 }
 
