@@ -19,6 +19,7 @@ pgbin="$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)"
 # The server refuses to run as root: as root it runs as nobody.
 as_server() { if [[ $(id -u) == 0 ]]; then runuser -u nobody -- "$@"; else "$@"; fi; }
 mkdir -p "$work/pg/socket"
+chmod o+x "$work"  # the server user passes through to its folder
 [[ $(id -u) == 0 ]] && chown -R nobody "$work/pg"
 as_server "$pgbin/initdb" -D "$work/pg/data" -A trust -U postgres >/dev/null
 as_server "$pgbin/pg_ctl" -D "$work/pg/data" -w -l "$work/pg/log" start \
@@ -42,19 +43,25 @@ export QUILLBOX_BENCH="$work/bench.json" QUILLBOX_TIME_SCALE="$scale"
 cpu_ticks() {  # user + system clock ticks of the processes named
   local total=0 pid
   for pid in "$@"; do
-    [[ -r /proc/$pid/stat ]] || continue
-    total=$((total + $(awk '{print $14 + $15}' "/proc/$pid/stat")))
+    # A process that ended in between counts nothing.
+    ticks=$(awk '{print $14 + $15}' "/proc/$pid/stat" 2>/dev/null) || ticks=0
+    total=$((total + ${ticks:-0}))
   done
   echo "$total"
 }
-server_pids() { pgrep -u "$(id -u nobody)" -f "postgres" || true; }
-[[ $(id -u) != 0 ]] && server_pids() { pgrep -u "$(id -u)" postgres || true; }
-
-server0=$(cpu_ticks $(server_pids))
+# The server's processes, and what its ended connections cost (reaped into the postmaster's
+# children's times, fields 16 and 17).
+postmaster=$(head -1 "$work/pg/data/postmaster.pid")
+server_ticks() {
+  local children
+  children=$(awk '{print $16 + $17}' "/proc/$postmaster/stat")
+  echo $(($(cpu_ticks $(pgrep -P "$postmaster") "$postmaster") + children))
+}
+server0=$(server_ticks)
 start=$(date +%s.%N)
 pids=()
 for ((i = 0; i < recorders; i++)); do
-  "$quillbox" record --device "2700100$i" -c 0-31 -r 100 -d "$seconds" -o "$work/rec$i.csv" \
+  "$quillbox" --device "2700100$i" record -c 0-31 -r 100 -d "$seconds" -o "$work/rec$i.csv" \
     --to "$url" --ship-wait 600 --status-every 60 >"$work/out$i" 2>"$work/err$i" &
   pids+=($!)
 done
@@ -70,7 +77,8 @@ done
 for pid in "${pids[@]}"; do wait "$pid" || { echo "db_load: a recorder failed" >&2; cat "$work"/err*; exit 1; }; done
 end=$(date +%s.%N)
 for pid in "${pids[@]}"; do recorder_ticks=$((recorder_ticks + ${last_ticks[$pid]:-0})); done
-server1=$(cpu_ticks $(server_pids))
+sleep 0.5  # the connections' processes end and are reaped
+server1=$(server_ticks)
 
 frames=$(psql -X -q -t -A "$url" -c "SELECT count(*) FROM frames")
 recorded=$(cat "$work"/out* | awk '/^Recorded/ {s += $2} END {print s}')

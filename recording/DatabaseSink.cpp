@@ -13,6 +13,9 @@ using SteadyClock = std::chrono::steady_clock;
 // Codes in one transaction: large enough that a fast recording needs few round trips, small
 // enough that a batch stays around a megabyte on the wire.
 constexpr std::size_t kBatchCodes = std::size_t{128} * 1024;
+// A batch leaves at the latest this long after its first frame was queued: one transaction a
+// second for a slow recording instead of one a poll, which is what lets one server take many.
+constexpr auto kShipEvery = std::chrono::seconds(1);
 constexpr auto kFirstBackOff = std::chrono::milliseconds(500);
 constexpr auto kLongestBackOff = std::chrono::seconds(30);
 
@@ -30,9 +33,10 @@ struct DatabaseSink::Shared {
   std::size_t width = 0;
   std::deque<Chunk> queue;
   std::size_t queuedCodes = 0;
-  int64_t recorded = 0;       // frames handed to Write
-  int64_t behindFrom = -1;    // the first frame not queued because the queue was full
-  bool finalPending = false;  // End's state is still to be written
+  SteadyClock::time_point queuedSince;  // when the queue last became non-empty
+  int64_t recorded = 0;                 // frames handed to Write
+  int64_t behindFrom = -1;              // the first frame not queued because the queue was full
+  bool finalPending = false;            // End's state is still to be written
   std::string finalReason;
   int64_t finalFrames = 0;
   bool finalComplete = false;
@@ -104,9 +108,17 @@ void Ship(std::shared_ptr<DatabaseSink::Shared> s) {
     bool finalComplete = false;
     {
       std::unique_lock lock(s->m);
-      const auto work = [&] { return s->stop || !s->queue.empty() || s->finalPending; };
+      // Work: a full batch, the oldest frame a period old, the end, or stop.
+      const auto work = [&] {
+        return s->stop || s->finalPending || s->queuedCodes >= kBatchCodes ||
+               (!s->queue.empty() && SteadyClock::now() >= s->queuedSince + kShipEvery);
+      };
       if (db)
-        s->wake.wait(lock, work);
+        while (!work())
+          if (s->queue.empty())
+            s->wake.wait(lock);
+          else
+            s->wake.wait_until(lock, s->queuedSince + kShipEvery);
       else
         s->wake.wait_until(lock, nextTry, [&] { return s->stop; });
       if (s->stop) break;
@@ -232,7 +244,7 @@ bool DatabaseSink::Write(std::span<const int16_t> codes, int64_t firstFrame,
   Shared& s = *shared_;
   if (s.width == 0 || codes.empty()) return true;
   const auto frames = static_cast<int64_t>(codes.size() / s.width);
-  bool full = false;
+  bool full = false, wake = false;
   {
     std::lock_guard lock(s.m);
     s.recorded += frames;
@@ -241,14 +253,19 @@ bool DatabaseSink::Write(std::span<const int16_t> codes, int64_t firstFrame,
       full = true;
     }
     if (s.behindFrom < 0 && !s.givenUp) {
+      if (s.queue.empty()) {
+        s.queuedSince = SteadyClock::now();
+        wake = true;  // to time the batch from here
+      }
       s.queue.push_back({firstFrame, {codes.begin(), codes.end()}});
       s.queuedCodes += codes.size();
+      wake = wake || s.queuedCodes >= kBatchCodes;
     }
   }
   if (full)
     s.Say(s.where + ": the shipping queue is full; frames from " + std::to_string(firstFrame) +
           " on are not shipped now (the local file has them; `quillbox upload` ships them later)");
-  s.wake.notify_one();
+  if (wake) s.wake.notify_one();
   SayPending();
   return true;
 }
