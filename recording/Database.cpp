@@ -97,10 +97,17 @@ int64_t FirstNumber(PGresult* result) {
 }  // namespace
 
 std::string OneLine(const char* text) {
-  std::string s = text ? text : "";
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  // libpq's messages may span lines ("connection to server ... failed: FATAL: ..."); one line.
-  std::replace(s.begin(), s.end(), '\n', ' ');
+  // libpq's messages may span lines, the next indented ("...failed: No such file or
+  // directory\n\tIs the server running...?"): one line, single spaces.
+  std::string s;
+  for (const char* c = text ? text : ""; *c; ++c) {
+    const bool space = *c == '\n' || *c == '\t' || *c == ' ';
+    if (!space)
+      s += *c;
+    else if (!s.empty() && s.back() != ' ')
+      s += ' ';
+  }
+  if (!s.empty() && s.back() == ' ') s.pop_back();
   return s;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform/Clock.h"
 #include "recording/Database.h"
 
 namespace quillbox::recording {
@@ -13,8 +14,9 @@ using SteadyClock = std::chrono::steady_clock;
 // Codes in one transaction: large enough that a fast recording needs few round trips, small
 // enough that a batch stays around a megabyte on the wire.
 constexpr std::size_t kBatchCodes = std::size_t{128} * 1024;
-// A batch leaves at the latest this long after its first frame was queued: one transaction a
-// second for a slow recording instead of one a poll, which is what lets one server take many.
+// A batch leaves at the latest this long (of the recording's time) after its first frame was
+// queued: one transaction a second for a slow recording instead of one a poll, which is what lets
+// one server take many.
 constexpr auto kShipEvery = std::chrono::seconds(1);
 constexpr auto kFirstBackOff = std::chrono::milliseconds(500);
 constexpr auto kLongestBackOff = std::chrono::seconds(30);
@@ -34,6 +36,7 @@ struct DatabaseSink::Shared {
   std::deque<Chunk> queue;
   std::size_t queuedCodes = 0;
   SteadyClock::time_point queuedSince;  // when the queue last became non-empty
+  SteadyClock::duration shipEvery{};    // kShipEvery in real time
   int64_t recorded = 0;                 // frames handed to Write
   int64_t behindFrom = -1;              // the first frame not queued because the queue was full
   bool finalPending = false;            // End's state is still to be written
@@ -111,14 +114,14 @@ void Ship(std::shared_ptr<DatabaseSink::Shared> s) {
       // Work: a full batch, the oldest frame a period old, the end, or stop.
       const auto work = [&] {
         return s->stop || s->finalPending || s->queuedCodes >= kBatchCodes ||
-               (!s->queue.empty() && SteadyClock::now() >= s->queuedSince + kShipEvery);
+               (!s->queue.empty() && SteadyClock::now() >= s->queuedSince + s->shipEvery);
       };
       if (db)
         while (!work())
           if (s->queue.empty())
             s->wake.wait(lock);
           else
-            s->wake.wait_until(lock, s->queuedSince + kShipEvery);
+            s->wake.wait_until(lock, s->queuedSince + s->shipEvery);
       else
         s->wake.wait_until(lock, nextTry, [&] { return s->stop; });
       if (s->stop) break;
@@ -215,6 +218,7 @@ DatabaseSink::DatabaseSink(std::string connection, Messages say, std::size_t max
   shared_->where = Database::Where(connection);
   shared_->connection = std::move(connection);
   shared_->maxCodes = maxQueuedCodes;
+  shared_->shipEvery = platform::ToReal(kShipEvery);
 }
 
 DatabaseSink::~DatabaseSink() {

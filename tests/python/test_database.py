@@ -4,6 +4,7 @@
 import csv
 import glob
 import os
+import re
 import shutil
 import signal
 import socket
@@ -180,7 +181,8 @@ class TestShipping:
 def start_recording(url, out, seconds):
     """A recording at 200 Hz into `out` and the database, running in the background."""
     return subprocess.Popen([os.environ["QUILLBOX_CLI"], "record", "-c", "0,4", "-r", "200",
-                             "-d", str(seconds), "-o", out, "--to", url, "--ship-wait", "30"],
+                             "-d", str(seconds), "-o", out, "--to", url, "--ship-wait", "30",
+                             "--status-every", "10"],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
@@ -199,6 +201,8 @@ class TestTrouble:
         _, err = proc.communicate(timeout=90)
         assert proc.returncode == 0, err
         assert "connection was lost" in err or "cannot connect" in err
+        # The status lines say how far behind the database is while it is away.
+        assert max(int(n) for n in re.findall(r"database (\d+) frames behind", err)) > 200
         local = local_rows(out)
         assert len(local) > 4000
         assert_same(local, database_rows(server, db))
