@@ -16,7 +16,9 @@ constexpr const char* kEnvironment[][2] = {
      "set)."},
     {"QUILLBOX_COMPONENT",
      "Component library to load when none is registered and none lies beside the command."},
-    {"QUILLBOX_TIME_SCALE", "Runs every clock of the process this many times faster."},
+    {"QUILLBOX_TIME_SCALE",
+     "Runs every clock of the process this many times faster (0.001 to 999999; other values are "
+     "refused)."},
 };
 
 constexpr const char* kExitStatus[][2] = {

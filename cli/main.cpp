@@ -6,6 +6,7 @@
 #include "cli/Commands.h"
 #include "cli/Manual.h"
 #include "cli/OptionFile.h"
+#include "platform/Clock.h"
 #include "quillbox/CreateObject.h"
 
 namespace {
@@ -71,6 +72,10 @@ int main(int argc, char** argv) try {
     return code == 0 ? kExitOk : kExitUsage;
   }
   ctx.ApplyGlobals();
+  if (const std::string problem = quillbox::platform::TimeScaleProblem(); !problem.empty()) {
+    PrintError(problem);
+    return kExitFailure;
+  }
   if (const std::string problem = BenchProblem(); !problem.empty()) {
     PrintError(problem);
     return kExitFailure;

@@ -2,17 +2,29 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <optional>
+#include <string>
 #include <thread>
 
 namespace quillbox::platform {
 namespace {
 
-double ScaleFromEnvironment() {
-  const char* text = std::getenv("QUILLBOX_TIME_SCALE");
-  if (text == nullptr) return 1.0;
+// The scaled clock counts nanoseconds in 64 bits (292 years): at the largest scale that is still
+// hours of real time, and the smallest keeps a scaled wait of a day within range.
+constexpr double kSmallestScale = 1e-3, kLargestScale = 1e6;
+
+// QUILLBOX_TIME_SCALE when it is a usable number, else nothing.
+std::optional<double> ScaleFromText(const char* text) {
   char* end = nullptr;
   const double value = std::strtod(text, &end);
-  return (end != text && value > 0.0 && value < 1e6) ? value : 1.0;
+  if (end == text || *end != '\0' || !(value >= kSmallestScale && value < kLargestScale))
+    return std::nullopt;
+  return value;
+}
+
+double ScaleFromEnvironment() {
+  const char* text = std::getenv("QUILLBOX_TIME_SCALE");
+  return text ? ScaleFromText(text).value_or(1.0) : 1.0;
 }
 
 // The scaled clock is piecewise linear in real time so that changing the scale never makes it
@@ -56,6 +68,13 @@ uint32_t GetTickCount() {
 void Sleep(uint32_t ms) { std::this_thread::sleep_for(ToReal(std::chrono::milliseconds(ms))); }
 
 double TimeScale() { return Clock().scale.load(); }
+
+std::string TimeScaleProblem() {
+  const char* text = std::getenv("QUILLBOX_TIME_SCALE");
+  if (text == nullptr || *text == '\0' || ScaleFromText(text)) return "";
+  return std::string("QUILLBOX_TIME_SCALE=") + text +
+         ": the clock runs from 0.001 to 999999 times real time; unset it for real time";
+}
 
 void SetTimeScale(double scale) {
   if (scale > 0.0) Clock().SetScale(scale);

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 namespace quillbox::platform {
 
@@ -18,6 +19,10 @@ std::chrono::nanoseconds Now();
 // Sleeps `ms` scaled milliseconds.
 void Sleep(uint32_t ms);
 double TimeScale();
+// What is wrong with QUILLBOX_TIME_SCALE ("" when it is unset or usable). The clock takes an
+// unusable value for real time; the front ends refuse to run with it instead, so that a scale
+// meant to speed a run up never silently becomes a run in real time.
+std::string TimeScaleProblem();
 // Sets the scale for the whole process (tests); values <= 0 are ignored.
 void SetTimeScale(double scale);
 // Real duration that `scaled` takes at the current scale.

@@ -113,6 +113,8 @@ ITools& Load(const std::optional<std::string>& bench) {
         (g_component.bench.empty() ? std::string("the built-in bench") : g_component.bench) +
         "; open " + *bench + " from another process");
   }
+  if (const std::string problem = platform::TimeScaleProblem(); !problem.empty())
+    throw ComponentError(problem);
   if (const std::string problem = BenchProblem(); !problem.empty()) throw ComponentError(problem);
   return *g_component.tools;
 }

@@ -63,6 +63,14 @@ TEST(CliInfo, FailuresExitOneWithTheReasonAndUsageErrorsTwo) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"info", "--no-such-flag"}, {"info", "extra"}, {"devices", "--no-such-flag"}})
     EXPECT_EQ(Quillbox(args).exitCode, 2) << args[0] << " " << args[1];
+  // A time scale the clock cannot run at is refused, never taken for real time.
+  for (const char* scale : {"1e6", "0", "-5", "fast", "20x", "nan"}) {
+    const ChildResult r = Quillbox({"info"}, {{"QUILLBOX_TIME_SCALE", scale}});
+    EXPECT_EQ(r.exitCode, 1) << scale;
+    EXPECT_TRUE(r.err.starts_with("quillbox: QUILLBOX_TIME_SCALE=" + std::string(scale) +
+                                  ": the clock runs from 0.001 to 999999"))
+        << r.err;
+  }
 }
 
 TEST(CliDevices, ListsUsbModules) {
