@@ -1,5 +1,6 @@
 #include "channels/Catalogue.h"
 
+#include <charconv>
 #include <clocale>
 
 namespace quillbox {
@@ -86,6 +87,31 @@ std::string LocaleDecimalSeparator() {
     return ".";
   }
   return conv->decimal_point;
+}
+
+bool RangeLimits(const std::string& rangeText, double& lo, double& hi) {
+  const std::size_t space = rangeText.rfind(' ');
+  if (space == std::string::npos) return false;
+  std::string numbers = rangeText.substr(0, space);
+  for (char& ch : numbers)
+    if (ch == ',') ch = '.';  // a decimal comma of the locale the text was made in
+  // Read without the locale, which the text may not have been made in.
+  const auto number = [](std::string text, double& value) {
+    if (text.starts_with('+')) text.erase(0, 1);
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+  };
+  const std::string plusMinus = kPlusMinus;
+  if (numbers.starts_with(plusMinus)) {
+    if (!number(numbers.substr(plusMinus.size()), hi)) return false;
+    lo = -hi;
+    return hi > 0;
+  }
+  std::size_t split = numbers.find(kEllipsis);
+  std::size_t width = std::string(kEllipsis).size();
+  if (split == std::string::npos) split = numbers.find('/'), width = 1;
+  return split != std::string::npos && number(numbers.substr(0, split), lo) &&
+         number(numbers.substr(split + width), hi) && hi > lo;
 }
 
 SourceInfo DirectSourceInfo() {

@@ -29,6 +29,10 @@ SourceInfo DirectSourceInfo();
 // The eight TTL input lines: "0/1 TTL", unit "TTL", scale 1000.
 SourceInfo TTLSourceInfo();
 
+// The lowest and highest value of a range text as the catalogue and the two fixed sources write
+// it ("±10 V", "0…20 mA", "-25…+75 mV", "0…4,096 V", "0/1 TTL"); false for any other text.
+bool RangeLimits(const std::string& rangeText, double& lo, double& hi);
+
 // The decimal separator of the current C locale ("." when the locale gives none).
 std::string LocaleDecimalSeparator();
 

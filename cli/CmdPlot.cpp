@@ -1,7 +1,7 @@
 // quillbox plot: draws a recording (FILE.csv with FILE.json beside it, or an HDF5 recording, also
-// one still being written) into a PNG with the view plug-in: one panel per unit, no display
-// needed. What a damaged file made it leave out is said on stderr; a file with nothing to plot is
-// an error.
+// one still being written) into a PNG, SVG or PDF with the view plug-in: one panel per unit,
+// digital lines as lanes, no display needed. What a damaged file made it leave out is said on
+// stderr; a file with nothing to plot is an error.
 
 #include <iostream>
 #include <memory>
@@ -13,15 +13,24 @@
 namespace quillbox::cli {
 
 void AddPlotCommand(CLI::App& app, Context& /*ctx*/, Action& run) {
-  auto* cmd = app.add_subcommand("plot", "Draw a recording into a PNG (no display needed)");
+  auto* cmd =
+      app.add_subcommand("plot", "Draw a recording into a PNG, SVG or PDF (no display needed)");
   auto o = std::make_shared<view::PlotOptions>();
   cmd->add_option("file", o->csv, "The recording's CSV or HDF5 file")->required();
   cmd->add_option("-o,--output", o->png,
-                  "PNG to write (default: FILE with .png for .csv, .h5 or .hdf5)");
-  cmd->add_option("--channels", o->channels,
+                  "Picture to write, .png, .svg or .pdf (default: FILE with .png for .csv, .h5 "
+                  "or .hdf5)");
+  cmd->add_option("-c,--channels", o->channels,
                   "Channels to draw: names or channel numbers, comma-separated (default: all)");
-  cmd->add_option("--width", o->width, "Width of the picture in pixels (default 1400)")
-      ->check(CLI::Range(200, 20000));
+  cmd->add_option("--width", o->width, "Width of the picture in pixels (default 1400, least 400)")
+      ->check(CLI::Range(view::kPlotMinWidthPx, 20000));
+  cmd->add_option("--height", o->height,
+                  "Height of the picture in pixels (default: as the panels need; refused below "
+                  "what they need)")
+      ->check(CLI::Range(100, 20000));
+  cmd->add_option("--from", o->from, "Draw from this time of the recording on, in seconds");
+  cmd->add_option("--to", o->to, "Draw up to this time of the recording, in seconds");
+  cmd->add_flag("--lanes", o->lanes, "Each analog channel in a panel of its own");
   cmd->callback([&run, o] {
     run = [o] {
       if (o->png.empty()) {

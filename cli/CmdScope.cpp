@@ -81,6 +81,17 @@ void AddScopeCommand(CLI::App& app, Context& ctx, Action& run) {
       ->type_name("FILE");
   cmd->add_option("--after", a->view.after,
                   "Seconds of the module's clock before the screenshot (default 2)");
+  cmd->add_flag("--lanes", a->view.lanes, "Each analog channel in a panel of its own");
+  cmd->add_option("--trigger", a->view.trigger,
+                  "Freeze the window around an event: CH:rising|falling:LEVEL[:normal|auto], CH a "
+                  "channel's number or name, LEVEL in its unit (normal: draw nothing until it)")
+      ->type_name("SPEC");
+  cmd->add_option("--cursors", a->view.cursors,
+                  "Place the two cursors at these times of the scope's clock, in seconds; a "
+                  "screenshot shows them on the paused view")
+      ->expected(2)
+      ->delimiter(',')
+      ->type_name("A,B");
   cmd->callback([&ctx, &run, a] { run = [&ctx, a] { return RunScope(ctx, *a); }; });
 }
 

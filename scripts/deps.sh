@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config ccache dpkg-dev file
-  qt6-base-dev libgl-dev qt6-charts-dev libqt6opengl6-dev
+  qt6-base-dev libgl-dev qt6-svg-dev libqt6opengl6-dev
   libsqlite3-dev nlohmann-json3-dev libcli11-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xauth xvfb

@@ -1,69 +1,80 @@
 #include "view/Charts.h"
 
 #include <QApplication>
-#include <QChart>
-#include <QGraphicsLayout>
-#include <QLegend>
-#include <QValueAxis>
 #include <algorithm>
-#include <cmath>
+#include <array>
 #include <cstdlib>
 
 namespace quillbox::view {
 
 QColor TraceColour(std::size_t i) {
-  // Twelve hues a golden angle apart, then the same hues darker.
-  const int hue = static_cast<int>((i % 12) * 137 % 360);
-  const int value = 220 - static_cast<int>((i / 12) % 3) * 60;
-  return QColor::fromHsv(hue, 230, value);
+  // Strong hues first, then darker and lighter ones; none paler than 3:1 against white.
+  static constexpr std::array<QRgb, kTraceColours> kColours = {
+      0x1f77b4, 0xd62728, 0x2ca02c, 0x9467bd, 0xd35400, 0x8c564b, 0xc2187a, 0x0e7c86,
+      0x555555, 0x7a7a00, 0x1a237e, 0x8b0000, 0x1b5e20, 0x4a148c, 0xa0522d, 0x00695c,
+      0x880e4f, 0x33691e, 0x0d47a1, 0x9a6a00, 0x263238, 0x6a5acd, 0xb03060, 0x2e8b57};
+  return QColor::fromRgb(kColours[i % kTraceColours]);
 }
 
-QChart* MakePanel(const QString& unit, QValueAxis*& x, QValueAxis*& y) {
-  auto* chart = new QChart;
-  chart->setAnimationOptions(QChart::NoAnimation);
-  chart->legend()->hide();
-  chart->setMargins(QMargins(4, 4, 4, 4));
-  chart->layout()->setContentsMargins(0, 0, 0, 0);
-  chart->setBackgroundRoundness(0);
-  x = new QValueAxis;
-  x->setTitleText(QStringLiteral("time (s)"));
-  x->setLabelFormat(QStringLiteral("%.4g"));
-  y = new QValueAxis;
-  y->setTitleText(unit);
-  y->setLabelFormat(QStringLiteral("%.4g"));
-  chart->addAxis(x, Qt::AlignBottom);
-  chart->addAxis(y, Qt::AlignLeft);
-  return chart;
-}
+bool IsDigital(const std::string& unit) { return unit == "TTL"; }
 
-std::vector<std::pair<std::string, std::vector<std::size_t>>> GroupByUnit(
-    const std::vector<std::string>& units) {
-  std::vector<std::pair<std::string, std::vector<std::size_t>>> groups;
+std::vector<Group> GroupColumns(const std::vector<std::string>& units, bool ownPanels) {
+  std::vector<Group> groups;
   for (std::size_t c = 0; c < units.size(); ++c) {
-    auto it = std::find_if(groups.begin(), groups.end(),
-                           [&](const auto& g) { return g.first == units[c]; });
-    if (it == groups.end()) it = groups.insert(groups.end(), {units[c], {}});
-    it->second.push_back(c);
+    const bool digital = IsDigital(units[c]);
+    auto it = std::find_if(groups.begin(), groups.end(), [&](const Group& g) {
+      return g.unit == units[c] && (digital || !ownPanels);
+    });
+    if (it == groups.end()) it = groups.insert(groups.end(), Group{units[c], digital, {}});
+    it->columns.push_back(c);
   }
   return groups;
 }
 
-std::pair<double, double> PaddedRange(double lo, double hi) {
-  if (!std::isfinite(lo) || !std::isfinite(hi) || lo > hi) return {-1, 1};
-  double span = hi - lo;
-  if (span <= 0) span = std::max(std::abs(hi) * 0.2, 1e-3);
-  return {lo - span * 0.05, hi + span * 0.05};
+namespace {
+
+bool EnvSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
 }
 
-QApplication* ViewApplication(bool offscreen) {
-  if (QCoreApplication::instance() != nullptr)
-    return qobject_cast<QApplication*>(QCoreApplication::instance());
-  if (offscreen) qputenv("QT_QPA_PLATFORM", "offscreen");
+}  // namespace
+
+QApplication* ViewApplication(bool offscreen, std::string& why) {
+  if (QCoreApplication::instance() != nullptr) {
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (app == nullptr) why = "the views need a Qt widget application";
+    return app;
+  }
+  // The environment changes only here, before the application and while one thread runs.
+  // NOLINTBEGIN(concurrency-mt-unsafe)
+  std::string platforms;
+  if (offscreen) {
+    platforms = "offscreen";
+  } else if (EnvSet("QT_QPA_PLATFORM")) {
+    platforms = std::getenv("QT_QPA_PLATFORM");
+  } else {
+    if (EnvSet("WAYLAND_DISPLAY")) platforms += "wayland;";
+    if (EnvSet("DISPLAY")) platforms += "xcb;";
+  }
+  // A display that is named but does not answer falls back to offscreen instead of Qt ending
+  // the process, and is then refused below, as the dialogs refuse it.
+  const bool fallback = platforms.find("offscreen") == std::string::npos;
+  if (fallback) platforms += "offscreen";
+  setenv("QT_QPA_PLATFORM", platforms.c_str(), 1);
+  // NOLINTEND(concurrency-mt-unsafe)
   static int argc = 1;
   static char name[] = "quillbox";
   static char* argv[] = {name, nullptr};
   // Lives until the process ends, as the dialogs' application does.
-  return new QApplication(argc, argv);
+  auto* app = new QApplication(argc, argv);
+  if (fallback && QGuiApplication::platformName() == QLatin1String("offscreen")) {
+    const char* display = std::getenv("DISPLAY");
+    why = "the display " + std::string(display != nullptr ? display : "") +
+          " cannot be reached; --screenshot FILE renders the scope without one";
+    return nullptr;
+  }
+  return app;
 }
 
 }  // namespace quillbox::view

@@ -1,34 +1,36 @@
 #pragma once
-// What the scope and the plots draw alike: a colour per channel, a chart panel per unit and the
-// application the views need.
+// What the scope and the plots lay out alike: which channels share a panel, the colours of a
+// panel's traces, and the application the views need.
 
 #include <QColor>
-#include <QString>
 #include <string>
 #include <vector>
 
 class QApplication;
-class QChart;
-class QValueAxis;
 
 namespace quillbox::view {
 
-// A colour for the channel at position `i` of the scan list: distinct hues, then darker ones.
+// The colour of the trace at position `i` of its panel: 24 colours that differ from each other
+// and read on white; past them the list starts again.
 QColor TraceColour(std::size_t i);
+inline constexpr std::size_t kTraceColours = 24;
 
-// A chart without animations or legend, with a time axis in seconds and a value axis titled
-// with `unit`; both axes are attached and returned.
-QChart* MakePanel(const QString& unit, QValueAxis*& x, QValueAxis*& y);
+// Whether a channel of this unit is a digital line (drawn as a lane of steps).
+bool IsDigital(const std::string& unit);
 
-// The units in the order they first appear, with the columns of each.
-std::vector<std::pair<std::string, std::vector<std::size_t>>> GroupByUnit(
-    const std::vector<std::string>& units);
+struct Group {
+  std::string unit;
+  bool lanes = false;  // digital lines, one lane each
+  std::vector<std::size_t> columns;
+};
 
-// A y range that shows [lo, hi] with a margin; a flat or empty range gets room around it.
-std::pair<double, double> PaddedRange(double lo, double hi);
+// The panels for columns of these units, in the order the units first appear: the digital
+// lines together in lanes, analog columns one panel per unit, or each its own with `ownPanels`.
+std::vector<Group> GroupColumns(const std::vector<std::string>& units, bool ownPanels);
 
 // The process's application, made on the offscreen platform when `offscreen` (screenshots and
-// plots need no display). Null when the process has a non-widget application already.
-QApplication* ViewApplication(bool offscreen);
+// plots need no display). Null with `why` when the process has a non-widget application already,
+// or when the display it names cannot be reached (instead of Qt ending the process).
+QApplication* ViewApplication(bool offscreen, std::string& why);
 
 }  // namespace quillbox::view

@@ -1,13 +1,11 @@
 #include "view/Plot.h"
 
 #include <QApplication>
-#include <QChart>
-#include <QChartView>
 #include <QLabel>
-#include <QLegend>
-#include <QLineSeries>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSvgGenerator>
 #include <QVBoxLayout>
-#include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -15,11 +13,22 @@
 
 #include "view/Charts.h"
 #include "view/Decimate.h"
+#include "view/Panel.h"
 
 namespace quillbox::view {
 namespace {
 
-constexpr int kPanelHeight = 320;
+bool Writable(const std::string& path) {
+  const std::string ext = std::filesystem::path(path).extension().string();
+  return ext == ".png" || ext == ".svg" || ext == ".pdf";
+}
+
+std::string Unwritable(const std::string& path) {
+  return "-o: " + path + " names no picture the plot writes (.png, .svg or .pdf)";
+}
+
+constexpr int kPanelHeight = 300;  // an analog panel's height when the page's is not given
+constexpr int kLaneHeight = 22;    // a digital line's
 
 QString Title(const RecordingData& data, const std::string& source) {
   QStringList parts;
@@ -33,82 +42,183 @@ QString Title(const RecordingData& data, const std::string& source) {
   return parts.join(QStringLiteral("  \u2014  "));
 }
 
+// A panel's legend: every channel, in its colour, wrapped into as many lines as it needs.
+QLabel* Legend(const Panel& panel) {
+  QStringList entries;
+  for (const Trace& t : panel.Traces())
+    entries << QStringLiteral("<span style=\"color:%1\">\u2501\u2501&nbsp;%2</span>")
+                   .arg(t.colour.name(), t.name.toHtmlEscaped());
+  auto* label = new QLabel(entries.join(QStringLiteral(" &nbsp; ")));
+  label->setWordWrap(true);
+  label->setTextFormat(Qt::RichText);
+  label->setContentsMargins(panel.LabelWidth(), 0, 0, 0);
+  return label;
+}
+
+// The frames of `data` between `from` and `to` seconds, the others dropped.
+bool Trim(RecordingData& data, const PlotOptions& options, std::string& error) {
+  const auto& t = data.time;
+  const auto first = static_cast<std::size_t>(
+      std::lower_bound(t.begin(), t.end(), options.from.value_or(-INFINITY)) - t.begin());
+  const auto last = static_cast<std::size_t>(
+      std::upper_bound(t.begin(), t.end(), options.to.value_or(INFINITY)) - t.begin());
+  if (first >= last) {
+    error = "--from/--to: the recording has no frame between those times (it runs from " +
+            std::to_string(t.front()) + " to " + std::to_string(t.back()) + " s)";
+    return false;
+  }
+  data.time = std::vector<double>(t.begin() + first, t.begin() + last);
+  for (auto& v : data.values) v = std::vector<float>(v.begin() + first, v.begin() + last);
+  return true;
+}
+
 }  // namespace
 
-bool RenderPlot(const RecordingData& data, const std::string& source, const std::string& png,
-                int width, std::string& error) {
-  const auto groups = GroupByUnit(data.units);
-  QWidget page;
+bool LayOutPlot(const RecordingData& data, const std::string& source, const PlotOptions& options,
+                PlotPage& out, std::string& error) {
+  out = PlotPage{};
+  out.page = std::make_unique<QWidget>();
+  QWidget& page = *out.page;
   page.setAttribute(Qt::WA_DontShowOnScreen);
   page.setAutoFillBackground(true);
   page.setPalette(QPalette(Qt::white));
   auto* layout = new QVBoxLayout(&page);
   layout->setContentsMargins(8, 8, 8, 8);
+  layout->setSpacing(2);
   auto* title = new QLabel(Title(data, source));
   QFont bold = title->font();
   bold.setBold(true);
   title->setFont(bold);
+  title->setWordWrap(true);
   layout->addWidget(title);
 
   const double t0 = data.time.front();
   const double t1 = data.time.back() > t0 ? data.time.back() : t0 + 1;
+  const auto groups = GroupColumns(data.units, options.lanes);
+  int needed = 0, wanted = 0;
+  std::vector<QLabel*> legends;
+  for (const Group& group : groups) {
+    auto* panel = new Panel(QString::fromStdString(group.unit), group.lanes);
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (std::size_t c : group.columns) {
+      panel->Traces().push_back(
+          {QString::fromStdString(data.names[c]), TraceColour(panel->Traces().size()), {}});
+      out.legend.push_back(QString::fromStdString(data.names[c]));
+      for (float v : data.values[c])
+        if (std::isfinite(v)) lo = std::min<double>(lo, v), hi = std::max<double>(hi, v);
+    }
+    panel->SetTimeRange(t0, t1);
+    if (group.lanes)
+      panel->SetValueRange(0, 1);
+    else
+      panel->SetValueRange(PaddedRange(lo, hi).first, PaddedRange(lo, hi).second);
+    panel->SetTimeLabels(&group == &groups.back());
+    const int least = group.lanes ? panel->minimumSizeHint().height()
+                                  : std::max(kPanelMinHeight, panel->minimumSizeHint().height());
+    needed += least;
+    wanted += group.lanes ? std::max(least, static_cast<int>(group.columns.size()) * kLaneHeight)
+                          : kPanelHeight;
+    legends.push_back(Legend(*panel));
+    layout->addWidget(legends.back());
+    layout->addWidget(panel, group.lanes ? 0 : 1);
+    out.panels.push_back(panel);
+  }
+  Panel::AlignEdges(out.panels);
+  for (std::size_t i = 0; i < legends.size(); ++i)
+    legends[i]->setContentsMargins(out.panels[i]->PlotArea().left(), 0, 0, 0);
+
+  // The text above the panels, at this width.
+  int text = 16 + title->heightForWidth(options.width - 16);
+  for (QLabel* l : legends) text += l->heightForWidth(options.width - 16) + 2 * layout->spacing();
+  if (options.height > 0 && options.height < text + needed) {
+    error = "--height: " + std::to_string(options.height) + " px is below the " +
+            std::to_string(text + needed) + " px that the title, the legends and " +
+            std::to_string(groups.size()) + " panels need at this width";
+    return false;
+  }
+  page.resize(options.width, options.height > 0 ? options.height : text + wanted);
+  layout->activate();
+  // The scales depend on the panels' heights: edges lined up again, then the traces reduced to
+  // the plot area's pixel columns.
+  Panel::AlignEdges(out.panels);
   const auto n = static_cast<int64_t>(data.time.size());
   const auto timeAt = [&](int64_t i) { return data.time[static_cast<std::size_t>(i)]; };
-  QList<QPointF> points;
-  for (const auto& [unit, members] : groups) {
-    QValueAxis *x = nullptr, *y = nullptr;
-    QChart* chart = MakePanel(QString::fromStdString(unit), x, y);
-    chart->legend()->show();
-    chart->legend()->setAlignment(Qt::AlignRight);
-    x->setRange(t0, t1);
-    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-    for (std::size_t c : members) {
-      const std::vector<float>& values = data.values[c];
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    Panel* panel = out.panels[g];
+    legends[g]->setContentsMargins(panel->PlotArea().left(), 0, 0, 0);
+    for (std::size_t k = 0; k < groups[g].columns.size(); ++k) {
+      const std::vector<float>& values = data.values[groups[g].columns[k]];
       MinMaxColumns(
           n, timeAt,
           [&](int64_t i) { return static_cast<double>(values[static_cast<std::size_t>(i)]); }, t0,
-          t1, width, points);
-      for (const QPointF& p : points) lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
-      auto* series = new QLineSeries;
-      series->setName(QString::fromStdString(data.names[c]));
-      series->setPen(QPen(TraceColour(c), 1.0));
-      series->replace(points);
-      chart->addSeries(series);
-      series->attachAxis(x);
-      series->attachAxis(y);
+          t1, panel->PlotArea().width(), panel->Traces()[k].points);
     }
-    const auto [y0, y1] = PaddedRange(lo, hi);
-    y->setRange(y0, y1);
-    y->applyNiceNumbers();
-    x->applyNiceNumbers();
-    auto* view = new QChartView(chart);
-    view->setMinimumHeight(kPanelHeight);
-    view->setRenderHint(QPainter::Antialiasing, true);
-    layout->addWidget(view);
-  }
-  page.resize(width, title->sizeHint().height() + 16 +
-                         static_cast<int>(groups.size()) * (kPanelHeight + layout->spacing()));
-  layout->activate();
-  if (!page.grab().save(QString::fromStdString(png), "PNG")) {
-    error = "cannot write " + png;
-    return false;
   }
   return true;
 }
 
+bool SavePage(QWidget& page, const std::string& path, std::string& error) {
+  const QString name = QString::fromStdString(path);
+  const std::string ext = std::filesystem::path(path).extension().string();
+  bool ok = false;
+  if (ext == ".png") {
+    ok = page.grab().save(name, "PNG");
+  } else if (ext == ".svg") {
+    QSvgGenerator svg;
+    svg.setFileName(name);
+    svg.setSize(page.size());
+    svg.setViewBox(page.rect());
+    QPainter painter;
+    ok = painter.begin(&svg);
+    if (ok) page.render(&painter);
+    ok = painter.end() && ok;
+  } else if (ext == ".pdf") {
+    QPdfWriter pdf(name);
+    pdf.setPageSize(QPageSize(QSizeF(page.width(), page.height()), QPageSize::Point));
+    pdf.setPageMargins(QMarginsF());
+    pdf.setResolution(72);
+    QPainter painter;
+    ok = painter.begin(&pdf);
+    if (ok) page.render(&painter);
+    ok = painter.end() && ok;
+  } else {
+    error = Unwritable(path);
+  }
+  if (!ok && error.empty()) error = "cannot write " + path;
+  return ok;
+}
+
 int RunPlot(const PlotOptions& options, std::vector<std::string>& messages) {
-  RecordingData data;
   std::string error;
+  if (!Writable(options.png)) {
+    messages.push_back(Unwritable(options.png));
+    return 2;
+  }
+  if (options.width < kPlotMinWidthPx) {
+    messages.push_back("--width: " + std::to_string(options.width) + " px is below the least, " +
+                       std::to_string(kPlotMinWidthPx) + " px");
+    return 2;
+  }
+  RecordingData data;
   const ReadResult read = ReadRecording(options.csv, options.channels, data, error, messages);
   if (read != ReadResult::Ok) {
     messages.push_back(error);
     return read == ReadResult::BadSelection ? 2 : 1;
   }
-  if (ViewApplication(true) == nullptr) {
-    messages.emplace_back("the plot needs a Qt widget application");
+  if ((options.from || options.to) && !Trim(data, options, error)) {
+    messages.push_back(error);
+    return 2;
+  }
+  if (ViewApplication(true, error) == nullptr) {
+    messages.push_back(error);
     return 1;
   }
-  if (!RenderPlot(data, options.csv, options.png, std::clamp(options.width, 200, 20000), error)) {
+  PlotPage page;
+  if (!LayOutPlot(data, options.csv, options, page, error)) {
+    messages.push_back(error);
+    return 2;
+  }
+  if (!SavePage(*page.page, options.png, error)) {
     messages.push_back(error);
     return 1;
   }

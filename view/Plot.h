@@ -1,13 +1,20 @@
 #pragma once
-// `quillbox plot`: a recording drawn into a PNG, one panel per unit with time on the x axis, under
-// a title with the module's serial, the start time and the rate. Each trace is reduced to at
-// most two points per pixel column first, so a million frames draw as fast as a thousand.
+// `quillbox plot`: a recording drawn into a picture (PNG, SVG or PDF by the output's name): a
+// title with the module's serial, the start time and the rate, then per panel a legend of all
+// its channels and the panel itself, with the panels of the scope (one per unit, or per analog
+// channel with `lanes`, digital lines as lanes of steps) on one time axis, their left and right
+// edges in line. Each trace is reduced to at most two points per pixel column first, so a million
+// frames draw as fast as a thousand.
 
+#include <QString>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "quillbox/ViewPlugin.h"
 #include "recording/Reader.h"
+
+class QWidget;
 
 namespace quillbox::view {
 
@@ -15,9 +22,24 @@ using recording::ReadRecording;
 using recording::ReadResult;
 using recording::RecordingData;
 
-// Draws `data` into `png` (`width` pixels wide); false with `error`.
-bool RenderPlot(const RecordingData& data, const std::string& source, const std::string& png,
-                int width, std::string& error);
+class Panel;
+
+// The least height of a panel of analog traces.
+inline constexpr int kPanelMinHeight = 120;
+
+struct PlotPage {
+  std::unique_ptr<QWidget> page;
+  std::vector<Panel*> panels;
+  std::vector<QString> legend;  // the names the legends list, panel after panel
+};
+
+// Lays out `data` on a page of `options.width` by `options.height` (0: as the panels need); false
+// with `error` when the height is below what the panels need.
+bool LayOutPlot(const RecordingData& data, const std::string& source, const PlotOptions& options,
+                PlotPage& out, std::string& error);
+
+// Writes the page into `path` as the name says (.png, .svg or .pdf); false with `error`.
+bool SavePage(QWidget& page, const std::string& path, std::string& error);
 
 // The exported entry: reads, draws and says what was left out.
 int RunPlot(const PlotOptions& options, std::vector<std::string>& messages);

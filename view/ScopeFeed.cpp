@@ -4,6 +4,14 @@
 #include <cmath>
 
 namespace quillbox::view {
+namespace {
+
+// Buckets per window: about one per pixel column of a wide screen.
+constexpr std::size_t kBuckets = 2048;
+// Values the ring holds at most (16 MB), so that a long window at many channels stays bounded.
+constexpr double kRingValues = 4 * 1024 * 1024;
+
+}  // namespace
 
 ScopeFeed::ScopeFeed(std::vector<recording::RecordColumn> columns, float rate, double windowSeconds)
     : columns_(std::move(columns)), rate_(rate), width_(columns_.size()) {
@@ -14,9 +22,10 @@ ScopeFeed::ScopeFeed(std::vector<recording::RecordColumn> columns, float rate, d
 }
 
 void ScopeFeed::SetWindow(double seconds) {
-  const auto frames =
-      static_cast<std::size_t>(std::clamp(std::ceil(seconds * rate_) + 1, 2.0, 1e7));
-  if (frames == capacity_ || width_ == 0) return;
+  if (width_ == 0) return;
+  const double window = std::ceil(seconds * rate_) + 1;
+  const auto frames = static_cast<std::size_t>(
+      std::clamp(window, 2.0, std::max(1024.0, kRingValues / static_cast<double>(width_))));
   // Re-laid out oldest first, keeping the newest frames that fit.
   const int64_t keep = std::min<int64_t>(held_, static_cast<int64_t>(frames));
   std::vector<float> ring(frames * width_);
@@ -27,6 +36,16 @@ void ScopeFeed::SetWindow(double seconds) {
   capacity_ = frames;
   head_ = 0;
   held_ = keep;
+  perBucket_ = window / kBuckets;
+  buckets_.Reset(width_, perBucket_, kBuckets + 2);
+  for (int64_t i = 0; i < held_; ++i)
+    buckets_.Add(frames_ - held_ + i, &ring_[static_cast<std::size_t>(i) * width_]);
+}
+
+void ScopeFeed::Points(std::size_t column, double t0, double t1, QList<QPointF>& out) const {
+  const auto from = static_cast<int64_t>(std::max(0.0, std::floor(t0 * rate_)));
+  const int64_t to = std::min(frames_ - 1, static_cast<int64_t>(std::ceil(t1 * rate_)));
+  buckets_.Points(column, from, to, rate_, out);
 }
 
 void ScopeFeed::Keep(std::span<const int16_t> codes) {
@@ -43,12 +62,9 @@ void ScopeFeed::Keep(std::span<const int16_t> codes) {
     float* row = &ring_[slot * width_];
     for (std::size_t c = 0; c < width_; ++c)
       row[c] = static_cast<float>(codes[f * width_ + c]) * factor_[c];
+    buckets_.Add(frames_ + static_cast<int64_t>(f), row);
   }
   frames_ += static_cast<int64_t>(frames);
-}
-
-std::pair<double, double> ScopeFeed::FullRange(std::size_t column) const {
-  return {-32768.0 * factor_[column], 32767.0 * factor_[column]};
 }
 
 }  // namespace quillbox::view

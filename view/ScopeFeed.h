@@ -1,6 +1,8 @@
 #pragma once
-// The scope's data path, without widgets: a sink of the recording engine that keeps the last
-// window of values per column in a ring. Its history runs on across the scope's recordings.
+// The scope's data path, without widgets: a sink of the recording engine that keeps, per column,
+// min/max buckets of the last window for drawing and the newest values in a ring (at most the
+// window, and at most about 16 MB) for the latest values, the trigger and a closer look. Its
+// history runs on across the scope's recordings.
 
 #include <cstdint>
 #include <span>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "recording/Sink.h"
+#include "view/Buckets.h"
 
 namespace quillbox::view {
 
@@ -27,7 +30,8 @@ class ScopeFeed : public recording::Sink {
     return true;
   }
 
-  // Keeps this many seconds of history from now on (the oldest frames go first).
+  // Keeps this many seconds of history from now on (the oldest frames go first). The buckets
+  // are refilled from the values held.
   void SetWindow(double seconds);
 
   const std::vector<recording::RecordColumn>& Columns() const { return columns_; }
@@ -41,8 +45,10 @@ class ScopeFeed : public recording::Sink {
     return ring_[slot * width_ + column];
   }
   float Latest(std::size_t column) const { return Value(column, held_ - 1); }
-  // The value range a column's codes can take, in its unit.
-  std::pair<double, double> FullRange(std::size_t column) const;
+  // The drawing of `column` over [t0, t1] seconds: the extremes of the window's buckets.
+  void Points(std::size_t column, double t0, double t1, QList<QPointF>& out) const;
+  // How many frames a bucket spans (below 1: every frame is drawn).
+  double FramesPerBucket() const { return perBucket_; }
 
  private:
   void Keep(std::span<const int16_t> codes);
@@ -56,6 +62,8 @@ class ScopeFeed : public recording::Sink {
   int64_t held_ = 0;
   int64_t frames_ = 0;
   std::vector<float> ring_;
+  Buckets buckets_;
+  double perBucket_ = 1;
 };
 
 }  // namespace quillbox::view

@@ -1,33 +1,28 @@
 #include "view/ScopeWindow.h"
 
 #include <QApplication>
-#include <QChart>
-#include <QChartView>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDoubleSpinBox>
-#include <QGraphicsItem>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLineSeries>
-#include <QPainter>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "platform/Clock.h"
 #include "recording/StopSignals.h"
 #include "view/Charts.h"
-#include "view/Decimate.h"
 
 namespace quillbox::view {
 namespace {
@@ -37,10 +32,6 @@ constexpr int kFrameMs = 100;
 // The latest values beside the legend change twice a second: faster is unreadable.
 constexpr int kValuesMs = 500;
 
-// Traces are decimated to the lowest and highest sample of every three pixel columns: the band a
-// noisy trace covers is kept, at a third of the points of a sample per pixel.
-constexpr int kPixelsPerColumn = 3;
-
 QString Text(const std::string& s) { return QString::fromStdString(s); }
 
 QString ValueText(float value, const std::string& unit) {
@@ -48,46 +39,6 @@ QString ValueText(float value, const std::string& unit) {
 }
 
 }  // namespace
-
-// A panel's traces, drawn as polylines over its plot area from its series' points. Qt Charts' own
-// line items rebuild a stroked hit shape of every trace whenever its points or an axis change,
-// which costs several times the drawing; a strip chart changes both on every redraw.
-class ScopeWindow::Traces : public QGraphicsItem {
- public:
-  Traces(QChart* chart, QValueAxis* x, QValueAxis* y, std::vector<QLineSeries*> series)
-      : QGraphicsItem(chart), chart_(chart), x_(x), y_(y), series_(std::move(series)) {
-    setZValue(10);  // above the grid
-    QObject::connect(chart, &QChart::plotAreaChanged, chart, [this] { prepareGeometryChange(); });
-  }
-
-  QRectF boundingRect() const override { return chart_->plotArea(); }
-
-  void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
-    const QRectF area = chart_->plotArea();
-    const double x0 = x_->min(), y0 = y_->min();
-    if (!(x_->max() > x0) || !(y_->max() > y0)) return;
-    const double sx = area.width() / (x_->max() - x0), sy = area.height() / (y_->max() - y0);
-    painter->setClipRect(area);
-    painter->setRenderHint(QPainter::Antialiasing, false);
-    for (QLineSeries* series : series_) {
-      if (!series->isVisible()) continue;
-      const QList<QPointF> points = series->points();
-      polyline_.resize(points.size());
-      for (qsizetype i = 0; i < points.size(); ++i)
-        polyline_[i] = QPointF(area.left() + (points[i].x() - x0) * sx,
-                               area.bottom() - (points[i].y() - y0) * sy);
-      painter->setPen(series->pen());
-      painter->drawPolyline(polyline_.constData(), static_cast<int>(polyline_.size()));
-    }
-  }
-
- private:
-  QChart* chart_;
-  QValueAxis* x_;
-  QValueAxis* y_;
-  std::vector<QLineSeries*> series_;
-  QList<QPointF> polyline_;  // reused from paint to paint
-};
 
 ScopeWindow::ScopeWindow(IADC3& adc, ITools& tools, const ScopeOptions& options)
     : adc_(adc), tools_(tools), options_(options) {
@@ -99,6 +50,25 @@ ScopeWindow::ScopeWindow(IADC3& adc, ITools& tools, const ScopeOptions& options)
   if (problem_) return;
   const recording::Sidecar& d = session_->Description();
   feed_.emplace(d.columns, d.rate, options.windowSeconds);
+  // Each input's full range from the range its channel is set to; codes span the code range.
+  const BoundedArray<std::string> ranges = adc_.Ranges();
+  for (const recording::RecordColumn& c : d.columns) {
+    const int16_t row = adc_.ChannelRange(c.channel);
+    const bool known =
+        c.unit != "code" && row >= 0 && static_cast<std::size_t>(row) < ranges.values().size();
+    ranges_.push_back(InputRange(known ? ranges.values()[static_cast<std::size_t>(row)] : "",
+                                 c.unit == "code" ? 1.0 : c.scale));
+  }
+  if (!options.trigger.empty()) {
+    TriggerSpec spec;
+    std::string error;
+    if (!ParseTrigger(options.trigger, d.columns, spec, error)) {
+      problem_ = recording::Problem{true, "", error};
+      session_.reset();
+      return;
+    }
+    trigger_ = spec;
+  }
   setWindowTitle(d.serial.empty() ? QStringLiteral("quillbox scope")
                                   : QStringLiteral("quillbox scope - E-270 ") + Text(d.serial));
   BuildControls();
@@ -156,13 +126,29 @@ void ScopeWindow::End(const std::string& reason) {
   Finish(reason);
 }
 
+namespace {
+
+// A button as wide as the widest of its texts, so that the toolbar stays put when it changes.
+QToolButton* Button(const QString& name, const QStringList& texts) {
+  auto* button = new QToolButton;
+  button->setObjectName(name);
+  int widest = 0;
+  for (const QString& text : texts) {
+    button->setText(text);
+    widest = std::max(widest, button->sizeHint().width());
+  }
+  button->setText(texts.front());
+  button->setFixedWidth(widest);
+  return button;
+}
+
+}  // namespace
+
 void ScopeWindow::BuildControls() {
   auto* bar = addToolBar(QStringLiteral("Scope"));
   bar->setMovable(false);
-  pause_ = new QToolButton;
-  pause_->setText(tr("&Pause"));
+  pause_ = Button(QStringLiteral("pause"), {tr("&Pause"), tr("&Resume")});
   pause_->setCheckable(true);
-  pause_->setObjectName(QStringLiteral("pause"));
   connect(pause_, &QToolButton::toggled, this, &ScopeWindow::SetPaused);
   bar->addWidget(pause_);
   bar->addSeparator();
@@ -176,6 +162,7 @@ void ScopeWindow::BuildControls() {
   connect(window_, &QDoubleSpinBox::valueChanged, this, [this](double seconds) {
     options_.windowSeconds = seconds;
     feed_->SetWindow(seconds);
+    span_.reset();
     Redraw();
   });
   bar->addWidget(window_);
@@ -188,82 +175,118 @@ void ScopeWindow::BuildControls() {
   });
   bar->addWidget(scale_);
   bar->addSeparator();
-  record_ = new QToolButton;
-  record_->setText(tr("&Record"));
+  record_ = Button(QStringLiteral("record"), {tr("&Record"), tr("Stop &recording")});
   record_->setCheckable(true);
-  record_->setObjectName(QStringLiteral("record"));
   connect(record_, &QToolButton::toggled, this, &ScopeWindow::ToggleRecording);
   bar->addWidget(record_);
   bar->addWidget(new QLabel(tr(" to ")));
   file_ = new QLineEdit(Text(options_.output));
   file_->setObjectName(QStringLiteral("file"));
-  file_->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 28);
+  file_->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 20);
   bar->addWidget(file_);
+  bar->addSeparator();
+  auto* save = new QToolButton;
+  save->setObjectName(QStringLiteral("save view"));
+  save->setText(tr("Save &view"));
+  connect(save, &QToolButton::clicked, this, [this] {
+    const QString path =
+        QStringLiteral("scope-%1.png")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    SaveView(path);
+  });
+  bar->addWidget(save);
   status_ = new QLabel;
+  readout_ = new QLabel;
   statusBar()->addWidget(status_, 1);
+  statusBar()->addPermanentWidget(readout_);
 }
 
 void ScopeWindow::BuildCharts() {
   auto* splitter = new QSplitter(Qt::Horizontal);
-  auto* charts = new QWidget;
-  auto* layout = new QVBoxLayout(charts);
+  charts_ = new QWidget;
+  auto* layout = new QVBoxLayout(charts_);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(2);
+  layout->setSpacing(0);
 
   const auto& columns = feed_->Columns();
   std::vector<std::string> units;
   units.reserve(columns.size());
   for (const auto& c : columns) units.push_back(c.unit);
-  series_.assign(columns.size(), nullptr);
-  for (const auto& [unit, members] : GroupByUnit(units)) {
-    Panel panel;
-    panel.chart = MakePanel(Text(unit), panel.x, panel.y);
-    panel.columns = members;
-    std::vector<QLineSeries*> traces;
-    traces.reserve(members.size());
-    for (std::size_t c : members) {
-      // The series holds the drawn points; the panel's trace item draws them.
-      auto* series = new QLineSeries(this);
-      series->setName(Text(columns[c].name));
-      series->setPen(QPen(TraceColour(c), 1.0));
-      series_[c] = series;
-      traces.push_back(series);
+  where_.assign(columns.size(), {0, 0});
+  for (const Group& group : GroupColumns(units, options_.lanes)) {
+    auto* panel = new Panel(Text(group.unit), group.lanes);
+    for (std::size_t c : group.columns) {
+      where_[c] = {panels_.size(), panel->Traces().size()};
+      panel->Traces().push_back({Text(columns[c].name), TraceColour(panel->Traces().size()), {}});
     }
-    panel.traces = new Traces(panel.chart, panel.x, panel.y, std::move(traces));
-    auto* view = new QChartView(panel.chart);
-    view->setRenderHint(QPainter::Antialiasing, false);
-    layout->addWidget(view, 1);
-    views_.push_back(view);
+    const std::size_t index = panels_.size();
+    connect(panel, &Panel::Hovered, this,
+            [this, index](double t, double value) { Hover(index, t, value); });
+    connect(panel, &Panel::CursorPlaced, this, &ScopeWindow::PlaceCursor);
+    connect(panel, &Panel::Zoomed, this, [this](double centre, double factor) {
+      if (!paused_) return;
+      const auto [t0, t1] = panels_.front()->TimeRange();
+      ShowSpan(centre - (centre - t0) * factor, centre + (t1 - centre) * factor);
+    });
+    connect(panel, &Panel::Panned, this, [this](double seconds) {
+      if (!paused_) return;
+      const auto [t0, t1] = panels_.front()->TimeRange();
+      ShowSpan(t0 + seconds, t1 + seconds);
+    });
+    // Lanes take the height their lines need; analog panels share the rest.
+    layout->addWidget(panel, group.lanes ? 0 : 1);
     panels_.push_back(panel);
   }
-  splitter->addWidget(charts);
+  for (Panel* panel : panels_) panel->SetTimeLabels(panel == panels_.back());
+  splitter->addWidget(charts_);
 
-  // The legend: colour, name and unit, latest value; the check box shows the trace.
+  // The legend: colour, name and unit, latest value; the check box shows the trace. The value
+  // column keeps its width and the names give way, so the values stay in sight.
   list_ = new QTreeWidget;
   list_->setObjectName(QStringLiteral("channels"));
   list_->setColumnCount(2);
   list_->setHeaderLabels({tr("Channel"), tr("Value")});
   list_->setRootIsDecorated(false);
   list_->setUniformRowHeights(true);
+  list_->setTextElideMode(Qt::ElideMiddle);
+  list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   for (std::size_t c = 0; c < columns.size(); ++c) {
     auto* item = new QTreeWidgetItem(list_);
     item->setText(0, Text(columns[c].name + " (" + columns[c].unit + ")"));
-    item->setForeground(0, TraceColour(c));
+    item->setToolTip(0, item->text(0));
+    item->setForeground(0, TraceColour(where_[c].second));
     item->setCheckState(0, Qt::Checked);
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
   }
-  list_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-  list_->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+  const QFontMetrics fm = list_->fontMetrics();
+  list_->header()->setStretchLastSection(false);
+  list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  list_->header()->setSectionResizeMode(1, QHeaderView::Fixed);
+  list_->header()->resizeSection(1, fm.horizontalAdvance(QStringLiteral("-00000.0 Ohm")) + 12);
+  list_->setMinimumWidth(fm.horizontalAdvance(QStringLiteral("M1-Ch1_U10")) +
+                         list_->header()->sectionSize(1) + 40);
   connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
     if (column != 0) return;
     const auto c = static_cast<std::size_t>(list_->indexOfTopLevelItem(item));
-    if (c < series_.size()) series_[c]->setVisible(item->checkState(0) == Qt::Checked);
+    if (c >= where_.size()) return;
+    panels_[where_[c].first]->Traces()[where_[c].second].visible =
+        item->checkState(0) == Qt::Checked;
     Redraw();
   });
+  list_->setCurrentItem(list_->topLevelItem(0));
+  connect(list_, &QTreeWidget::currentItemChanged, this,
+          [this] { readout_->setText(CursorText()); });
   splitter->addWidget(list_);
   splitter->setStretchFactor(0, 1);
   splitter->setStretchFactor(1, 0);
+  // The list starts at its least width (names elided in the middle); the panels take the rest.
+  const int listWidth = list_->minimumWidth() + fm.horizontalAdvance(QStringLiteral(" (mA)"));
+  splitter->setSizes({4 * listWidth, listWidth});
   setCentralWidget(splitter);
+}
+
+const QList<QPointF>& ScopeWindow::Points(std::size_t c) const {
+  return panels_[where_[c].first]->Traces()[where_[c].second].points;
 }
 
 int64_t ScopeWindow::Tick() {
@@ -280,46 +303,122 @@ int64_t ScopeWindow::Tick() {
       file_->setEnabled(true);
     }
   }
-  if (taken > 0 && !paused_) Redraw();
+  if (trigger_) CheckTrigger();
+  if (taken > 0 && !paused_ && (!trigger_ || trigger_->automatic)) Redraw();
   UpdateStatus();
   return taken;
 }
 
+void ScopeWindow::Arm() {
+  triggered_.reset();
+  scanned_ = feed_->Frames();
+  for (Panel* panel : panels_) panel->SetMarker(std::nullopt);
+}
+
+void ScopeWindow::CheckTrigger() {
+  if (paused_) return;
+  const int64_t held = feed_->Held(), first = feed_->Frames() - held;
+  const double half = options_.windowSeconds / 2;
+  if (!triggered_) {
+    // An event needs the window's first half before it.
+    const auto after = static_cast<int64_t>(std::ceil(half * feed_->Rate()));
+    triggered_ = FindCrossing(
+        *trigger_,
+        [&](int64_t f) { return static_cast<double>(feed_->Value(trigger_->column, f - first)); },
+        first, std::max(scanned_, after), feed_->Frames());
+    scanned_ = feed_->Frames();
+  }
+  if (!triggered_) return;
+  // The event in the middle of the window: frozen once the window's second half has come.
+  const double at = static_cast<double>(*triggered_) / feed_->Rate();
+  if (static_cast<double>(feed_->Frames() - 1) / feed_->Rate() < at + half) return;
+  for (Panel* panel : panels_) panel->SetMarker(at);
+  SetPaused(true);
+  span_ = std::make_pair(at - half, at + half);
+  Redraw();
+}
+
+void ScopeWindow::ShowSpan(double t0, double t1) {
+  if (!(t1 > t0)) return;
+  span_ = std::make_pair(t0, t1);
+  Redraw();
+}
+
+void ScopeWindow::PlaceCursor(int which, double t) {
+  cursors_[which == 0 ? 0 : 1] = t;
+  for (Panel* panel : panels_) panel->SetCursors(cursors_[0], cursors_[1]);
+  readout_->setText(CursorText());
+}
+
+std::optional<double> ScopeWindow::ValueAt(std::size_t c, double t) const {
+  const int64_t held = feed_->Held(), first = feed_->Frames() - held;
+  const auto frame = static_cast<int64_t>(std::llround(t * feed_->Rate()));
+  if (frame < first || frame >= feed_->Frames()) return std::nullopt;
+  return feed_->Value(c, frame - first);
+}
+
+QString ScopeWindow::CursorText() const {
+  if (!cursors_[0] || !cursors_[1]) return hover_;
+  const double a = *cursors_[0], b = *cursors_[1], dt = b - a;
+  QString text = QStringLiteral("A %1 s  B %2 s  \u0394t %3 s")
+                     .arg(a, 0, 'f', 4)
+                     .arg(b, 0, 'f', 4)
+                     .arg(dt, 0, 'f', 4);
+  if (dt != 0) text += QStringLiteral("  1/\u0394t %1 Hz").arg(1 / std::abs(dt), 0, 'g', 5);
+  const int row = list_ != nullptr ? list_->currentIndex().row() : -1;
+  const std::size_t c = row >= 0 ? static_cast<std::size_t>(row) : 0;
+  const auto va = ValueAt(c, a), vb = ValueAt(c, b);
+  if (va && vb)
+    text += QStringLiteral("  \u0394%1 %2 %3")
+                .arg(Text(feed_->Columns()[c].name))
+                .arg(*vb - *va, 0, 'g', 5)
+                .arg(Text(feed_->Columns()[c].unit));
+  return hover_.isEmpty() ? text : hover_ + QStringLiteral("   ") + text;
+}
+
+void ScopeWindow::Hover(std::size_t panel, double t, double value) {
+  const Panel* p = panels_[panel];
+  hover_ = QStringLiteral("t %1 s").arg(t, 0, 'f', 4);
+  if (!p->Lanes()) hover_ += QStringLiteral("  %1 %2").arg(value, 0, 'g', 5).arg(p->Unit());
+  readout_->setText(CursorText());
+}
+
+bool ScopeWindow::SaveView(const QString& path) {
+  const bool ok = charts_->grab().save(path, "PNG");
+  Say(ok ? "saved view " + path.toStdString() : "cannot write " + path.toStdString());
+  return ok;
+}
+
 void ScopeWindow::Redraw() {
   const float rate = feed_->Rate();
-  const int64_t held = feed_->Held();
-  const int64_t first = feed_->Frames() - held;
-  const double newest = held > 0 ? static_cast<double>(feed_->Frames() - 1) / rate : 0.0;
-  const double start = std::max(0.0, newest - options_.windowSeconds);
-  const double end = start + options_.windowSeconds;
-  points_.resize(series_.size());
-  for (Panel& panel : panels_) {
-    const int columns =
-        std::max(100, static_cast<int>(panel.chart->plotArea().width()) / kPixelsPerColumn);
+  const double newest = feed_->Held() > 0 ? static_cast<double>(feed_->Frames() - 1) / rate : 0.0;
+  double start = std::max(0.0, newest - options_.windowSeconds);
+  double end = start + options_.windowSeconds;
+  if (paused_ && span_) std::tie(start, end) = *span_;
+  for (Panel* panel : panels_) {
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-    for (std::size_t c : panel.columns) {
-      if (!series_[c]->isVisible()) continue;
-      MinMaxColumns(
-          held, [&](int64_t i) { return static_cast<double>(first + i) / rate; },
-          [&](int64_t i) { return static_cast<double>(feed_->Value(c, i)); }, start, end, columns,
-          points_[c]);
-      for (const QPointF& p : points_[c]) lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
-      if (!autoscale_) {
-        const auto [full0, full1] = feed_->FullRange(c);
-        lo = std::min(lo, full0), hi = std::max(hi, full1);
-      }
-      series_[c]->replace(points_[c]);
+    double fullLo = lo, fullHi = hi;
+    for (std::size_t c = 0; c < where_.size(); ++c) {
+      if (panels_[where_[c].first] != panel) continue;
+      Trace& trace = panel->Traces()[where_[c].second];
+      fullLo = std::min(fullLo, ranges_[c].first), fullHi = std::max(fullHi, ranges_[c].second);
+      if (!trace.visible) continue;
+      feed_->Points(c, start, end, trace.points);
+      for (const QPointF& p : trace.points) lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
     }
-    panel.x->setRange(start, end);
-    const auto range = autoscale_ ? PaddedRange(lo, hi) : std::make_pair(lo, hi);
-    if (std::isfinite(range.first) && std::isfinite(range.second) && range.first < range.second)
-      panel.y->setRange(range.first, range.second);
-    panel.traces->update();
+    panel->SetTimeRange(start, end);
+    // Lanes always span the lines' range; analog panels the union of their inputs' ranges.
+    if (panel->Lanes() || !autoscale_)
+      panel->SetValueRange(fullLo, fullHi);
+    else
+      panel->SetValueRange(PaddedRange(lo, hi).first, PaddedRange(lo, hi).second);
   }
-  if (held > 0 && (!valuesShown_.isValid() || valuesShown_.elapsed() >= kValuesMs)) {
+  Panel::AlignEdges(panels_);
+  for (Panel* panel : panels_) panel->update();
+  if (feed_->Held() > 0 && (!valuesShown_.isValid() || valuesShown_.elapsed() >= kValuesMs)) {
     valuesShown_.start();
     list_->blockSignals(true);
-    for (std::size_t c = 0; c < series_.size(); ++c)
+    for (std::size_t c = 0; c < where_.size(); ++c)
       list_->topLevelItem(static_cast<int>(c))
           ->setText(1, ValueText(feed_->Latest(c), feed_->Columns()[c].unit));
     list_->blockSignals(false);
@@ -330,19 +429,30 @@ void ScopeWindow::UpdateStatus() {
   QString text = QStringLiteral("%1 Hz, %2 s")
                      .arg(static_cast<double>(feed_->Rate()), 0, 'g', 6)
                      .arg(static_cast<double>(feed_->Frames()) / feed_->Rate(), 0, 'f', 1);
-  if (paused_) text += tr("  (paused)");
+  if (trigger_ && !triggered_) text += tr("  waiting for the trigger");
+  if (triggered_)
+    text +=
+        tr("  triggered at %1 s").arg(static_cast<double>(*triggered_) / feed_->Rate(), 0, 'f', 4);
+  else if (paused_)
+    text += tr("  (paused)");
   if (csv_ && session_)
     text += tr("  recording to %1: %2 frames").arg(Text(csv_->Path())).arg(session_->Frames());
   else if (!recordError_.empty())
     text += QStringLiteral("  ") + Text(recordError_);
   status_->setText(text);
+  readout_->setText(CursorText());
 }
 
 void ScopeWindow::SetPaused(bool paused) {
   paused_ = paused;
   if (pause_->isChecked() != paused) pause_->setChecked(paused);
   pause_->setText(paused ? tr("&Resume") : tr("&Pause"));
-  if (!paused) Redraw();
+  if (!paused) {
+    // Resumed: the live window again, and the trigger armed for the next event.
+    span_.reset();
+    if (trigger_) Arm();
+    Redraw();
+  }
   UpdateStatus();
 }
 
@@ -406,9 +516,10 @@ int RunScope(IADC3& adc, ITools& tools, const ScopeOptions& options) {
     if (options.say) options.say(m);
   };
   const bool screenshot = !options.screenshot.empty();
-  QApplication* app = ViewApplication(screenshot);
+  std::string why;
+  QApplication* app = ViewApplication(screenshot, why);
   if (app == nullptr) {
-    say("the scope needs a Qt widget application");
+    say(why);
     return 1;
   }
   const recording::StopSignals stopSignals;
@@ -428,6 +539,10 @@ int RunScope(IADC3& adc, ITools& tools, const ScopeOptions& options) {
   } else if (!window.Start()) {
     return refused(*window.Problem());
   }
+  if (options.cursors.size() == 2) {
+    window.PlaceCursor(0, options.cursors[0]);
+    window.PlaceCursor(1, options.cursors[1]);
+  }
   int code = 0;
   // Stop signals end the recording with the signal's name and close the window; a screenshot
   // is taken once the module's clock has run `after` seconds.
@@ -443,7 +558,8 @@ int RunScope(IADC3& adc, ITools& tools, const ScopeOptions& options) {
     if (elapsed < options.after) return;
     watch.stop();
     window.Tick();
-    window.SetPaused(false);
+    // Cursors are looked at on a paused view; a triggered view is paused already.
+    window.SetPaused(options.cursors.size() == 2 || window.Triggered().has_value());
     if (!window.grab().save(QString::fromStdString(options.screenshot), "PNG")) {
       say("cannot write " + options.screenshot);
       code = 1;

@@ -1,18 +1,21 @@
 #pragma once
-// The live scope: the scan list as scrolling traces, one chart per unit (volts, milliamps and
-// codes never share an axis), one colour per channel, and beside the charts a list of the
-// channels (name, unit, latest value) whose check boxes show and hide the traces. Controls:
-// pause, window length, autoscale or the channels' full range, Record to CSV + FILE.json.
+// The live scope: the scan list as scrolling traces, one panel per unit (volts, milliamps and
+// codes never share an axis; with `lanes` each analog channel has its own), the digital lines as
+// stacked lanes of steps, and beside them a list of the channels (name, unit, latest value)
+// whose check boxes show and hide the traces. Controls: pause, window length, autoscale or the
+// channels' full input range, Record to a file + FILE.json, Save view. On a paused view the mouse
+// wheel zooms, a drag pans, the left and right buttons place two cursors (the status bar gives
+// their times, Δt, 1/Δt and the difference of the selected channel), and the value under the
+// mouse is shown. A software trigger freezes the window around its event.
 //
 // The frames come from the recording engine: the scope runs one session after another on the
-// module, one without files while it only shows, and one with the CSV sink for each recording,
+// module, one without files while it only shows, and one with the file sink for each recording,
 // so a recording started here behaves as one of `quillbox record` (stall rule, stop reasons,
 // frame accounting, files).
 //
 // One timer (10 Hz, below the screen's pace) polls the driver and, when frames came and the view
-// is not paused, replaces each visible series' points in one call; each panel draws its series as
-// polylines. Traces are decimated to min/max per three pixel columns, so the cost per redraw does
-// not grow with the rate.
+// is not paused, redraws from the feed's min/max buckets, so the cost of a redraw does not grow
+// with the rate or the window.
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -27,18 +30,16 @@
 #include "quillbox/ViewPlugin.h"
 #include "recording/FileSink.h"
 #include "recording/Session.h"
+#include "view/Panel.h"
 #include "view/ScopeFeed.h"
+#include "view/Trigger.h"
 
-class QChart;
-class QChartView;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
-class QLineSeries;
 class QToolButton;
 class QTreeWidget;
-class QValueAxis;
 
 namespace quillbox::view {
 
@@ -67,26 +68,32 @@ class ScopeWindow : public QMainWindow {
   const ScopeFeed& Feed() const { return *feed_; }
   // The running session (tests look at its description).
   const recording::Session* Session() const { return session_.get(); }
-  // The series of column `c` (tests look at its points).
-  QLineSeries* Series(std::size_t c) const { return series_[c]; }
+  // The drawn points of column `c`, and its panel.
+  const QList<QPointF>& Points(std::size_t c) const;
+  Panel* PanelOf(std::size_t c) const { return panels_[where_[c].first]; }
+  const std::vector<Panel*>& Panels() const { return panels_; }
   const std::string& RecordError() const { return recordError_; }
+  // The frame of the trigger's event once it came.
+  std::optional<int64_t> Triggered() const { return triggered_; }
+  // The paused view's time span (zoom and pan), and the cursors.
+  void ShowSpan(double t0, double t1);
+  void PlaceCursor(int which, double t);
+  QString CursorText() const;
+  // Saves the panels as they are drawn into a PNG; false when it cannot be written.
+  bool SaveView(const QString& path);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  class Traces;
-  struct Panel {
-    QChart* chart = nullptr;
-    Traces* traces = nullptr;
-    QValueAxis* x = nullptr;
-    QValueAxis* y = nullptr;
-    std::vector<std::size_t> columns;
-  };
-
   void BuildControls();
   void BuildCharts();
   void Redraw();
+  void Arm();
+  void CheckTrigger();
+  void Hover(std::size_t panel, double t, double value);
+  // The value of column `c` at time `t` from the held frames, if they reach it.
+  std::optional<double> ValueAt(std::size_t c, double t) const;
   void UpdateStatus();
   void ToggleRecording(bool on);
   // Starts a session with the feed and, when given, the CSV sink.
@@ -109,11 +116,18 @@ class ScopeWindow : public QMainWindow {
   bool paused_ = false;
   bool autoscale_ = true;
 
+  std::vector<std::pair<double, double>> ranges_;  // per column, its input's full range
+  std::optional<TriggerSpec> trigger_;
+  int64_t scanned_ = 0;  // frames the trigger has looked at
+  std::optional<int64_t> triggered_;
+  std::optional<std::pair<double, double>> span_;  // the paused view's, when zoomed or panned
+  std::optional<double> cursors_[2];
+
   QTimer timer_;
   QElapsedTimer valuesShown_;
-  std::vector<Panel> panels_;
-  std::vector<QLineSeries*> series_;
-  std::vector<QChartView*> views_;
+  std::vector<Panel*> panels_;
+  std::vector<std::pair<std::size_t, std::size_t>> where_;  // per column: panel, trace
+  QWidget* charts_ = nullptr;
   QTreeWidget* list_ = nullptr;
   QToolButton* pause_ = nullptr;
   QToolButton* record_ = nullptr;
@@ -121,7 +135,8 @@ class ScopeWindow : public QMainWindow {
   QComboBox* scale_ = nullptr;
   QLineEdit* file_ = nullptr;
   QLabel* status_ = nullptr;
-  std::vector<QList<QPointF>> points_;  // per series, reused from redraw to redraw
+  QLabel* readout_ = nullptr;
+  QString hover_;
 };
 
 // The exported entry: runs the scope (or renders it, with a screenshot) on an open module.

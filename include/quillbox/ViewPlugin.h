@@ -30,21 +30,30 @@ struct ScopeOptions {
   double windowSeconds = 10;      // the time the traces span
   std::string output;             // the file the Record button writes
   bool recordAtStart = false;
-  bool force = false;      // Record may replace an existing file
-  std::string screenshot;  // render offscreen into this PNG and exit
-  double after = 2;        // ... after this much scaled time
+  bool force = false;           // Record may replace an existing file
+  std::string screenshot;       // render offscreen into this PNG and exit
+  double after = 2;             // ... after this much scaled time
+  bool lanes = false;           // each analog channel in a panel of its own
+  std::string trigger;          // CH:rising|falling:LEVEL[:normal|auto]; empty: free running
+  std::vector<double> cursors;  // two times (s) to place the cursors at; empty: none
   // Receives each message for the user as it happens (the command prints it on stderr).
   std::function<void(const std::string&)> say;
 };
 
+// The least width of a plot.
+inline constexpr int kPlotMinWidthPx = 400;
+
 struct PlotOptions {
-  std::string csv, png;
-  std::string channels;  // names or channel numbers, comma-separated; empty: all
+  std::string csv{}, png{};  // the picture's kind by its name: .png, .svg or .pdf
+  std::string channels{};    // names or channel numbers, comma-separated; empty: all
   int width = 1400;
+  int height = 0;                      // 0: by the panels
+  std::optional<double> from{}, to{};  // seconds of the recording's time
+  bool lanes = false;
 };
 
 // Bumped whenever the table changes.
-inline constexpr uint32_t kViewPluginAbi = 2;
+inline constexpr uint32_t kViewPluginAbi = 3;
 
 struct ViewPlugin {
   uint32_t abi;

@@ -11,7 +11,9 @@
 #include <optional>
 
 #include "ChildProcess.h"
+#include "view/Charts.h"
 #include "view/Decimate.h"
+#include "view/Panel.h"
 #include "view/Plot.h"
 
 namespace quillbox::view {
@@ -96,6 +98,83 @@ TEST(Plot, DamagedRecordingsArePlottedAsFarAsValidOrRefusedClearly) {
     EXPECT_NE(said.find(c.message), std::string::npos) << said;
     EXPECT_EQ(said.empty(), *c.message == '\0') << said;
     EXPECT_EQ(std::filesystem::exists(png), c.exit == 0);
+  }
+}
+
+// A page of three units, digital lines among them: every channel in a legend, the panels' plot
+// areas on the same left and right edges, the size asked for or a refusal below the least.
+TEST(Plot, PageListsEveryChannelLinesPanelsUpAndKeepsItsSize) {
+  std::string why;
+  ASSERT_NE(ViewApplication(true, why), nullptr) << why;
+  RecordingData data;
+  data.names = {"AD-Ch1", "TTL-In1", "M1-Ch1", "AD-Ch2", "TTL-In2"};
+  data.units = {"V", "TTL", "mA", "V", "TTL"};
+  data.values.resize(data.names.size());
+  for (int i = 0; i < 1000; ++i) {
+    data.time.push_back(i * 0.01);
+    for (std::size_t c = 0; c < data.names.size(); ++c)
+      data.values[c].push_back(data.units[c] == "TTL" ? float(i / 50 % 2) : float(c * 1000 * i));
+  }
+  for (const PlotOptions& options :
+       {PlotOptions{.width = 900, .height = 700}, PlotOptions{.width = 400, .lanes = true}}) {
+    PlotPage page;
+    ASSERT_TRUE(LayOutPlot(data, "x.csv", options, page, why)) << why;
+    std::vector<QString> names;
+    for (const std::string& n : data.names) names.push_back(QString::fromStdString(n));
+    std::sort(names.begin(), names.end());
+    std::sort(page.legend.begin(), page.legend.end());
+    EXPECT_EQ(page.legend, names);
+    EXPECT_EQ(page.panels.size(), options.lanes ? 4u : 3u);
+    for (Panel* p : page.panels) {
+      const QRect area(p->mapTo(page.page.get(), p->PlotArea().topLeft()), p->PlotArea().size());
+      const QRect first(
+          page.panels[0]->mapTo(page.page.get(), page.panels[0]->PlotArea().topLeft()),
+          page.panels[0]->PlotArea().size());
+      EXPECT_EQ(area.left(), first.left());
+      EXPECT_EQ(area.right(), first.right());
+      // Labels round, even for a trace in the millions.
+      for (const Tick& t : p->ValueAxisTicks())
+        EXPECT_FALSE(t.label.contains('e')) << t.label.toStdString();
+    }
+    EXPECT_EQ(page.page->width(), options.width);
+    EXPECT_TRUE(options.height == 0 || page.page->height() == options.height);
+  }
+  PlotPage page;
+  EXPECT_FALSE(LayOutPlot(data, "x.csv", PlotOptions{.width = 900, .height = 200}, page, why));
+  EXPECT_NE(why.find("--height: 200 px is below the "), std::string::npos) << why;
+}
+
+// The picture's kind by its name, a time range and a least width, through the plug-in's entry.
+TEST(Plot, WritesPngSvgAndPdfByNameWithinATimeRangeAndRefusesTheRest) {
+  const std::string csv = test::ScratchPrefix() + "kinds.csv";
+  std::ofstream(csv, std::ios::trunc) << kHeader + kRows;
+  std::ofstream(csv + ".json", std::ios::trunc) << kJson;
+  const struct {
+    const char* out;
+    int width;
+    std::optional<double> from, to;
+    int exit;
+    const char* magic;  // the file's first bytes, or the message
+  } rows[] = {{"p.png", 400, {}, {}, 0, "\x89PNG"},
+              {"p.svg", 400, 0.1, {}, 0, "<?xml"},
+              {"p.pdf", 400, {}, 0.1, 0, "%PDF"},
+              {"p.jpg", 400, {}, {}, 2, "names no picture the plot writes (.png, .svg or .pdf)"},
+              {"q.png", 399, {}, {}, 2, "--width: 399 px is below the least, 400 px"},
+              {"r.png", 400, 5, 6, 2, "no frame between those times"}};
+  for (const auto& r : rows) {
+    const std::string out = test::ScratchPrefix() + r.out;
+    std::vector<std::string> messages;
+    const PlotOptions options{.csv = csv, .png = out, .width = r.width, .from = r.from, .to = r.to};
+    EXPECT_EQ(RunPlot(options, messages), r.exit) << r.out;
+    if (r.exit != 0) {
+      ASSERT_FALSE(messages.empty());
+      EXPECT_NE(messages.back().find(r.magic), std::string::npos) << messages.back();
+      EXPECT_FALSE(std::filesystem::exists(out)) << out;
+    } else {
+      std::string head(5, '\0');
+      std::ifstream(out, std::ios::binary).read(head.data(), 5);
+      EXPECT_EQ(head.substr(0, std::string(r.magic).size()), r.magic) << r.out;
+    }
   }
 }
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QLineSeries>
+#include <QComboBox>
 #include <QTest>
 #include <chrono>
 #include <fstream>
@@ -34,7 +34,8 @@ TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecord
   std::ofstream(bench) << kBench;
   setenv("QUILLBOX_BENCH", bench.c_str(), 1);
   setenv("QUILLBOX_TIME_SCALE", "20", 1);
-  ViewApplication(true);
+  std::string why;
+  ASSERT_NE(ViewApplication(true, why), nullptr) << why;
 
   const std::string scopeCsv = dir + "scope.csv";
   int64_t recorded = 0;
@@ -69,7 +70,7 @@ TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecord
     for (int64_t i = 1; i < feed.Held(); ++i)
       ASSERT_NEAR(feed.Value(0, i) - feed.Value(0, i - 1), step, step * 1e-3) << i;
     // The trace (decimated to the plot's width) runs forward in time up to the newest frame.
-    const QList<QPointF> points = scope.Series(0)->points();
+    const QList<QPointF> points = scope.Points(0);
     ASSERT_FALSE(points.empty());
     for (qsizetype i = 1; i < points.size(); ++i) ASSERT_GE(points[i].x(), points[i - 1].x()) << i;
     EXPECT_EQ(points.last().x(), static_cast<double>(feed.Frames() - 1) / 100.0);
@@ -78,10 +79,14 @@ TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecord
     scope.SetPaused(true);
     const int64_t before = scope.Feed().Frames();
     waitFor(before + 50);
-    EXPECT_EQ(scope.Series(0)->points().size(), points.size());
+    EXPECT_EQ(scope.Points(0).size(), points.size());
     scope.SetPaused(false);
-    EXPECT_EQ(scope.Series(0)->points().last().x(),
-              static_cast<double>(scope.Feed().Frames() - 1) / 100.0);
+    EXPECT_EQ(scope.Points(0).last().x(), static_cast<double>(scope.Feed().Frames() - 1) / 100.0);
+
+    // Full range: the panel of 0…20 V and 0…4.096 V inputs spans the union of the two.
+    scope.findChild<QComboBox*>(QStringLiteral("scale"))->setCurrentIndex(1);
+    EXPECT_EQ(scope.Panels().size(), 1u);
+    EXPECT_EQ(scope.PanelOf(1)->ValueRange(), std::make_pair(0.0, 20.0));
 
     ASSERT_TRUE(scope.StopRecording());
     scope.End("closed");
