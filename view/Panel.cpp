@@ -189,13 +189,13 @@ void Panel::paintEvent(QPaintEvent* /*event*/) {
     }
     // Envelopes denser than the pixel columns let the ones under them show through.
     QColor colour = trace.colour;
-    if (trace.points.size() > 2 * area.width()) colour.setAlpha(150);
+    if (trace.points.size() > 2 * static_cast<qsizetype>(area.width())) colour.setAlpha(150);
     p.setPen(QPen(colour, 1.0));
     p.drawPolyline(line.constData(), static_cast<int>(line.size()));
   }
   p.setClipping(false);
 
-  const auto vertical = [&](std::optional<double> t, QPen pen) {
+  const auto vertical = [&](std::optional<double> t, const QPen& pen) {
     if (!t || *t < t0_ || *t > t1_) return;
     p.setPen(pen);
     p.drawLine(QPointF(XOf(*t), area.top()), QPointF(XOf(*t), area.bottom()));
