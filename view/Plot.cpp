@@ -103,7 +103,7 @@ bool LayOutPlot(const RecordingData& data, const std::string& source, const Plot
     for (std::size_t c : group.columns) {
       panel->Traces().push_back(
           {QString::fromStdString(data.names[c]), TraceColour(panel->Traces().size()), {}});
-      out.legend.push_back(QString::fromStdString(data.names[c]));
+      out.legend.push_back(data.names[c]);
       for (float v : data.values[c])
         if (std::isfinite(v)) lo = std::min<double>(lo, v), hi = std::max<double>(hi, v);
     }

@@ -6,7 +6,6 @@
 // edges in line. Each trace is reduced to at most two points per pixel column first, so a million
 // frames draw as fast as a thousand.
 
-#include <QString>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,7 +29,7 @@ inline constexpr int kPanelMinHeight = 120;
 struct PlotPage {
   std::unique_ptr<QWidget> page;
   std::vector<Panel*> panels;
-  std::vector<QString> legend;  // the names the legends list, panel after panel
+  std::vector<std::string> legend;  // the names the legends list, panel after panel
 };
 
 // Lays out `data` on a page of `options.width` by `options.height` (0: as the panels need); false

@@ -273,7 +273,6 @@ void ScopeWindow::BuildCharts() {
         item->checkState(0) == Qt::Checked;
     Redraw();
   });
-  list_->setCurrentItem(list_->topLevelItem(0));
   connect(list_, &QTreeWidget::currentItemChanged, this,
           [this] { readout_->setText(CursorText()); });
   splitter->addWidget(list_);
@@ -351,10 +350,11 @@ void ScopeWindow::PlaceCursor(int which, double t) {
 }
 
 std::optional<double> ScopeWindow::ValueAt(std::size_t c, double t) const {
-  const int64_t held = feed_->Held(), first = feed_->Frames() - held;
-  const auto frame = static_cast<int64_t>(std::llround(t * feed_->Rate()));
-  if (frame < first || frame >= feed_->Frames()) return std::nullopt;
-  return feed_->Value(c, frame - first);
+  const ScopeFeed& feed = Shown();
+  const int64_t held = feed.Held(), first = feed.Frames() - held;
+  const auto frame = static_cast<int64_t>(std::llround(t * feed.Rate()));
+  if (frame < first || frame >= feed.Frames()) return std::nullopt;
+  return feed.Value(c, frame - first);
 }
 
 QString ScopeWindow::CursorText() const {
@@ -390,8 +390,9 @@ bool ScopeWindow::SaveView(const QString& path) {
 }
 
 void ScopeWindow::Redraw() {
-  const float rate = feed_->Rate();
-  const double newest = feed_->Held() > 0 ? static_cast<double>(feed_->Frames() - 1) / rate : 0.0;
+  const ScopeFeed& feed = Shown();
+  const float rate = feed.Rate();
+  const double newest = feed.Held() > 0 ? static_cast<double>(feed.Frames() - 1) / rate : 0.0;
   double start = std::max(0.0, newest - options_.windowSeconds);
   double end = start + options_.windowSeconds;
   if (paused_ && span_) std::tie(start, end) = *span_;
@@ -403,7 +404,7 @@ void ScopeWindow::Redraw() {
       Trace& trace = panel->Traces()[where_[c].second];
       fullLo = std::min(fullLo, ranges_[c].first), fullHi = std::max(fullHi, ranges_[c].second);
       if (!trace.visible) continue;
-      feed_->Points(c, start, end, trace.points);
+      feed.Points(c, start, end, trace.points);
       for (const QPointF& p : trace.points) lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
     }
     panel->SetTimeRange(start, end);
@@ -444,6 +445,10 @@ void ScopeWindow::UpdateStatus() {
 }
 
 void ScopeWindow::SetPaused(bool paused) {
+  // A paused view is drawn from a copy of the history, which the frames arriving meanwhile do
+  // not push out.
+  if (paused && !paused_) frozen_.emplace(*feed_);
+  if (!paused) frozen_.reset();
   paused_ = paused;
   if (pause_->isChecked() != paused) pause_->setChecked(paused);
   pause_->setText(paused ? tr("&Resume") : tr("&Pause"));

@@ -111,6 +111,8 @@ class ScopeWindow : public QMainWindow {
   std::unique_ptr<recording::Session> session_;  // prepared or running
   std::unique_ptr<recording::FileSink> csv_;     // while recording to a file (CSV or HDF5)
   std::optional<ScopeFeed> feed_;
+  std::optional<ScopeFeed> frozen_;  // the history as it was when the view was paused
+  const ScopeFeed& Shown() const { return frozen_ ? *frozen_ : *feed_; }
   std::string recordError_;
   bool ended_ = false;
   bool paused_ = false;

@@ -119,8 +119,7 @@ TEST(Plot, PageListsEveryChannelLinesPanelsUpAndKeepsItsSize) {
        {PlotOptions{.width = 900, .height = 700}, PlotOptions{.width = 400, .lanes = true}}) {
     PlotPage page;
     ASSERT_TRUE(LayOutPlot(data, "x.csv", options, page, why)) << why;
-    std::vector<QString> names;
-    for (const std::string& n : data.names) names.push_back(QString::fromStdString(n));
+    std::vector<std::string> names = data.names;
     std::sort(names.begin(), names.end());
     std::sort(page.legend.begin(), page.legend.end());
     EXPECT_EQ(page.legend, names);

@@ -75,11 +75,14 @@ TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecord
     for (qsizetype i = 1; i < points.size(); ++i) ASSERT_GE(points[i].x(), points[i - 1].x()) << i;
     EXPECT_EQ(points.last().x(), static_cast<double>(feed.Frames() - 1) / 100.0);
 
-    // Paused: the traces stay, the feed and the recording go on; resumed: they catch up.
+    // Paused: the traces stay, the feed and the recording go on for longer than the window, and
+    // the paused view, zoomed, still shows the history it had; resumed: they catch up.
     scope.SetPaused(true);
     const int64_t before = scope.Feed().Frames();
-    waitFor(before + 50);
+    waitFor(before + 1100);
     EXPECT_EQ(scope.Points(0).size(), points.size());
+    scope.ShowSpan(points.first().x(), points.last().x());
+    EXPECT_EQ(scope.Points(0), points);
     scope.SetPaused(false);
     EXPECT_EQ(scope.Points(0).last().x(), static_cast<double>(scope.Feed().Frames() - 1) / 100.0);
 
