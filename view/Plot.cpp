@@ -47,7 +47,10 @@ QLabel* Legend(const Panel& panel) {
   QStringList entries;
   for (const Trace& t : panel.Traces())
     entries << QStringLiteral("<span style=\"color:%1\">\u2501\u2501&nbsp;%2</span>")
-                   .arg(t.colour.name(), t.name.toHtmlEscaped());
+                   .arg(
+                       t.colour.name(),
+                       // A name is not broken at its hyphens (a word joiner after each).
+                       t.name.toHtmlEscaped().replace(QLatin1Char('-'), QStringLiteral("-\u2060")));
   auto* label = new QLabel(entries.join(QStringLiteral(" &nbsp; ")));
   label->setWordWrap(true);
   label->setTextFormat(Qt::RichText);

@@ -24,7 +24,7 @@ using recording::RecordingData;
 class Panel;
 
 // The least height of a panel of analog traces.
-inline constexpr int kPanelMinHeight = 120;
+inline constexpr int kPanelMinHeight = 80;
 
 struct PlotPage {
   std::unique_ptr<QWidget> page;
