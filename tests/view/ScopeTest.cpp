@@ -112,5 +112,15 @@ TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecord
   EXPECT_EQ(scopeJson, recordJson);
 }
 
+// A display that is named but does not answer: said, exit 1, where Qt would end the process.
+TEST(Scope, AnUnreachableDisplayIsSaidWithExitOne) {
+  const auto run = test::RunProcess(
+      {QUILLBOX_CLI, "scope", "-c", "0", "-o", test::ScratchPrefix() + "unused.csv"},
+      {{"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}});
+  EXPECT_EQ(run.exitCode, 1) << run.Output();
+  EXPECT_NE(run.err.find("the display DISPLAY=:97 cannot be reached"), std::string::npos)
+      << run.err;
+}
+
 }  // namespace
 }  // namespace quillbox::view
