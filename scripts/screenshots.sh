@@ -21,9 +21,9 @@ scope -c 0-3,16,24-27 --cursors 3.25,5.5 --screenshot "$out/scope-cursors.png" -
 scope -c 0,1,24 --window 4 --trigger M1-Ch1_U10:rising:2 --screenshot "$out/scope-trigger.png" \
   --after 8
 echo "$out"/scope*.png
-QUILLBOX_TIME_SCALE=20 "$quillbox" record -q -c 0-31 -r 200 -d 10 -o "$work/recording.csv" \
+QUILLBOX_TIME_SCALE=20 "$quillbox" record -q -c 0-31 -r 100 -d 10 -o "$work/recording.csv" \
   >/dev/null
 "$quillbox" plot "$work/recording.csv" -o "$out/plot.png"
-QUILLBOX_TIME_SCALE=1000 "$quillbox" record -q -c 0-5,16,24 -r 1000 -n 1000000 -o "$work/long.h5" \
+QUILLBOX_TIME_SCALE=1000 "$quillbox" record -q -c 0-5,16,24 -r 100 -n 1000000 -o "$work/long.h5" \
   >/dev/null
 "$quillbox" plot "$work/long.h5" -o "$out/plot-long.png"
