@@ -21,7 +21,8 @@ void AddPlotCommand(CLI::App& app, Context& /*ctx*/, Action& run) {
                   "Picture to write, .png, .svg or .pdf (default: FILE with .png for .csv, .h5 "
                   "or .hdf5)");
   cmd->add_option("-c,--channels", o->channels,
-                  "Channels to draw: names or channel numbers, comma-separated (default: all)");
+                  "Channels to draw: names, channel numbers and ranges of them, comma-separated, "
+                  "e.g. 0-7,AD-Ch1 (default: all)");
   cmd->add_option("--width", o->width, "Width of the picture in pixels (default 1400, least 400)")
       ->check(CLI::Range(view::kPlotMinWidthPx, 20000));
   cmd->add_option("--height", o->height,

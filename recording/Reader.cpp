@@ -105,15 +105,27 @@ ReadResult SelectColumns(const std::string& path, const std::string& selection,
   } else {
     std::stringstream items(selection);
     for (std::string item; std::getline(items, item, ',');) {
-      std::size_t found = width;
-      const bool number = !item.empty() && std::all_of(item.begin(), item.end(), ::isdigit);
-      for (std::size_t c = 0; c < width && found == width; ++c) {
-        const bool matches =
-            number ? (channels.empty() ? std::to_string(c) : std::to_string(channels[c])) == item
-                   : SameIgnoringCase(names[c], item);
-        if (matches) found = c;
+      // A number, or a range of numbers "A-B" (names have hyphens too, but never digits alone
+      // on both sides).
+      const auto digits = [](const std::string& t) {
+        return !t.empty() && t.size() < 10 && std::all_of(t.begin(), t.end(), ::isdigit);
+      };
+      const std::size_t dash = item.find('-');
+      const bool range = dash != std::string::npos && digits(item.substr(0, dash)) &&
+                         digits(item.substr(dash + 1));
+      const bool number = range || digits(item);
+      const long lo = number ? std::stol(item.substr(0, range ? dash : item.size())) : 0;
+      const long hi = range ? std::stol(item.substr(dash + 1)) : lo;
+      std::size_t matched = 0;
+      for (std::size_t c = 0; c < width; ++c) {
+        const long n = channels.empty() ? static_cast<long>(c) : channels[c];
+        if (number ? (n >= lo && n <= hi) : SameIgnoringCase(names[c], item)) {
+          ++matched;
+          if (std::find(keep.begin(), keep.end(), c) == keep.end()) keep.push_back(c);
+        }
+        if (matched > 0 && !number) break;
       }
-      if (found == width) {
+      if (matched == 0) {
         error = "--channels: ";
         error += path;
         error += " has no channel \"" + item + "\"; it has:";
@@ -122,7 +134,6 @@ ReadResult SelectColumns(const std::string& path, const std::string& selection,
                    (channels.empty() ? "" : " (" + std::to_string(channels[c]) + ")");
         return ReadResult::BadSelection;
       }
-      if (std::find(keep.begin(), keep.end(), found) == keep.end()) keep.push_back(found);
     }
   }
   return ReadResult::Ok;

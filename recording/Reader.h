@@ -32,8 +32,8 @@ struct RecordingData {
 enum class ReadResult { Ok, Failed, BadSelection };
 
 // Reads `csv` (or an HDF5 recording) and keeps the columns `selection` names (comma-separated
-// names, or channel numbers as the description lists them, or column positions from 0 without
-// one; empty: all).
+// names, channel numbers as the description lists them, or column positions from 0 without one,
+// and ranges A-B of those; empty: all).
 ReadResult ReadRecording(const std::string& csv, const std::string& selection, RecordingData& out,
                          std::string& error, std::vector<std::string>& notes);
 

@@ -69,9 +69,9 @@ QApplication* ViewApplication(bool offscreen, std::string& why) {
   // Lives until the process ends, as the dialogs' application does.
   auto* app = new QApplication(argc, argv);
   if (fallback && QGuiApplication::platformName() == QLatin1String("offscreen")) {
-    const char* name = EnvSet("DISPLAY") ? "DISPLAY" : "WAYLAND_DISPLAY";
-    const char* display = std::getenv(name);
-    why = std::string("the display ") + name + "=" + (display != nullptr ? display : "") +
+    const char* variable = EnvSet("DISPLAY") ? "DISPLAY" : "WAYLAND_DISPLAY";
+    const char* display = std::getenv(variable);
+    why = std::string("the display ") + variable + "=" + (display != nullptr ? display : "") +
           " cannot be reached; --screenshot FILE renders the scope without one";
     return nullptr;
   }

@@ -77,6 +77,8 @@ TEST(Plot, DamagedRecordingsArePlottedAsFarAsValidOrRefusedClearly) {
       {"by channel", kHeader + kRows, kJson, "16", 0, ""},
       {"a position is no channel", kHeader + kRows, kJson, "1", 2, "has no channel \"1\""},
       {"by position", kHeader + kRows, std::nullopt, "1", 0, "is missing"},
+      {"a range of channels", kHeader + kRows, kJson, "0-16", 0, ""},
+      {"a range without one", kHeader + kRows, kJson, "1-15", 2, "has no channel \"1-15\""},
       {"NULs after the description", kHeader + kRows, std::string(kJson) + std::string(8, '\0'), "",
        0, "cannot be read"},
       {"not a recording", "hello\n", std::nullopt, "", 1, "is not a recording"},

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QTest>
+#include <QWheelEvent>
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -83,6 +84,16 @@ TEST(Scope, FramesReachTheTracesInOrderPauseFreezesThemAndRecordWritesWhatRecord
     EXPECT_EQ(scope.Points(0).size(), points.size());
     scope.ShowSpan(points.first().x(), points.last().x());
     EXPECT_EQ(scope.Points(0), points);
+    // The wheel over a panel zooms the paused view around the time under the mouse.
+    Panel* panel = scope.PanelOf(0);
+    const QPointF centre = panel->PlotArea().center();
+    const double at = panel->TimeAt(centre.x());
+    const auto [t0, t1] = panel->TimeRange();
+    QWheelEvent wheel(centre, panel->mapToGlobal(centre), {}, {0, 120}, Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(panel, &wheel);
+    EXPECT_DOUBLE_EQ(panel->TimeRange().first, at - (at - t0) * 0.8);
+    EXPECT_DOUBLE_EQ(panel->TimeRange().second, at + (t1 - at) * 0.8);
     scope.SetPaused(false);
     EXPECT_EQ(scope.Points(0).last().x(), static_cast<double>(scope.Feed().Frames() - 1) / 100.0);
 
