@@ -49,9 +49,14 @@ double NiceStep(double span, int target) {
 }
 
 std::vector<Tick> ValueTicks(double lo, double hi, int target) {
-  const double step = NiceStep(hi - lo, target);
-  const int decimals = Decimals(step);
-  return OnSteps(lo, hi, step, [&](double v) { return QString::number(v, 'f', decimals); });
+  std::vector<Tick> ticks;
+  // At least two ticks where the round step would leave one: the next smaller step then.
+  for (int t = std::max(1, target); ticks.size() < 2 && t < std::max(1, target) + 4; ++t) {
+    const double step = NiceStep(hi - lo, t);
+    const int decimals = Decimals(step);
+    ticks = OnSteps(lo, hi, step, [&](double v) { return QString::number(v, 'f', decimals); });
+  }
+  return ticks;
 }
 
 bool ClockLabels(double span) { return span >= 120; }

@@ -18,8 +18,8 @@ struct Tick {
 // The step of 1, 2 or 5 times a power of ten nearest above `span / target`.
 double NiceStep(double span, int target);
 
-// Ticks on the whole multiples of a round step inside [lo, hi], about `target` of them, labelled
-// with as many decimals as the step needs.
+// Ticks on the whole multiples of a round step inside [lo, hi], at most about `target` of them
+// but at least two, labelled with as many decimals as the step needs.
 std::vector<Tick> ValueTicks(double lo, double hi, int target);
 
 // Times in seconds: round steps of seconds below two minutes of span, labelled in seconds;

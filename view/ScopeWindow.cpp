@@ -233,8 +233,10 @@ void ScopeWindow::BuildCharts() {
       const auto [t0, t1] = panels_.front()->TimeRange();
       ShowSpan(t0 + seconds, t1 + seconds);
     });
-    // Lanes take the height their lines need; analog panels share the rest.
-    layout->addWidget(panel, group.lanes ? 0 : 1);
+    // Lanes take the height their lines need; analog panels share the rest, more of it for
+    // more traces.
+    const auto traces = static_cast<int>(group.columns.size());
+    layout->addWidget(panel, group.lanes ? 0 : std::min(4, 1 + traces / 6));
     panels_.push_back(panel);
   }
   for (Panel* panel : panels_) panel->SetTimeLabels(panel == panels_.back());

@@ -36,6 +36,7 @@ TEST(Scale, RoundTicksOnWholeStepsForATableOfSpans) {
       {-0.05, 4.3, 5, false, "0 1 2 3 4"},
       {-0.0003, 0.0011, 4, false, "0.0000 0.0005 0.0010"},
       {2.75, 4.384, 4, false, "3.0 3.5 4.0"},
+      {-12, 32, 2, false, "0 20"},  // a step of 50 would leave one tick
       // Time: the same labels wherever the window starts, h:mm:ss from two minutes on.
       {10.59, 20.59, 5, true, "12 14 16 18 20"},
       {13.09, 23.09, 5, true, "14 16 18 20 22"},
