@@ -6,8 +6,9 @@
 namespace quillbox::view {
 namespace {
 
-// Buckets per window: about one per pixel column of a wide screen.
-constexpr std::size_t kBuckets = 2048;
+// Buckets per window: about one per pixel column of the traces in a window of usual size; each
+// draws as up to two points, so this bounds the cost of a redraw.
+constexpr std::size_t kBuckets = 1024;
 // Values the ring holds at most (16 MB), so that a long window at many channels stays bounded.
 constexpr double kRingValues = 4 * 1024 * 1024;
 
