@@ -44,8 +44,11 @@ void ScopeFeed::SetWindow(double seconds) {
 }
 
 void ScopeFeed::Points(std::size_t column, double t0, double t1, QList<QPointF>& out) const {
-  const auto from = static_cast<int64_t>(std::max(0.0, std::floor(t0 * rate_)));
-  const int64_t to = std::min(frames_ - 1, static_cast<int64_t>(std::ceil(t1 * rate_)));
+  // In doubles first: a view zoomed far out may reach times no frame number can hold.
+  const auto last = static_cast<double>(frames_ - 1);
+  const auto from = static_cast<int64_t>(std::clamp(std::floor(t0 * rate_), 0.0, last + 1));
+  const auto to =
+      static_cast<int64_t>(std::clamp(std::ceil(t1 * rate_), -1.0, std::max(last, -1.0)));
   buckets_.Points(column, from, to, rate_, out);
 }
 
