@@ -98,10 +98,13 @@ int UploadFile(recording::Database& db, const std::string& where, const std::str
         break;
       case recording::Database::Ship::Behind:  // another shipper got there first: skip on
         break;
-      case recording::Database::Ship::Failed:
-        PrintError(where + ": " + error + " (" + std::to_string(shipped) + " frames of " + path +
-                   " shipped; run upload again to go on)");
+      case recording::Database::Ship::Failed: {
+        std::string message = where;
+        message.append(": ").append(error).append(" (").append(std::to_string(shipped));
+        message.append(" frames of ").append(path).append(" shipped; run upload again to go on)");
+        PrintError(message);
         return kExitFailure;
+      }
     }
   }
   // The end of the recording, when this file holds it.
