@@ -13,6 +13,7 @@ packages=(
   pybind11-dev python3-dev python3-numpy python3-pytest
   libhdf5-dev python3-h5py hdf5-tools
   libpq-dev postgresql
+  lintian mandoc
   "$@"
 )
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build folder (default build/default, already built), installs it
-# with apt-get, runs the command, the example host and the Python package from the installed
-# locations, removes the package and checks that none of its files is left. Needs root.
+# Builds the Debian package from a build folder (default build/default, already built), checks it
+# with lintian (no error or warning beyond packaging/lintian-overrides) and its manual page with
+# mandoc, installs it with apt-get, runs the command, the example host (which sets no C++
+# standard: the package brings C++20) and the Python package from the installed locations,
+# removes the package and checks that none of its files is left. Needs root.
 #   scripts/package-check.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,6 +28,11 @@ fail() { echo "package-check: $*" >&2; exit 1; }
 deb=$(echo "$tmp"/package/quillbox_*.deb)
 [[ -f $deb ]] || fail "no package made"
 echo "== $(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
+echo "== lintian"
+lintian_ok=1
+lintian --fail-on error,warning "$deb" > "$tmp/lintian.txt" 2>&1 || lintian_ok=0
+grep -v "^running with root privileges" "$tmp/lintian.txt" || true
+((lintian_ok)) || fail "lintian found errors or warnings"
 # What exists before the install (shared folders such as /usr/bin) may remain after the removal.
 dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' | sed 's|/$||' | grep . > "$tmp/contents"
 while read -r path; do if [[ -e $path ]]; then echo "$path"; fi; done < "$tmp/contents" > "$tmp/before"
@@ -52,9 +59,10 @@ frames=$(wc -l < "$tmp/example.txt")
 ((frames == 10)) || fail "the example printed $frames frames, not 10"
 echo "== the Python package"
 run /usr/bin/python3 -c 'import quillbox; print(quillbox.__file__, quillbox.devices())'
-for f in /usr/share/man/man1/quillbox.1 /usr/share/bash-completion/completions/quillbox; do
+for f in /usr/share/man/man1/quillbox.1.gz /usr/share/bash-completion/completions/quillbox; do
   [[ -f $f ]] || fail "$f is not installed"
 done
+mandoc -Tlint /usr/share/man/man1/quillbox.1.gz || fail "mandoc -Tlint finds fault with the manual page"
 
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq quillbox > /dev/null
 installed=0

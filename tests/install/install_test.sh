@@ -15,8 +15,8 @@ root=$tmp/stage/usr
 private=$(find "$root/lib" -name Quillbox.adc -printf '%h')
 [[ -n $private ]] || fail "Quillbox.adc is not installed"
 for f in bin/quillbox "${private#$root/}"/{libE270API.so,libquillbox_platform.so,libquillbox_host.so} \
-         include/quillbox/CreateObject.h lib/cmake/Quillbox/QuillboxConfig.cmake \
-         lib/pkgconfig/quillbox.pc share/man/man1/quillbox.1 \
+         include/quillbox/CreateObject.h "${private#$root/}"/../cmake/Quillbox/QuillboxConfig.cmake \
+         "${private#$root/}"/../pkgconfig/quillbox.pc share/man/man1/quillbox.1.gz \
          share/bash-completion/completions/quillbox; do
   [[ -e $root/$f ]] || fail "$f is not installed"
 done
@@ -35,13 +35,14 @@ check_example() {
   [[ $(head -n1 <<< "$out") == 0\ * ]] || fail "$1 did not start at frame 0"
 }
 
-cmake -S "$source/examples" -B "$tmp/cmake-example" -G Ninja -DQuillbox_DIR="$root/lib/cmake/Quillbox" \
+# The example sets no C++ standard: Quillbox::host and pkg-config bring C++20.
+cmake -S "$source/examples" -B "$tmp/cmake-example" -G Ninja -DQuillbox_DIR="$private/../cmake/Quillbox" \
   -DCMAKE_BUILD_TYPE=Release > "$tmp/configure.log" || { cat "$tmp/configure.log"; fail "configure"; }
 cmake --build "$tmp/cmake-example" > "$tmp/build.log" || { cat "$tmp/build.log"; fail "build"; }
 check_example "$tmp/cmake-example/record_second"
 
 mkdir "$tmp/pc-example"
-PKG_CONFIG_LIBDIR=$root/lib/pkgconfig make -s -C "$tmp/pc-example" -f "$source/examples/Makefile" \
+PKG_CONFIG_LIBDIR=$private/../pkgconfig make -s -C "$tmp/pc-example" -f "$source/examples/Makefile" \
   VPATH="$source/examples" > "$tmp/make.log" 2>&1 || { cat "$tmp/make.log"; fail "make"; }
 check_example "$tmp/pc-example/record_second"
 
