@@ -3,21 +3,14 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
+#include "recording/Columns.h"
+
 namespace quillbox::cli {
 namespace {
-
-constexpr int kLastChannel = 31;
-
-bool ParseChannel(const std::string& text, int& channel) {
-  if (text.empty() || text.size() > 2) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
-  channel = std::stoi(text);
-  return channel <= kLastChannel;
-}
 
 std::string Trim(const std::string& text) {
   const auto first = text.find_first_not_of(" \t");
@@ -28,45 +21,55 @@ std::string Trim(const std::string& text) {
 }  // namespace
 
 bool ParseChannelList(const std::string& text, std::vector<int16_t>& channels, std::string& error) {
-  channels.clear();
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    const std::size_t comma = text.find(',', start);
-    const std::string item =
-        Trim(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    const std::size_t dash = item.find('-');
-    int first = 0, last = 0;
-    const bool ok = dash == std::string::npos
-                        ? ParseChannel(item, first) && ParseChannel(item, last)
-                        : ParseChannel(Trim(item.substr(0, dash)), first) &&
-                              ParseChannel(Trim(item.substr(dash + 1)), last) && first <= last;
-    if (!ok) {
-      error = item.empty() ? "empty entry in \"" + text + "\""
-                           : "\"" + item + "\" is not a channel 0..31 or a range such as 16-18";
-      return false;
-    }
-    // The length is the recording engine's to judge; the text bounds it.
-    for (int c = first; c <= last; ++c) channels.push_back(static_cast<int16_t>(c));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return true;
+  return recording::SelectChannels(text, {}, channels, error);
 }
 
 namespace {
 
-// A positive number followed by one of `units` (name, factor); false when it is not one.
-bool ParseWithUnit(const std::string& text,
-                   const std::vector<std::pair<std::string, double>>& units, double& value) {
-  const std::string t = Trim(text);
-  char* end = nullptr;
-  const double number = std::strtod(t.c_str(), &end);
-  if (end == t.c_str() || !std::isfinite(number) || !(number > 0)) return false;
-  const std::string unit = Trim(std::string(end));
-  for (const auto& [name, factor] : units) {
-    if (unit == name) {
-      value = number * factor;
-      return std::isfinite(value);
+struct Unit {
+  const char* name;
+  double factor;
+};
+
+constexpr Unit kCountUnits[] = {{"", 1}, {"k", 1e3}, {"M", 1e6}, {"G", 1e9}};
+constexpr Unit kRateUnits[] = {{"", 1},   {"k", 1e3},   {"M", 1e6},
+                               {"Hz", 1}, {"kHz", 1e3}, {"MHz", 1e6}};
+constexpr Unit kTimeUnits[] = {{"", 1},      {"ms", 1e-3}, {"s", 1},   {"min", 60}, {"h", 3600},
+                               {"d", 86400}, {"k", 1e3},   {"M", 1e6}, {"G", 1e9}};
+constexpr Unit kSizeUnits[] = {{"", 1},
+                               {"B", 1},
+                               {"k", 1e3},
+                               {"M", 1e6},
+                               {"G", 1e9},
+                               {"kB", 1e3},
+                               {"MB", 1e6},
+                               {"GB", 1e9},
+                               {"TB", 1e12},
+                               {"KiB", 1024.0},
+                               {"MiB", 1048576.0},
+                               {"GiB", 1073741824.0},
+                               {"TiB", 1099511627776.0}};
+
+const char* Example(Quantity kind) {
+  switch (kind) {
+    case Quantity::Count:
+      return "a number such as 500 or 10k";
+    case Quantity::Rate:
+      return "a rate such as 50, 1k or 2.5kHz";
+    case Quantity::Time:
+      return "a time such as 90s, 30min, 1h or 2d";
+    case Quantity::Size:
+      break;
+  }
+  return "a size such as 500MB, 1.5GB or 64KiB";
+}
+
+template <std::size_t N>
+bool Scale(const std::string& unit, const Unit (&units)[N], double& value) {
+  for (const Unit& u : units) {
+    if (unit == u.name) {
+      value *= u.factor;
+      return true;
     }
   }
   return false;
@@ -74,27 +77,50 @@ bool ParseWithUnit(const std::string& text,
 
 }  // namespace
 
+bool ParseQuantity(const std::string& text, Quantity kind, double& value, std::string& error) {
+  const std::string t = Trim(text);
+  char* end = nullptr;
+  double number = std::strtod(t.c_str(), &end);
+  const std::string unit = Trim(std::string(end));
+  const bool scaled = kind == Quantity::Count  ? Scale(unit, kCountUnits, number)
+                      : kind == Quantity::Rate ? Scale(unit, kRateUnits, number)
+                      : kind == Quantity::Time ? Scale(unit, kTimeUnits, number)
+                                               : Scale(unit, kSizeUnits, number);
+  if (end == t.c_str() || !scaled || !std::isfinite(number)) {
+    error = "\"" + text + "\" is not " + Example(kind);
+    return false;
+  }
+  value = number;
+  return true;
+}
+
+CLI::Validator QuantityText(Quantity kind) {
+  return CLI::Validator(
+      [kind](std::string& text) -> std::string {
+        const std::string t = Trim(text);
+        char* end = nullptr;
+        std::strtod(t.c_str(), &end);
+        if (end != t.c_str() && *end == '\0') return "";  // a plain number (nan too) as typed
+        double value = 0;
+        std::string error;
+        if (!ParseQuantity(text, kind, value, error)) return error;
+        char number[32];
+        std::snprintf(number, sizeof number, "%.17g", value);
+        text = number;
+        return "";
+      },
+      "");
+}
+
 bool ParseDuration(const std::string& text, double& seconds, std::string& error) {
-  if (ParseWithUnit(text, {{"", 1}, {"s", 1}, {"min", 60}, {"h", 3600}, {"d", 86400}}, seconds))
-    return true;
+  if (ParseQuantity(text, Quantity::Time, seconds, error) && seconds > 0) return true;
   error = "\"" + text + "\" is not a time such as 90s, 30min, 1h or 2d";
   return false;
 }
 
 bool ParseSize(const std::string& text, uint64_t& bytes, std::string& error) {
   double value = 0;
-  if (ParseWithUnit(text,
-                    {{"B", 1},
-                     {"kB", 1e3},
-                     {"MB", 1e6},
-                     {"GB", 1e9},
-                     {"TB", 1e12},
-                     {"KiB", 1024.0},
-                     {"MiB", 1048576.0},
-                     {"GiB", 1073741824.0},
-                     {"TiB", 1099511627776.0}},
-                    value) &&
-      value >= 1 && value < 1.8e19) {
+  if (ParseQuantity(text, Quantity::Size, value, error) && value >= 1 && value < 1.8e19) {
     bytes = static_cast<uint64_t>(value);
     return true;
   }

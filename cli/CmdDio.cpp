@@ -1,5 +1,7 @@
-// quillbox dio: opens the module, optionally writes the output lines and sets the output values
-// of a recording's start and stop, then shows the lines.
+// quillbox dio: opens the module, optionally writes the output lines, then shows the lines. The
+// output values of a recording's start and stop belong to the driver object of one process, so
+// they are given to `record` (--do-start, --do-stop); here they are refused rather than shown
+// as set and lost with the process.
 
 #include <cstdio>
 #include <iostream>
@@ -16,7 +18,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 struct DioOptions {
-  std::string write, start, stop;
+  std::string write, start, stop;  // start and stop only to be refused
   bool json = false;
 };
 
@@ -28,24 +30,20 @@ std::string HexText(int32_t value) {
 }
 
 int RunDio(Context& ctx, const DioOptions& o) {
-  int32_t write = 0, start = 0, stop = 0;
+  if (!o.start.empty() || !o.stop.empty()) {
+    PrintError(std::string(o.start.empty() ? "--stop" : "--start") +
+               ": the outputs at a recording's start and stop last only for the recording of "
+               "the same process; give them to record as --do-start and --do-stop");
+    return kExitUsage;
+  }
+  int32_t write = 0;
   std::string error;
-  if ((!o.write.empty() && !ParseLong(o.write, write, error)) ||
-      (!o.start.empty() && !ParseLong(o.start, start, error)) ||
-      (!o.stop.empty() && !ParseLong(o.stop, stop, error))) {
+  if (!o.write.empty() && !ParseLong(o.write, write, error)) {
     PrintError(error);
     return kExitUsage;
   }
   IDIO& dio = *ctx.Dio();
   if (const int opened = ctx.OpenModule(); opened != kExitOk) return opened;
-  if (!o.start.empty()) {
-    dio.DOStartValue(start);
-    dio.DOStartEnabled(true);
-  }
-  if (!o.stop.empty()) {
-    dio.DOStopValue(stop);
-    dio.DOStopEnabled(true);
-  }
   if (!o.write.empty()) {
     dio.DOValue(write);
     if (!CallSucceeded(ctx, "writing the outputs")) return kExitFailure;
@@ -78,11 +76,11 @@ int RunDio(Context& ctx, const DioOptions& o) {
 void AddDioCommand(CLI::App& app, Context& ctx, Action& run) {
   auto* cmd = app.add_subcommand("dio", "Open the module, read and write its digital lines");
   auto o = std::make_shared<DioOptions>();
-  cmd->add_option("--write", o->write, "Put VALUE on the output lines (decimal or 0x hex)");
-  cmd->add_option("--start", o->start,
-                  "Output value for the start of a recording (kept by this process only)");
-  cmd->add_option("--stop", o->stop,
-                  "Output value for the stop of a recording (kept by this process only)");
+  cmd->add_option("--write", o->write, "Put VALUE on the output lines (decimal or 0x hex)")
+      ->type_name("VALUE");
+  // Refused with a pointer to record's options; left out of the help.
+  cmd->add_option("--start", o->start)->group("");
+  cmd->add_option("--stop", o->stop)->group("");
   cmd->add_flag("--json", o->json, "Print one JSON object");
   cmd->callback([&ctx, &run, o] { run = [&ctx, o] { return RunDio(ctx, *o); }; });
 }

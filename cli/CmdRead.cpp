@@ -1,15 +1,16 @@
-// quillbox read: opens the module and reads current values, channel by channel (GetChannel) or
-// the whole scan list at once (GetKadr), with names and units.
+// quillbox read: opens the module and reads current values channel by channel (GetChannel), with
+// names and units: the channels named, or every channel that has a value to give.
 
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "cli/ArgParsing.h"
 #include "cli/Commands.h"
 #include "cli/TextTable.h"
+#include "recording/Columns.h"
 
 namespace quillbox::cli {
 namespace {
@@ -23,39 +24,38 @@ struct Reading {
   float scale = 0.0f;
 };
 
-int RunRead(Context& ctx, const std::vector<std::string>& given, bool json) {
-  IADC3& adc = *ctx.Adc();
-  std::vector<int16_t> channels;
+// The channels `given` names; with none, every channel whose slot holds a known mezzanine.
+std::optional<int> ChannelsToRead(IADC3& adc, const std::vector<std::string>& given,
+                                  std::vector<int16_t>& channels) {
+  const std::vector<std::string> names = recording::ChannelNames(adc);
   for (const std::string& text : given) {
     std::vector<int16_t> part;
     std::string error;
-    if (!ParseChannelList(text, part, error)) {
+    if (!recording::SelectChannels(text, names, part, error)) {
       PrintError(error);
       return kExitUsage;
     }
     channels.insert(channels.end(), part.begin(), part.end());
   }
-  if (const int opened = ctx.OpenModule(); opened != kExitOk) return opened;
+  if (given.empty()) {
+    for (int16_t c = 0; c < static_cast<int16_t>(names.size()); ++c)
+      if (!recording::CheckChannelsUsable(adc, {c})) channels.push_back(c);
+  }
   // A channel without a known mezzanine has no value to give, only a made-up 0.
-  if (auto problem = recording::CheckChannelsUsable(
-          adc, channels.empty() ? adc.InputChannels().values() : channels))
-    return PrintProblem(*problem);
+  if (auto problem = recording::CheckChannelsUsable(adc, channels)) return PrintProblem(*problem);
+  return std::nullopt;
+}
+
+int RunRead(Context& ctx, const std::vector<std::string>& given, bool json) {
+  IADC3& adc = *ctx.Adc();
+  // Names are known once the module is open, so the channels are taken after the open.
+  if (const int opened = ctx.OpenModule(); opened != kExitOk) return opened;
+  std::vector<int16_t> channels;
+  if (const auto refused = ChannelsToRead(adc, given, channels)) return *refused;
   std::vector<Reading> readings;
-  if (channels.empty()) {
-    // One frame of the driver's scan list.
-    const BoundedArray<int16_t> list = adc.InputChannels();
-    const BoundedArray<int16_t> codes = adc.GetKadr();
-    if (!CallSucceeded(ctx, "reading a frame")) return kExitFailure;
-    std::size_t i = 0;
-    for (int16_t channel : list) {
-      readings.push_back({channel, i < codes.size() ? codes.values()[i] : int16_t{0}, "", "", 0});
-      ++i;
-    }
-  } else {
-    for (int16_t channel : channels) {
-      readings.push_back({channel, adc.GetChannel(channel), "", "", 0});
-      if (!CallSucceeded(ctx, "reading channel " + std::to_string(channel))) return kExitFailure;
-    }
+  for (int16_t channel : channels) {
+    readings.push_back({channel, adc.GetChannel(channel), "", "", 0});
+    if (!CallSucceeded(ctx, "reading channel " + std::to_string(channel))) return kExitFailure;
   }
   for (Reading& r : readings) {
     r.name = adc.ChannelName(r.channel);
@@ -67,7 +67,8 @@ int RunRead(Context& ctx, const std::vector<std::string>& given, bool json) {
     Json list = Json::array();
     for (const Reading& r : readings) {
       Json item = {{"channel", r.channel}, {"name", r.name}, {"code", r.code}, {"unit", r.unit}};
-      if (r.scale > 0.0f) item["value"] = r.code / static_cast<double>(r.scale);
+      if (r.scale > 0.0f)
+        item["value"] = recording::FloatValue(r.code / static_cast<double>(r.scale));
       list.push_back(item);
     }
     std::cout << list.dump(2) << '\n';
@@ -88,10 +89,11 @@ int RunRead(Context& ctx, const std::vector<std::string>& given, bool json) {
 
 void AddReadCommand(CLI::App& app, Context& ctx, Action& run) {
   auto* cmd = app.add_subcommand(
-      "read", "Open the module and read current values (default: one frame of the scan list)");
+      "read", "Open the module and read current values (default: every channel)");
   auto channels = std::make_shared<std::vector<std::string>>();
   auto json = std::make_shared<bool>(false);
-  cmd->add_option("CHANNEL", *channels, "Channels 0..31 or ranges such as 16-18");
+  cmd->add_option("CHANNEL", *channels,
+                  "Channels by number or name, or ranges, e.g. 0 16-18 AD-Ch1,TTL-In3");
   cmd->add_flag("--json", *json, "Print a JSON array");
   cmd->callback([&ctx, &run, channels, json] {
     run = [&ctx, channels, json] { return RunRead(ctx, *channels, *json); };

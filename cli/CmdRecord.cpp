@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "cli/ServiceNotify.h"
 #include "cli/TextTable.h"
 #include "platform/Clock.h"
+#include "recording/Columns.h"
 #include "recording/DatabaseSink.h"
 #include "recording/DiskGuard.h"
 #include "recording/FileSink.h"
@@ -61,7 +63,10 @@ struct RecordOptions {
 // The options as a request; kExitOk, or kExitUsage with the reason said.
 int MakeRequest(const RecordOptions& o, recording::Request& r) {
   std::string error;
-  if (!o.channels.empty() && !ParseChannelList(o.channels, r.channels, error)) {
+  // Channels by name are taken once the module is open and their names are known.
+  const bool named = std::any_of(o.channels.begin(), o.channels.end(),
+                                 [](unsigned char c) { return std::isalpha(c) != 0; });
+  if (!o.channels.empty() && !named && !ParseChannelList(o.channels, r.channels, error)) {
     PrintError("--channels: " + error);
     return kExitUsage;
   }
@@ -164,13 +169,10 @@ int OpenOutputs(const RecordOptions& o, Outputs& out) {
     return kExitUsage;
   }
   recording::SegmentPolicy policy;
-  if (!o.rotate.empty()) {
-    const bool size = !o.rotate.empty() && o.rotate.back() == 'B';
-    if (!(size ? ParseSize(o.rotate, policy.bytes, error)
-               : ParseDuration(o.rotate, policy.seconds, error))) {
-      PrintError("--rotate: " + error);
-      return kExitUsage;
-    }
+  if (!o.rotate.empty() && !ParseDuration(o.rotate, policy.seconds, error) &&
+      !ParseSize(o.rotate, policy.bytes, error)) {
+    PrintError("--rotate: \"" + o.rotate + "\" is not a time (1h, 30min) or size (500MB, 1GB)");
+    return kExitUsage;
   }
   policy.keep = o.keep.value_or(0);
   if (o.keep && *o.keep == 0) {
@@ -239,6 +241,13 @@ int Record(Context& ctx, const RecordOptions& o) {
     out.Abandon();
     return code;
   }
+  if (std::string error; request.channels.empty() && !o.channels.empty() &&
+                         !recording::SelectChannels(o.channels, recording::ChannelNames(adc),
+                                                    request.channels, error)) {
+    out.Abandon();
+    PrintError("--channels: " + error);
+    return kExitUsage;
+  }
   // The database copy after the file, so the file always has a frame first; it never fails the
   // recording, it only says how its shipping goes.
   std::unique_ptr<recording::DatabaseSink> database;
@@ -279,6 +288,9 @@ int Record(Context& ctx, const RecordOptions& o) {
       if (round == 0) return problem->usage ? kExitUsage : kExitFailure;
       break;
     }
+    if (round == 0 && !r.rate)  // the rate of an earlier run, or one set from Python
+      PrintMessage(Severity::Notice, "rate " + FloatText(session.Description().rateRequested) +
+                                         " Hz (stored setting; -r to choose)");
     session.AddSink(out.Sink());
     if (out.guard) session.AddSink(*out.guard);
     if (database) session.AddSink(*database);
@@ -388,12 +400,21 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
       "record", "Open the module and record the scan list to a CSV file (and FILE.json)");
   auto o = std::make_shared<RecordOptions>();
   cmd->add_option("-c,--channels", o->channels,
-                  "Scan list: channel numbers 0..31 and ranges, e.g. 0,1,16-18 "
-                  "(default: the driver's scan list)");
+                  "Scan list: channel numbers 0..31, ranges and names, e.g. 0,1,16-18 or "
+                  "AD-Ch1,TTL-In3 (default: the driver's scan list)")
+      ->type_name("CHANNELS");
   cmd->add_option("-r,--rate", o->rate,
-                  "Frame rate in Hz (default: the stored rate; above the highest: the highest)");
-  auto* duration = cmd->add_option("-d,--duration", o->seconds, "Seconds to record (default 10)");
-  auto* frames = cmd->add_option("-n,--frames", o->frames, "Frames to record");
+                  "Frame rate in Hz, e.g. 50 or 1k (default: the stored rate, said at the start; "
+                  "above the highest: the highest)")
+      ->type_name("HZ")
+      ->transform(QuantityText(Quantity::Rate));
+  auto* duration = cmd->add_option("-d,--duration", o->seconds,
+                                   "How long to record: 10s, 30min, 2h (default 10 seconds)")
+                       ->type_name("TIME")
+                       ->transform(QuantityText(Quantity::Time));
+  auto* frames = cmd->add_option("-n,--frames", o->frames, "Frames to record, e.g. 500 or 10k")
+                     ->type_name("N")
+                     ->transform(QuantityText(Quantity::Count));
   duration->excludes(frames);
   cmd->add_flag("--until-stopped", o->untilStopped,
                 "Record until a signal (Ctrl-C, SIGTERM) ends it, as a service does")
@@ -401,7 +422,8 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
       ->excludes(frames);
   cmd->add_option("-o,--output", o->output,
                   "File to write (default recording.csv; .h5 or .hdf5: HDF5); - for standard "
-                  "output (CSV)");
+                  "output (CSV)")
+      ->type_name("FILE");
   cmd->add_option("--format", o->format,
                   "csv or hdf5 (default: by the name; .h5 and .hdf5 are HDF5)")
       ->check(CLI::IsMember({"csv", "hdf5"}));
@@ -410,7 +432,8 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
   cmd->add_option("--rotate", o->rotate,
                   "Start a new segment FILE-000002... after this time (1h, 30min) or size (500MB)")
       ->type_name("TIME|SIZE");
-  cmd->add_option("--keep", o->keep, "With --rotate: delete the oldest segments beyond N");
+  cmd->add_option("--keep", o->keep, "With --rotate: delete the oldest segments beyond N")
+      ->type_name("N");
   cmd->add_option("--min-free", o->minFree,
                   "End the recording (\"low disk\") before the disk has less than SIZE free")
       ->type_name("SIZE");
@@ -420,19 +443,32 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
   cmd->add_flag("--reconnect", o->reconnect,
                 "Wait for a module that went away and go on in a new segment");
   cmd->add_option("--sync-every", o->syncEvery,
-                  "Make the rows durable (fdatasync) every SECONDS; 0: at every poll (default 1)");
+                  "Make the rows durable on disk (fdatasync) every SECONDS; 0: at every poll "
+                  "(default 1). Not the start trigger: that is --trigger")
+      ->type_name("SECONDS")
+      ->transform(QuantityText(Quantity::Time));
   cmd->add_flag("--raw", o->raw,
                 "Write codes (unit \"code\") instead of values in the channels' units");
-  cmd->add_option("--ring", o->ring, "Ring size in frames");
-  cmd->add_option("--sync", o->sync, "EIRQ synchronisation: off, rising or falling")
+  cmd->add_option("--ring", o->ring, "Ring size in frames")
+      ->type_name("N")
+      ->transform(QuantityText(Quantity::Count));
+  cmd->add_option("--trigger,--start-on,--sync", o->sync,
+                  "Start on the module's hardware trigger input (EIRQ): its rising or falling "
+                  "edge, or off (--sync is the old name; not --sync-every)")
       ->check(CLI::IsMember({"off", "rising", "falling"}));
-  cmd->add_option("--do-start", o->doStart, "Digital output value to put on the lines at start");
-  cmd->add_option("--do-stop", o->doStop, "Digital output value to put on the lines at stop");
+  cmd->add_option("--do-start", o->doStart,
+                  "Digital output value to put on the lines at start (decimal or 0x hex)")
+      ->type_name("VALUE");
+  cmd->add_option("--do-stop", o->doStop,
+                  "Digital output value to put on the lines at stop (decimal or 0x hex)")
+      ->type_name("VALUE");
   cmd->add_flag("-q,--quiet", o->quiet,
                 "No progress line on a terminal, no status lines elsewhere (messages stay)");
   cmd->add_option("--status-every", o->statusEvery,
                   "Not on a terminal (a service, a pipe): a status line on stderr every SECONDS "
                   "of recording, under systemd also its status (default 60; 0: never)")
+      ->type_name("SECONDS")
+      ->transform(QuantityText(Quantity::Time))
       ->check(CLI::Range(0.0, 1e9));
   cmd->add_option("--to", o->to,
                   "Also ship the recording to this PostgreSQL database (a libpq connection "
@@ -442,10 +478,13 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
   cmd->add_option("--ship-wait", o->shipWait,
                   "With --to: wait at most SECONDS at the end for the frames still to ship "
                   "(default 10)")
+      ->type_name("SECONDS")
+      ->transform(QuantityText(Quantity::Time))
       ->check(CLI::Range(0.0, 1e6));
   cmd->add_option("--config",
                   "Read options from FILE, one a line as on the command line (the value after "
-                  "the first blank, spaces kept); lines starting with # are comments");
+                  "the first blank, spaces kept); lines starting with # are comments")
+      ->type_name("FILE");
   cmd->callback([&ctx, &run, o] { run = [&ctx, o] { return Record(ctx, *o); }; });
 }
 

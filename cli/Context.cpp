@@ -17,12 +17,19 @@ using Json = nlohmann::json;
 
 constexpr const char* kProgId = "Quillbox.E_270";
 
-void PrintBusy(ITools& tools) {
+// "the module on USB1 is in use by another process", or "" when the last open found none busy.
+std::string BusyText(ITools& tools) {
   const std::string busy = tools.BusyModules();
-  if (busy.empty()) return;
+  if (busy.empty()) return "";
   const bool several = busy.find(',') != std::string::npos;
-  PrintError((several ? "the modules on " : "the module on ") + busy + (several ? " are" : " is") +
-             " in use by another process");
+  return (several ? "the modules on " : "the module on ") + busy + (several ? " are" : " is") +
+         " in use by another process";
+}
+
+// Whether the open listed several USB modules: the device dialog was asked to choose.
+bool SeveralListed(ITools& tools) {
+  const Json listed = Json::parse(tools.ListedDevicesJson(), nullptr, false);
+  return listed.is_array() && listed.size() > 1;
 }
 
 }  // namespace
@@ -68,8 +75,7 @@ int Context::OpenModule() {
   if (adc->Test()) {
     // The dialog gave no choice (cancelled, or its display could not be reached after all) and
     // the component fell back to the serial ports: say which module that opened.
-    const Json listed = Json::parse(tools.ListedDevicesJson(), nullptr, false);
-    if (listed.is_array() && listed.size() > 1) {
+    if (SeveralListed(tools)) {
       const Json info = Json::parse(tools.InfoJson(), nullptr, false);
       const std::string port =
           info.is_object() ? info.value("board", Json::object()).value("port", "") : "";
@@ -84,19 +90,26 @@ int Context::OpenModule() {
     choiceRefused_ = true;
     PrintError(Printable(problem) + ":");
     PrintDevices(tools.ListedDevicesJson(), std::cerr);
-    PrintBusy(tools);
+    if (const std::string busy = BusyText(tools); !busy.empty()) PrintError(busy);
     return kExitFailure;
   }
-  const std::string reason = adc->LastError();
-  PrintError(reason.empty() ? "the module could not be opened" : reason);
-  PrintBusy(tools);
+  // The reason a user can act on first (a module busy elsewhere, a dialog closed without a
+  // choice), then the component's own text as the detail.
+  std::string reason = BusyText(tools);
+  if (reason.empty() && SeveralListed(tools)) reason = "no module was chosen in the device dialog";
+  const std::string detail = adc->LastError();
+  if (reason.empty())
+    reason = detail.empty() ? "the module could not be opened" : detail;
+  else if (!detail.empty())
+    reason += " (" + detail + ")";
+  PrintError(reason);
   return kExitFailure;
 }
 
 void PrintDevices(const std::string& devicesJson, std::ostream& out) {
   const Json list = Json::parse(devicesJson, nullptr, false);
   if (!list.is_array() || list.empty()) {
-    out << "No E-270 module found on USB.\n";
+    std::cerr << "No E-270 module found on USB.\n";
   } else {
     TextTable table({{"Device", Align::Right}, {"Port"}, {"Board"}, {"Serial"}});
     for (const Json& e : list) {
@@ -106,8 +119,9 @@ void PrintDevices(const std::string& devicesJson, std::ostream& out) {
     }
     table.Print(out);
   }
-  out << "Choose one with --device and its serial or its port as listed, or COM1..COM8 for a "
-         "module on a serial port.\n";
+  out << std::flush;
+  std::cerr << "Choose one with --device and its serial or its port as listed, or COM1..COM8 for a "
+               "module on a serial port.\n";
 }
 
 bool CallSucceeded(Context& ctx, const std::string& what) {

@@ -49,7 +49,8 @@ struct Context {
   bool choiceRefused_ = false;
 };
 
-// Prints the modules of ITools::DevicesJson as `quillbox devices` shows them.
+// Prints the modules of ITools::DevicesJson as `quillbox devices` shows them: the table to `out`;
+// the hint how to choose one, or that there is none, to stderr, so that scripts can read `out`.
 void PrintDevices(const std::string& devicesJson, std::ostream& out);
 
 // False, with "quillbox: WHAT failed: CALL failed" on stderr, when the vendor call behind the

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <iostream>
+#include <memory>
 
 #include "cli/Commands.h"
+#include "cli/Help.h"
 #include "cli/Manual.h"
 #include "cli/OptionFile.h"
 #include "platform/Clock.h"
@@ -36,6 +38,10 @@ void ReportStoreProblem() {
 int main(int argc, char** argv) try {
   using namespace quillbox::cli;
   CLI::App app{"quillbox - record from and drive an E-270 acquisition module", "quillbox"};
+  // Set before the commands are added: each takes the formatter and failure text of its parent.
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.failure_message(UsageFailure);
+  app.footer("Run 'quillbox COMMAND --help' for the options of a command.");
   app.set_version_flag("--version", std::string("quillbox ") + QUILLBOX_VERSION);
   app.require_subcommand(1);
   Context ctx;
@@ -44,7 +50,8 @@ int main(int argc, char** argv) try {
       ->check(CLI::ExistingFile);
   app.add_option("--device", ctx.device,
                  "Module to open: its serial or its port as `devices` lists it (USB1 is device "
-                 "0), or COM1..COM8; default: $QUILLBOX_DEVICE");
+                 "0), or COM1..COM8; default: $QUILLBOX_DEVICE")
+      ->type_name("DEVICE");
 
   Action run;
   AddAboutCommand(app, ctx, run);
@@ -60,8 +67,16 @@ int main(int argc, char** argv) try {
   AddPlotCommand(app, ctx, run);
   AddUploadCommand(app, ctx, run);
   AddGenerateCommand(app);
+  for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+    if (!command->get_group().empty()) command->group("Commands");
+    command->footer("");  // the pointer to each command's help is for the command list only
+  }
 
   // `record --config FILE` reads options from the file (a service's configuration).
+  if (argc == 1) {  // a bare `quillbox`: what it can do
+    std::cout << app.help();
+    return kExitOk;
+  }
   auto args = ExpandOptionFiles(app, argc, argv);
   if (!args) return kExitUsage;
   try {

@@ -27,20 +27,28 @@ std::string ExecutableDir() {
 
 bool IsQuillboxId(const std::string& progId) { return progId.rfind("Quillbox.", 0) == 0; }
 
-// Candidates in the order they are tried: the library registered for progId, beside the
-// executable, QUILLBOX_COMPONENT, then the component installed with this host library (beside
-// it: the package's private library folder, or bin/ of a build tree).
-std::vector<std::string> Candidates(const std::string& progId) {
-  std::vector<std::string> result;
+// Candidates in the order they are tried, with how each is found: the library registered for
+// progId, beside the executable, QUILLBOX_COMPONENT, then the component installed with this host
+// library (beside it: the package's private library folder, or bin/ of a build tree).
+std::vector<ComponentOrigin> Origins(const std::string& progId) {
+  std::vector<ComponentOrigin> result;
   if (std::string registered = RegisteredComponent(progId); !registered.empty())
-    result.push_back(std::move(registered));
+    result.push_back({std::move(registered), "registered"});
   if (!IsQuillboxId(progId)) return result;
   const std::string dir = ExecutableDir();
-  if (!dir.empty()) result.push_back((fs::path(dir) / kComponentFile).string());
+  if (!dir.empty())
+    result.push_back({(fs::path(dir) / kComponentFile).string(), "beside the program"});
   if (const char* env = std::getenv("QUILLBOX_COMPONENT"); env != nullptr && *env != '\0')
-    result.emplace_back(env);
-  if (std::string own = OwnComponentPath(); !own.empty()) result.push_back(std::move(own));
+    result.push_back({env, "QUILLBOX_COMPONENT"});
+  if (std::string own = OwnComponentPath(); !own.empty())
+    result.push_back({std::move(own), "installed with the host library"});
   return result;
+}
+
+std::vector<std::string> Candidates(const std::string& progId) {
+  std::vector<std::string> paths;
+  for (ComponentOrigin& origin : Origins(progId)) paths.push_back(std::move(origin.path));
+  return paths;
 }
 
 struct Loaded {
@@ -76,13 +84,15 @@ Loaded Load(const std::string& progId, std::string& why) {
 
 }  // namespace
 
-std::string FindComponent(const std::string& progId) {
-  for (const std::string& path : Candidates(progId)) {
+ComponentOrigin FindComponentOrigin(const std::string& progId) {
+  for (ComponentOrigin& origin : Origins(progId)) {
     std::error_code ec;
-    if (fs::is_regular_file(path, ec)) return path;
+    if (fs::is_regular_file(origin.path, ec)) return std::move(origin);
   }
   return {};
 }
+
+std::string FindComponent(const std::string& progId) { return FindComponentOrigin(progId).path; }
 
 void* ComponentSymbol(const std::string& progId, const char* symbol) {
   std::string why;

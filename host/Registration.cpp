@@ -83,6 +83,20 @@ bool RegisterComponent(const std::string& libraryPath, std::string& error,
   return true;
 }
 
+bool UnregisterComponent(std::string& error,
+                         std::vector<std::pair<std::string, std::string>>* removed) {
+  std::vector<std::pair<std::string, std::string>> registered;
+  for (const char* id : kComponentProgIds)
+    if (std::string path = RegisteredComponent(id); !path.empty())
+      registered.emplace_back(id, path);
+  if (!RemoveComponentRegistration(error)) {
+    error = "cannot remove the registration: " + error;
+    return false;
+  }
+  if (removed != nullptr) *removed = std::move(registered);
+  return true;
+}
+
 std::string RegisteredComponent(const std::string& progId) {
   return ReadComponentRegistration(progId);
 }

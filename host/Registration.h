@@ -4,6 +4,7 @@
 // interface). CreateObject then finds a registered component first.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillbox {
@@ -21,6 +22,12 @@ std::string OwnComponentPath();
 // Quillbox component, registry store not writable).
 bool RegisterComponent(const std::string& libraryPath, std::string& error,
                        std::vector<std::string>* progIds = nullptr);
+
+// Removes the registrations RegisterComponent made, so that hosts find the component beside
+// them or installed with the host library again. `removed` gets each identifier that was
+// registered, with its library; false with a reason when the store cannot be written.
+bool UnregisterComponent(std::string& error,
+                         std::vector<std::pair<std::string, std::string>>* removed = nullptr);
 
 // The library registered for progId, or "" when there is none.
 std::string RegisteredComponent(const std::string& progId);

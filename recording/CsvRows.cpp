@@ -41,6 +41,13 @@ std::string FloatText(double value) {
   return std::string(text, end);
 }
 
+double FloatValue(double value) {
+  const std::string text = FloatText(value);
+  double result = 0;
+  std::from_chars(text.data(), text.data() + text.size(), result);
+  return result;
+}
+
 std::string CsvCell(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";

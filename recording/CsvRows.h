@@ -42,4 +42,7 @@ std::string CsvCell(const std::string& text);
 // The shortest decimal text that reads back as the same float: 1638.4, 62.499996, 1000.
 std::string FloatText(double value);
 
+// The same number as a double for a JSON value (0.016, not 0.01600000075995922).
+double FloatValue(double value);
+
 }  // namespace quillbox::recording

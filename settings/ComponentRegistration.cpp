@@ -36,6 +36,21 @@ bool WriteComponentRegistration(const std::string& libraryPath, std::string& err
   return true;
 }
 
+bool RemoveComponentRegistration(std::string& error) {
+  cRegistry registry;
+  for (const char* progId : kComponentProgIds) {
+    // The server key below the class key first: a key with subkeys is not deleted.
+    registry.DeleteKey(cRegistry::kHKeyCurrentUser, ComponentServerKey(progId));
+    registry.DeleteKey(cRegistry::kHKeyCurrentUser, kClasses + std::string(progId));
+    if (!ReadComponentRegistration(progId).empty()) {
+      error = "cannot delete HKEY_CURRENT_USER\\" + ComponentServerKey(progId) +
+              " in the registry store " + platform::RegistryPath();
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string ReadComponentRegistration(const std::string& progId) {
   const std::string server = ComponentServerKey(progId);
   if (server.empty()) return {};

@@ -21,6 +21,10 @@ std::string ComponentServerKey(const std::string& progId);
 // registry store cannot be written.
 bool WriteComponentRegistration(const std::string& libraryPath, std::string& error);
 
+// Removes what WriteComponentRegistration recorded; false with a reason when the registry store
+// cannot be written.
+bool RemoveComponentRegistration(std::string& error);
+
 // The library recorded for progId, or "".
 std::string ReadComponentRegistration(const std::string& progId);
 

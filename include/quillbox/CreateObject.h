@@ -21,6 +21,13 @@ Object CreateObject(const std::string& progId);
 // Path of the component library that CreateObject would load for progId, or "" if none.
 std::string FindComponent(const std::string& progId);
 
+// The same path and how it was found: "registered" (quillbox register), "beside the program",
+// "QUILLBOX_COMPONENT" or "installed with the host library"; both "" if none.
+struct ComponentOrigin {
+  std::string path, how;
+};
+ComponentOrigin FindComponentOrigin(const std::string& progId);
+
 // Address of an exported symbol of the loaded component that serves progId, or null.
 void* ComponentSymbol(const std::string& progId, const char* symbol);
 

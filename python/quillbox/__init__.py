@@ -26,8 +26,9 @@ import numpy as np
 
 from . import _core
 
-__all__ = ["Error", "RateWarning", "RecordingWarning", "devices", "open", "load", "Module",
-           "DigitalIO", "Recording", "Stream"]
+# Not `open`: `from quillbox import *` must leave the built-in open alone (quillbox.open it is).
+__all__ = ["Error", "RateWarning", "RecordingWarning", "devices", "load", "Module", "DigitalIO",
+           "Recording", "Stream"]
 __version__ = _core.__version__
 
 Error = _core.Error
