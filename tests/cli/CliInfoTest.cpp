@@ -3,6 +3,7 @@
 // lists the attached modules instead; and what a partial installation says.
 
 #include <filesystem>
+#include <regex>
 
 #include "CliTestSupport.h"
 
@@ -61,8 +62,13 @@ TEST(CliInfo, FailuresExitOneWithTheReasonAndUsageErrorsTwo) {
   EXPECT_EQ(text.out, "");
   EXPECT_EQ(text.err, json.err);
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"info", "--no-such-flag"}, {"info", "extra"}, {"devices", "--no-such-flag"}})
-    EXPECT_EQ(Quillbox(args).exitCode, 2) << args[0] << " " << args[1];
+           {"info", "--no-such-flag"}, {"info", "extra"}, {"devices", "--no-such-flag"}}) {
+    const ChildResult usage = Quillbox(args);
+    EXPECT_EQ(usage.exitCode, 2) << args[0] << " " << args[1];
+    EXPECT_TRUE(usage.err.starts_with("quillbox: ")) << usage.err;
+    EXPECT_TRUE(usage.err.ends_with("Run 'quillbox " + args[0] + " --help' for its options.\n"))
+        << usage.err;
+  }
   // A time scale the clock cannot run at is refused, never taken for real time.
   for (const char* scale : {"1e6", "0", "-5", "fast", "20x", "nan"}) {
     const ChildResult r = Quillbox({"info"}, {{"QUILLBOX_TIME_SCALE", scale}});
@@ -73,17 +79,53 @@ TEST(CliInfo, FailuresExitOneWithTheReasonAndUsageErrorsTwo) {
   }
 }
 
+// The help names each option's value as a user would (FILE, SECONDS, csv|hdf5), never the
+// parser's types and checks; a bare `quillbox` lists the commands.
+TEST(CliHelp, ShowsValueNamesAndNoParserInternals) {
+  const ChildResult bare = Quillbox({});
+  EXPECT_EQ(bare.exitCode, 0);
+  const std::regex internals(R"([A-Z]:[A-Z{]| in \[|Excludes|Needs|Subcommand)");
+  for (const char* command : {"about", "devices", "info", "settings", "register", "record", "read",
+                              "dio", "setup", "scope", "plot"}) {
+    EXPECT_NE(bare.out.find("\n  " + std::string(command) + " "), std::string::npos) << command;
+    const ChildResult help = Quillbox({command, "--help"});
+    EXPECT_EQ(help.exitCode, 0) << command;
+    EXPECT_FALSE(std::regex_search(help.out, internals)) << help.out;
+  }
+}
+
 TEST(CliDevices, ListsUsbModules) {
-  const ChildResult r =
-      Quillbox({"--bench",
-                BenchFile("cli-two.json", {{{"attach", "usb4"}, {"serial", "SER00004"}},
-                                           {{"attach", "usb1"}, {"serial", "SER00001"}},
-                                           {{"attach", "com2"}, {"serial", "SER0COM2"}}}),
-                "devices", "--json"});
+  const std::string bench =
+      BenchFile("cli-two.json", {{{"attach", "usb4"}, {"serial", "SER00004"}},
+                                 {{"attach", "usb1"}, {"serial", "SER00001"}},
+                                 {{"attach", "com2"}, {"serial", "SER0COM2"}}});
+  const ChildResult r = Quillbox({"--bench", bench, "devices", "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Json::parse(r.out),
             Json::parse(R"([{"device": 1, "port": "USB2", "board": "E-270", "serial": "SER00001"},
                             {"device": 4, "port": "USB5", "board": "E-270", "serial": "SER00004"}])"));
+  // The table on standard output, the hint on standard error.
+  const ChildResult text = Quillbox({"--bench", bench, "devices"});
+  EXPECT_EQ(text.out.find("Choose one"), std::string::npos) << text.out;
+  EXPECT_TRUE(text.err.starts_with("Choose one with --device")) << text.err;
+}
+
+// `about` names the component loaded and how it was found; `register --remove` undoes a
+// registration.
+TEST(CliRegister, AboutNamesTheComponentAndRemoveUndoesTheRegistration) {
+  const std::string beside =
+      (std::filesystem::path(QUILLBOX_CLI).parent_path() / "Quillbox.adc").string();
+  const std::pair<std::vector<std::string>, const char*> steps[] = {
+      {{}, "beside the program"},
+      {{"register"}, "registered"},
+      {{"register", "--remove"}, "beside the program"}};
+  for (const auto& [command, found] : steps) {
+    if (!command.empty()) {
+      ASSERT_EQ(Quillbox(command).exitCode, 0) << command.back();
+    }
+    const Json component = Json::parse(Quillbox({"about", "--json"}).out)["component"];
+    EXPECT_EQ(component, Json({{"path", beside}, {"found", found}}));
+  }
 }
 
 // Which value names which module is tried on the device layer; here that --device and
@@ -152,6 +194,13 @@ TEST(CliDevice, OpensTheNamedModuleOrRefusesWithTheList) {
   EXPECT_NE(r.err.find("no USB module was chosen in the device dialog; opened the module on COM2"),
             std::string::npos)
       << r.err;
+  // Without a module on a serial port the open fails: the missing choice is said first.
+  const std::string usb = BenchFile("dev-usb.json", {{{"attach", "usb0"}, {"serial", "TWO00000"}},
+                                                     {{"attach", "usb3"}, {"serial", "TWO00003"}}});
+  const ChildResult none = Quillbox({"--bench", usb, "info"}, unanswered);
+  EXPECT_NE(none.err.find("\nquillbox: no module was chosen in the device dialog (No "),
+            std::string::npos)
+      << none.err;
 }
 
 // A partial or mixed installation: the dialogs plug-in missing, foreign or damaged is said with

@@ -75,7 +75,8 @@ void ExpectCountingRows(const std::vector<std::string>& rows, double rate,
 TEST(CliRecord, WritesEveryFrameInUnitsAndDescribesTheRecording) {
   const std::string csv = ScratchPrefix() + "units.csv";
   const ChildResult r = Quillbox(
-      {"--bench", Bench("b1.json"), "record", "-c", "0,16,26", "-r", "7", "-d", "3", "-o", csv},
+      {"--bench", Bench("b1.json"), "record", "-c", "0,16,26", "-r", "7", "-d", "3000ms", "-o",
+       csv},
       {{"QUILLBOX_TIME_SCALE", "10"}});  // the 2 s of grace after -d must not shrink to nothing
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("Recorded 21 frames of 3 channels at 7.0008"), std::string::npos) << r.out;
@@ -196,6 +197,11 @@ TEST(CliRecord, FilesAreNeitherClobberedNorSharedAndAKilledRunLeavesThemWellForm
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "quillbox: " + csv + " is being written by another recording\n");
 
+  // The module is in use here: said first, the component's text after it.
+  r = Quillbox({"--bench", Bench("long.json"), "read", "0"});
+  EXPECT_TRUE(r.err.starts_with("quillbox: the module on USB1 is in use by another process ("))
+      << r.err;
+
   p->Signal(SIGKILL);
   EXPECT_EQ(p->Wait().signal, SIGKILL);
   const auto rows = Lines(ReadFile(csv));
@@ -270,7 +276,8 @@ TEST(CliRecord, OutputsThatCannotBeWrittenLeaveEarlierFilesAsTheyWere) {
   for (const auto& c : cases) {
     if (c.keeps && c.csv != old) std::ofstream(c.csv) << "old rows\n";
     const ChildResult r = Quillbox(
-        {"--bench", c.bench, "record", "-c", "0", "-n", "5", "--force", "-o", c.csv}, kFast);
+        {"--bench", c.bench, "record", "-c", "0", "-r", "50", "-n", "5", "--force", "-o", c.csv},
+        kFast);
     EXPECT_EQ(r.exitCode, 1) << c.csv;
     EXPECT_EQ(r.err, "quillbox: cannot write " + c.said + "\n");
     if (c.keeps) {
@@ -290,7 +297,7 @@ TEST(CliRecord, StandardOutputGetsTheRowsAndNoDescription) {
        {std::pair{"-", "standard output"}, std::pair{"/dev/stdout --force", "/dev/stdout"}}) {
     const ChildResult r =
         RunProcess({"/bin/sh", "-c",
-                    std::string("{ \"$0\" --bench \"$1\" record -c 0,16 -r 1000 -n 5 --raw -o ") +
+                    std::string("{ \"$0\" --bench \"$1\" record -c 0,16 -r 1k -n 5 --raw -o ") +
                         output + "; echo \"exit $?\" >&2; } | cat",
                     QUILLBOX_CLI, Bench("stdout.json")},
                    kFast);
@@ -318,24 +325,70 @@ TEST(CliRecord, RefusalsAndBadArguments) {
                                                        {"--ring", "0"},
                                                        {"--sync-every", "-1"},
                                                        {"-d", "1", "-n", "5"},
-                                                       {"--do-start", "0x1FFFFFFFF"}};
+                                                       {"--do-start", "0x1FFFFFFFF"},
+                                                       {"-r", "1x"},
+                                                       {"-d", "2 weeks"},
+                                                       {"-n", "1.5k7"},
+                                                       {"--rotate", "5XB"},
+                                                       {"--trigger", "up"}};
   for (const auto& args : usage) {
     std::vector<std::string> command = {"--bench", none, "record", "-o", ScratchPrefix() + "u.csv"};
     command.insert(command.end(), args.begin(), args.end());
     r = Quillbox(command);
     EXPECT_EQ(r.exitCode, 2) << args[0] << " " << args[1].substr(0, 20) << ": " << r.err;
+    EXPECT_TRUE(r.err.starts_with("quillbox: ")) << r.err;
+  }
+}
+
+// Numbers with units and SI prefixes, channels by name and the start trigger under each of its
+// names; a rate left to the stored setting is said.
+TEST(CliRecord, UnitsNamesAndTheStoredRate) {
+  const struct {
+    std::vector<std::string> args;
+    Json described;
+    bool saysStoredRate;
+  } cases[] = {
+      {{"-c", "AD-Ch1,ttl-in3", "-r", "0.02k", "-d", "500ms", "--trigger", "off"},
+       {{"channels", {16, 26}}, {"rate_requested", 20.0}, {"frames", 10}},
+       false},
+      {{"-c", "0,16-17", "-r", "20Hz", "-n", "0.012k", "--sync", "off"},
+       {{"channels", {0, 16, 17}}, {"frames", 12}},
+       false},
+      {{"-c", "0", "-d", "0.01min", "--start-on", "off"},
+       {{"rate_requested", 20.0}, {"frames", 12}},
+       true},
+  };
+  for (const auto& c : cases) {
+    const std::string csv = ScratchPrefix() + "units.csv";
+    std::vector<std::string> args = {"--bench", Bench("units.json"), "record", "--force", "-o",
+                                     csv};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ChildResult r = Quillbox(args, kFast);
+    ASSERT_EQ(r.exitCode, 0) << c.args[1] << r.err;
+    EXPECT_EQ(Pick(Description(csv), c.described), c.described) << c.args[1];
+    EXPECT_EQ(r.err.find("quillbox: rate 20 Hz (stored setting; -r to choose)\n") == 0,
+              c.saysStoredRate)
+        << r.err;
   }
 }
 
 TEST(CliRead, ChannelsAndTheScanList) {
   const std::string bench = Bench("b6.json");
-  ChildResult r = Quillbox({"--bench", bench, "read", "26", "27", "--json"}, kFast);
+  ChildResult r = Quillbox({"--bench", bench, "read", "TTL-In3", "27", "--json"}, kFast);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   Json j = Json::parse(r.out);
   ASSERT_EQ(j.size(), 2u);
   const Json ttl = {{"channel", 26}, {"code", 1000}, {"value", 1.0}, {"unit", "TTL"}};
   EXPECT_EQ(Pick(j[0], ttl), ttl);
   EXPECT_EQ(j[1]["code"], 0);
+  // Without channels every channel with a value: the mezzanine's and the direct inputs, each
+  // value in its shortest text.
+  r = Quillbox({"--bench", bench, "read", "--json"}, kFast);
+  j = Json::parse(r.out);
+  EXPECT_EQ(j.size(), 2u + 16u);
+  EXPECT_EQ(j.back()["channel"], 31);
+  EXPECT_EQ(Quillbox({"--bench", bench, "read", "0", "NoSuchName"}, kFast).exitCode, 2);
+  EXPECT_FALSE(std::regex_search(r.out, std::regex(R"(\d\.\d{10})"))) << r.out;
   // A value the module did not give is never printed.
   for (const char* channels : {"0", ""}) {
     std::vector<std::string> args = {"--bench", Bench("nodata.json", {{"data_calls_fail", true}}),
@@ -350,12 +403,14 @@ TEST(CliRead, ChannelsAndTheScanList) {
 
 TEST(CliDio, WritesAndReadsTheLines) {
   const ChildResult r =
-      Quillbox({"--bench", Bench("b7.json"), "dio", "--write", "0x1A5", "--start", "3", "--json"});
+      Quillbox({"--bench", Bench("b7.json"), "dio", "--write", "0x1A5", "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  const Json j = Json::parse(r.out);
-  const Json lines = {
-      {"inputs", 0x81}, {"outputs", 0x1A5}, {"start_enabled", true}, {"start_value", 3}};
-  EXPECT_EQ(Pick(j, lines), lines);
+  const Json lines = {{"inputs", 0x81}, {"outputs", 0x1A5}};
+  EXPECT_EQ(Pick(Json::parse(r.out), lines), lines);
+  // Start and stop values would not outlive this process: refused, pointing to record's options.
+  const ChildResult start = Quillbox({"--bench", Bench("b7.json"), "dio", "--start", "3"});
+  EXPECT_EQ(start.exitCode, 2);
+  EXPECT_NE(start.err.find("--do-start"), std::string::npos) << start.err;
   const std::string failing = Bench("nodio.json", {{"dio_calls_fail", true}});
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"dio"}, {"dio", "--write", "3"}}) {
