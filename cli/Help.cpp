@@ -29,6 +29,16 @@ HelpFormatter::HelpFormatter() {
   column_width(kNameColumn);
   label("Subcommands", "Commands");
   label("SUBCOMMAND", "COMMAND");
+  label("Positionals", "Arguments");
+}
+
+std::string HelpFormatter::make_help(const CLI::App* app, std::string name,
+                                     CLI::AppFormatMode mode) const {
+  std::string text = CLI::Formatter::make_help(app, std::move(name), mode);
+  // Options left out of the help (no group) still leave a blank line of their own.
+  for (auto at = text.find("\n\n\n"); at != std::string::npos; at = text.find("\n\n\n"))
+    text.erase(at, 1);
+  return text;
 }
 
 std::string HelpFormatter::make_option_opts(const CLI::Option* opt) const {

@@ -12,6 +12,8 @@ namespace quillbox::cli {
 class HelpFormatter : public CLI::Formatter {
  public:
   HelpFormatter();
+  std::string make_help(const CLI::App* app, std::string name,
+                        CLI::AppFormatMode mode) const override;
   std::string make_option_opts(const CLI::Option* opt) const override;
   std::string make_option_desc(const CLI::Option* opt) const override;
   std::string make_subcommand(const CLI::App* sub) const override;
