@@ -86,7 +86,7 @@ TEST(CliHelp, ShowsValueNamesAndNoParserInternals) {
   EXPECT_EQ(bare.exitCode, 0);
   const std::regex internals(R"([A-Z]:[A-Z{]| in \[|Excludes|Needs|Subcommand)");
   for (const char* command : {"about", "devices", "info", "settings", "register", "record", "read",
-                              "dio", "setup", "scope", "plot"}) {
+                              "dio", "setup", "scope", "plot", "upload"}) {
     EXPECT_NE(bare.out.find("\n  " + std::string(command) + " "), std::string::npos) << command;
     const ChildResult help = Quillbox({command, "--help"});
     EXPECT_EQ(help.exitCode, 0) << command;
