@@ -17,13 +17,17 @@ using Json = nlohmann::json;
 
 constexpr const char* kProgId = "Quillbox.E_270";
 
-// "the module on USB1 is in use by another process", or "" when the last open found none busy.
+// "the module on USB1 is in use by process 1234" (or "by another process" when it cannot be
+// told which), or "" when the last open found none busy.
 std::string BusyText(ITools& tools) {
   const std::string busy = tools.BusyModules();
   if (busy.empty()) return "";
   const bool several = busy.find(',') != std::string::npos;
+  const std::vector<int> pids = tools.BusyProcesses();
+  std::string by = pids.size() == 1 ? "process " : "processes ";
+  for (std::size_t i = 0; i < pids.size(); ++i) by += (i > 0 ? ", " : "") + std::to_string(pids[i]);
   return (several ? "the modules on " : "the module on ") + busy + (several ? " are" : " is") +
-         " in use by another process";
+         " in use by " + (pids.empty() ? "another process" : by);
 }
 
 // Whether the open listed several USB modules: the device dialog was asked to choose.

@@ -50,6 +50,7 @@ class Tools final : public ITools {
     for (const std::string& port : State().BusyPorts) ports += (ports.empty() ? "" : ", ") + port;
     return ports;
   }
+  std::vector<int> BusyProcesses() override { return State().BusyProcesses; }
   void SetDeviceChoice(const std::string& choice, const std::string& source) override {
     quillbox::SetDeviceChoice(choice, source);
   }

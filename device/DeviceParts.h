@@ -33,12 +33,14 @@ struct DeviceEntry {
 
 using DeviceList = std::vector<DeviceEntry>;
 
-// The modules the last enumeration listed, the USB ports whose node it found in use, and why
-// the open refused to choose among them ("" when it did not).
+// The modules the last enumeration listed, the USB ports whose node it found in use and the
+// processes that have those nodes (where they can be told), and why the open refused to choose
+// among them ("" when it did not).
 struct DeviceListing {
   int32_t DeviceCount = 0;
   DeviceList Devices;
   std::vector<std::string> BusyPorts;
+  std::vector<int> BusyProcesses;
   std::string ChoiceProblem;
 };
 

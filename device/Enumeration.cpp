@@ -1,5 +1,7 @@
 #include "device/Enumeration.h"
 
+#include <algorithm>
+
 #include "device/VendorCalls.h"
 #include "platform/DeviceNodes.h"
 
@@ -45,10 +47,15 @@ std::string UsbPortName(int16_t n) { return "USB" + std::to_string(n + 1); }
 
 std::string NodeName(int16_t n) { return "\\\\.\\LDevUsb" + std::to_string(n); }
 
-// Lists the port when the node just failed to open because it is in use elsewhere.
+// Lists the port, and who has it, when the node just failed to open because it is in use
+// elsewhere.
 void NoteIfBusy(DeviceListing& listing, int16_t n) {
-  if (platform::LastNodeOpenError() == platform::NodeOpenError::Busy)
-    listing.BusyPorts.push_back(UsbPortName(n));
+  if (platform::LastNodeOpenError() != platform::NodeOpenError::Busy) return;
+  listing.BusyPorts.push_back(UsbPortName(n));
+  for (int pid : platform::DeviceNodeHolders(NodeName(n)))
+    if (std::find(listing.BusyProcesses.begin(), listing.BusyProcesses.end(), pid) ==
+        listing.BusyProcesses.end())
+      listing.BusyProcesses.push_back(pid);
 }
 
 }  // namespace
@@ -154,6 +161,7 @@ int16_t EnumerateDevices(Device& dev, DeviceListing& listing, const std::string&
   listing.DeviceCount = 0;
   listing.Devices.clear();
   listing.BusyPorts.clear();
+  listing.BusyProcesses.clear();
   listing.ChoiceProblem.clear();
   int16_t found = 0;
   for (int16_t n = 0; n < kUsbDeviceNumbers; ++n) {

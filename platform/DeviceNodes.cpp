@@ -38,4 +38,9 @@ bool CloseDeviceNode(int32_t handle) {
   return backend->Close(handle);
 }
 
+std::vector<int> DeviceNodeHolders(const std::string& name) {
+  DeviceNodeBackend* backend = g_backend.load();
+  return backend != nullptr ? backend->Holders(name) : std::vector<int>{};
+}
+
 }  // namespace quillbox::platform

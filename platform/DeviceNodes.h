@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quillbox::platform {
 
@@ -36,6 +37,9 @@ class DeviceNodeBackend {
   virtual bool Control(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                        uint32_t outSize, uint32_t& returned) = 0;
   virtual bool Close(int32_t handle) = 0;
+  // The processes other than this one that have the node open, as far as the backend can tell
+  // (a node found busy names who has it).
+  virtual std::vector<int> Holders(const std::string& /*name*/) { return {}; }
 };
 
 // Installs the backend (null removes it). The backend must outlive its registration.
@@ -48,5 +52,7 @@ NodeOpenError LastNodeOpenError();
 bool DeviceNodeControl(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                        uint32_t outSize, uint32_t& returned);
 bool CloseDeviceNode(int32_t handle);
+// The processes other than this one that have the node open; empty when none or unknown.
+std::vector<int> DeviceNodeHolders(const std::string& name);
 
 }  // namespace quillbox::platform

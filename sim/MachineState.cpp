@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
 
 namespace quillbox::sim {
@@ -152,6 +153,32 @@ bool MachineLock::InUse(const std::string& key) {
     if (same) return lock.l_type != F_UNLCK;
   }
   return true;
+}
+
+std::vector<int> MachineLock::Holders(const std::string& key) {
+  std::vector<int> pids;
+  const std::string folder = StateFolder();
+  struct stat file {};
+  if (folder.empty() || ::stat((folder + "/" + key).c_str(), &file) != 0) return pids;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (const fs::directory_entry& process : fs::directory_iterator("/proc", ec)) {
+    const std::string name = process.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const int pid = std::atoi(name.c_str());
+    if (pid == ::getpid()) continue;
+    std::error_code unreadable;  // another user's process, or one that just ended
+    for (const fs::directory_entry& fd :
+         fs::directory_iterator(process.path() / "fd", unreadable)) {
+      struct stat open {};
+      if (::stat(fd.path().c_str(), &open) == 0 && open.st_dev == file.st_dev &&
+          open.st_ino == file.st_ino) {
+        pids.push_back(pid);
+        break;
+      }
+    }
+  }
+  return pids;
 }
 
 void MachineLock::Forget(const std::string& key) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quillbox::sim {
 
@@ -52,6 +53,9 @@ class MachineLock {
   // Whether any holder (another process, or another lock of this one) has the module; asks
   // without taking it, so the question never makes an Acquire fail.
   static bool InUse(const std::string& key);
+  // The other processes that have the module's state file open (its holders), found through
+  // /proc; empty when there is no shared state or none can be seen.
+  static std::vector<int> Holders(const std::string& key);
 
  private:
   Result Take(const std::string& key, bool exclusive, bool create);

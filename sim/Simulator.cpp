@@ -55,6 +55,7 @@ class UsbNodes : public platform::DeviceNodeBackend {
     return sim_.NodeControl(handle, code, in, inSize, out, outSize, returned);
   }
   bool Close(int32_t handle) override { return sim_.NodeClose(handle); }
+  std::vector<int> Holders(const std::string& name) override { return sim_.NodeHolders(name); }
 
  private:
   Simulator& sim_;
@@ -390,6 +391,16 @@ int32_t Simulator::SetDio(Device* d, uint8_t out, uint8_t aux) {
 }
 
 // ---- USB device nodes ---------------------------------------------------------------------------
+
+std::vector<int> Simulator::NodeHolders(const std::string& name) {
+  int number = 0;
+  if (!NodeNumber(name, number)) return {};
+  std::lock_guard lock(mutex_);
+  EnsureLoaded();
+  for (const auto& m : modules_)
+    if (m->cfg.usb && m->cfg.number == number) return MachineLock::Holders(m->key);
+  return {};
+}
 
 int32_t Simulator::NodeOpen(const std::string& name, platform::NodeAccess access,
                             platform::NodeOpenError& error) {

@@ -44,6 +44,8 @@ class Simulator {
   bool NodeControl(int32_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                    uint32_t outSize, uint32_t& returned);
   bool NodeClose(int32_t handle);
+  // The other processes that hold the node's module (see MachineLock::Holders).
+  std::vector<int> NodeHolders(const std::string& name);
   platform::DeviceNodeBackend& UsbBackend() { return *usb_; }
 
   // Control API (see Bench.h).

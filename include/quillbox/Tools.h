@@ -4,6 +4,7 @@
 // Reached through the exported C symbol QuillboxTools of the component library.
 
 #include <string>
+#include <vector>
 
 #include "quillbox/Object.h"
 
@@ -47,6 +48,9 @@ class ITools {
   // Port names ("USB1") of the modules that the last open or device listing found in use by
   // another process, separated by ", "; "" when none.
   virtual std::string BusyModules() = 0;
+  // The processes that have those modules, where they can be told (ids, ascending order of
+  // discovery); empty otherwise.
+  virtual std::vector<int> BusyProcesses() = 0;
 
   // The module the opens from now on use: a serial or a port name as DevicesJson lists it
   // ("USB1", any case), or "COM1".."COM8" for that serial port only. `source` is how messages

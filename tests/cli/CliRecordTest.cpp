@@ -199,7 +199,8 @@ TEST(CliRecord, FilesAreNeitherClobberedNorSharedAndAKilledRunLeavesThemWellForm
 
   // The module is in use here: said first, the component's text after it.
   r = Quillbox({"--bench", Bench("long.json"), "read", "0"});
-  EXPECT_TRUE(r.err.starts_with("quillbox: the module on USB1 is in use by another process ("))
+  EXPECT_TRUE(r.err.starts_with("quillbox: the module on USB1 is in use by process " +
+                                std::to_string(p->Pid()) + " ("))
       << r.err;
 
   p->Signal(SIGKILL);
