@@ -444,7 +444,7 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
                 "Wait for a module that went away and go on in a new segment");
   cmd->add_option("--sync-every", o->syncEvery,
                   "Make the rows durable on disk (fdatasync) every SECONDS; 0: at every poll "
-                  "(default 1). Not the start trigger: that is --trigger")
+                  "(default 1). Not the start trigger: that is --start-on")
       ->type_name("SECONDS")
       ->transform(QuantityText(Quantity::Time));
   cmd->add_flag("--raw", o->raw,
@@ -452,7 +452,7 @@ void AddRecordCommand(CLI::App& app, Context& ctx, Action& run) {
   cmd->add_option("--ring", o->ring, "Ring size in frames")
       ->type_name("N")
       ->transform(QuantityText(Quantity::Count));
-  cmd->add_option("--trigger,--start-on,--sync", o->sync,
+  cmd->add_option("--start-on,--trigger,--sync", o->sync,
                   "Start on the module's hardware trigger input (EIRQ): its rising or falling "
                   "edge, or off (--sync is the old name; not --sync-every)")
       ->check(CLI::IsMember({"off", "rising", "falling"}));
