@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "cli/ArgParsing.h"
 #include "cli/Commands.h"
 #include "quillbox/ViewPlugin.h"
 
@@ -19,18 +20,26 @@ void AddPlotCommand(CLI::App& app, Context& /*ctx*/, Action& run) {
   cmd->add_option("file", o->csv, "The recording's CSV or HDF5 file")->required();
   cmd->add_option("-o,--output", o->png,
                   "Picture to write, .png, .svg or .pdf (default: FILE with .png for .csv, .h5 "
-                  "or .hdf5)");
+                  "or .hdf5)")
+      ->type_name("FILE");
   cmd->add_option("-c,--channels", o->channels,
                   "Channels to draw: names, channel numbers and ranges of them, comma-separated, "
-                  "e.g. 0-7,AD-Ch1 (default: all)");
+                  "e.g. 0-7,AD-Ch1 (default: all)")
+      ->type_name("CHANNELS");
   cmd->add_option("--width", o->width, "Width of the picture in pixels (default 1400, least 400)")
+      ->type_name("PX")
       ->check(CLI::Range(view::kPlotMinWidthPx, 20000));
   cmd->add_option("--height", o->height,
                   "Height of the picture in pixels (default: as the panels need; refused below "
                   "what they need)")
+      ->type_name("PX")
       ->check(CLI::Range(100, 20000));
-  cmd->add_option("--from", o->from, "Draw from this time of the recording on, in seconds");
-  cmd->add_option("--to", o->to, "Draw up to this time of the recording, in seconds");
+  cmd->add_option("--from", o->from, "Draw from this time of the recording on: 90, 90s, 2min")
+      ->type_name("TIME")
+      ->transform(QuantityText(Quantity::Time));
+  cmd->add_option("--to", o->to, "Draw up to this time of the recording: 120, 120s, 2h")
+      ->type_name("TIME")
+      ->transform(QuantityText(Quantity::Time));
   cmd->add_flag("--lanes", o->lanes, "Each analog channel in a panel of its own");
   cmd->callback([&run, o] {
     run = [o] {

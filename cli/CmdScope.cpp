@@ -69,18 +69,27 @@ void AddScopeCommand(CLI::App& app, Context& ctx, Action& run) {
   a->view.output = "recording.csv";
   cmd->add_option("-c,--channels", a->channels,
                   "Scan list: channel numbers 0..31 and ranges, e.g. 0,1,16-18 "
-                  "(default: the driver's scan list)");
-  cmd->add_option("-r,--rate", a->rate, "Frame rate in Hz (default: the stored rate)");
-  cmd->add_option("--window", a->view.windowSeconds, "Seconds the traces span (default 10)");
+                  "(default: the driver's scan list)")
+      ->type_name("CHANNELS");
+  cmd->add_option("-r,--rate", a->rate,
+                  "Frame rate in Hz, e.g. 50 or 1k (default: the stored rate)")
+      ->type_name("HZ")
+      ->transform(QuantityText(Quantity::Rate));
+  cmd->add_option("--window", a->view.windowSeconds,
+                  "How long the traces span: 10s, 5min, 1h (default 10 seconds)")
+      ->type_name("TIME")
+      ->transform(QuantityText(Quantity::Time));
   cmd->add_option("-o,--output", a->view.output,
-                  "File the Record button writes, with FILE.json (default recording.csv)");
+                  "File the Record button writes, with FILE.json (default recording.csv)")
+      ->type_name("FILE");
   cmd->add_flag("--record", a->record, "Start recording at once");
   cmd->add_flag("--force", a->view.force, "Let Record replace FILE and FILE.json");
   cmd->add_option("--screenshot", a->view.screenshot,
                   "Render the window offscreen into FILE (PNG) and exit (no display needed)")
       ->type_name("FILE");
   cmd->add_option("--after", a->view.after,
-                  "Seconds of the module's clock before the screenshot (default 2)");
+                  "Seconds of the module's clock before the screenshot (default 2)")
+      ->type_name("SECONDS");
   cmd->add_flag("--lanes", a->view.lanes, "Each analog channel in a panel of its own");
   cmd->add_option("--trigger", a->view.trigger,
                   "Freeze the window around an event: CH:rising|falling:LEVEL[:normal|auto], CH a "

@@ -35,7 +35,8 @@ void AddSettingsCommand(CLI::App& app, Context& /*ctx*/, Action& run) {
   auto options = std::make_shared<SettingsOptions>();
   cmd->add_option("--key", options->key,
                   "Key below HKEY_CURRENT_USER, e.g. Software\\Tarn (default: the settings key "
-                  "Software\\Tarn\\ADC\\L-Card\\E-270; HKEY_CURRENT_USER for the root)");
+                  "Software\\Tarn\\ADC\\L-Card\\E-270; HKEY_CURRENT_USER for the root)")
+      ->type_name("KEY");
   cmd->add_flag("-r,--recursive", options->recursive, "Include every sub-key, depth-first");
   cmd->add_flag("--crlf", options->crlf, "Keep the CR LF line ends of the export text");
   cmd->callback([&run, options] {

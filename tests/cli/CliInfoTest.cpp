@@ -84,7 +84,8 @@ TEST(CliInfo, FailuresExitOneWithTheReasonAndUsageErrorsTwo) {
 TEST(CliHelp, ShowsValueNamesAndNoParserInternals) {
   const ChildResult bare = Quillbox({});
   EXPECT_EQ(bare.exitCode, 0);
-  const std::regex internals(R"([A-Z]:[A-Z{]| in \[|Excludes|Needs|Subcommand)");
+  const std::regex internals(
+      R"([A-Z]:[A-Z{]| in \[|Excludes|Needs|Subcommand|\b(TEXT|FLOAT|U?INT)\b)");
   for (const char* command : {"about", "devices", "info", "settings", "register", "record", "read",
                               "dio", "setup", "scope", "plot", "upload"}) {
     EXPECT_NE(bare.out.find("\n  " + std::string(command) + " "), std::string::npos) << command;
