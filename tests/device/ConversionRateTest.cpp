@@ -2,13 +2,18 @@
 // from it: pure arithmetic, no module.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <sstream>
 #include <string>
 
+#include "channels/Catalogue.h"
 #include "device/RateRule.h"
 #include "device/SampleConversion.h"
+#include "recording/CsvRows.h"
 
 namespace quillbox::test {
 namespace {
@@ -136,6 +141,47 @@ TEST(BlockTiming, BlockSizeAndWait) {
     EXPECT_EQ(t.BlockFrames, c.frames) << c.rate;
     EXPECT_EQ(t.WaitMs, c.waitMs) << c.rate;
     EXPECT_EQ(t.BlockMs, c.blockMs) << c.rate;
+  }
+}
+
+// A CSV value is the code divided by the column's scale with seven significant digits, as
+// std::to_chars writes it, for every code of every scale a column can have; a raw one the code.
+TEST(CsvValues, EveryCodeOfEveryScale) {
+  std::vector<float> scales{DirectSourceInfo().Scale, TTLSourceInfo().Scale};
+  for (int type = 0; type < 256; ++type)
+    scales.push_back(GetModuleScale(static_cast<uint8_t>(type)));
+  std::sort(scales.begin(), scales.end());
+  scales.erase(std::unique(scales.begin(), scales.end()), scales.end());
+  std::vector<recording::RecordColumn> columns;
+  std::vector<int16_t> codes;
+  for (float scale : scales) columns.push_back({0, "c", "V", scale, true});
+  for (int code = -32768; code < 32768; ++code) codes.insert(codes.end(), scales.size(), code);
+  for (const bool raw : {false, true}) {
+    std::string text;
+    recording::CsvRows(columns, 100.0f, raw).Append(text, codes, 0);
+    std::istringstream lines(text);
+    std::string line, expected;
+    for (int code = -32768; std::getline(lines, line); ++code) {
+      expected.clear();
+      for (float scale : scales) {
+        char cell[40] = {','};
+        expected.append(cell, raw ? std::to_chars(cell + 1, cell + 40, code).ptr
+                                  : std::to_chars(cell + 1, cell + 40, code / double{scale},
+                                                  std::chars_format::general, 7)
+                                        .ptr);
+      }
+      const std::size_t values = line.find(',', line.find(',') + 1);
+      ASSERT_EQ(line.substr(values), expected) << "code " << code;
+    }
+  }
+  // Values no scale gives: rounded up to a power of ten, the widest fixed ones, scientific ones.
+  for (const double v : {999999.96, -99999.996, 0.00099999996, 123456.74, 1.2345675e-4, 1e-5}) {
+    std::string text;
+    recording::AppendCsvValue(text, v);
+    char cell[40];
+    EXPECT_EQ(
+        text,
+        std::string(cell, std::to_chars(cell, cell + 40, v, std::chars_format::general, 7).ptr));
   }
 }
 
