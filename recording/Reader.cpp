@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -51,12 +52,41 @@ void SplitHeading(const std::string& cell, std::string& name, std::string& unit)
   }
 }
 
+// A plain decimal of at most 15 digits ("-4.980469", "12"), as the recorder writes them, from
+// `p`: its digits as an integer divided by a power of ten. Both are exact doubles, so the one
+// rounding of the quotient gives the value from_chars gives, at a fraction of its time. Returns
+// where its text ends, or null when `p` starts no such number.
+const char* ParsePlain(const char* p, const char* end, double& value) {
+  static constexpr double kPow10[] = {1,   1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const bool negative = p != end && *p == '-';
+  p += negative ? 1 : 0;
+  uint64_t digits = 0;
+  const auto run = [&] {
+    const char* from = p;
+    for (; p != end && *p >= '0' && *p <= '9'; ++p) digits = digits * 10 + (*p - '0');
+    return static_cast<int>(p - from);
+  };
+  int count = run(), decimals = 0;
+  if (p != end && *p == '.') {
+    ++p;
+    decimals = run();
+    count += decimals;
+  }
+  if (count == 0 || count > 15) return nullptr;
+  value = static_cast<double>(digits) / kPow10[decimals];
+  if (negative) value = -value;
+  return p;
+}
+
 bool ParseNumber(std::string_view cell, double& value) {
   while (!cell.empty() && (cell.back() == ' ' || cell.back() == '\r')) cell.remove_suffix(1);
   while (!cell.empty() && cell.front() == ' ') cell.remove_prefix(1);
   if (!cell.empty() && cell.front() == '+') cell.remove_prefix(1);
-  const auto [end, ec] = std::from_chars(cell.data(), cell.data() + cell.size(), value);
-  return ec == std::errc() && end == cell.data() + cell.size() && !cell.empty();
+  const char* const end = cell.data() + cell.size();
+  if (ParsePlain(cell.data(), end, value) == end && !cell.empty()) return true;
+  const auto [stop, ec] = std::from_chars(cell.data(), end, value);
+  return ec == std::errc() && stop == end && !cell.empty();
 }
 
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
@@ -184,25 +214,50 @@ ReadResult ReadHdf5(const std::string& path, const std::string& selection, Recor
   return ReadResult::Ok;
 }
 
-}  // namespace
+// The rows of a recording kept in `out`.
+class KeepRows : public RowSink {
+ public:
+  explicit KeepRows(RecordingData& out) : out_(out) {}
+  void Expect(std::size_t rows) override {
+    out_.time.reserve(rows);
+    out_.frame.reserve(rows);
+    for (auto& v : out_.values) v.reserve(rows);
+  }
+  void Row(double time, int64_t frame, std::span<const float> values) override {
+    out_.time.push_back(time);
+    out_.frame.push_back(frame);
+    for (std::size_t k = 0; k < values.size(); ++k) out_.values[k].push_back(values[k]);
+  }
 
-ReadResult ReadRecording(const std::string& csv, const std::string& selection, RecordingData& out,
-                         std::string& error, std::vector<std::string>& notes) {
-  out = RecordingData{};
-  if (hdf5::HasSignature(csv) || csv.ends_with(".h5") || csv.ends_with(".hdf5"))
-    return ReadHdf5(csv, selection, out, error, notes);
+ private:
+  RecordingData& out_;
+};
+
+// Appends up to `bytes` more of `in` to `text`; false at the end of the file.
+bool ReadMore(std::ifstream& in, std::string& text, std::size_t bytes) {
+  const std::size_t had = text.size();
+  text.resize(had + bytes);
+  in.read(text.data() + had, static_cast<std::streamsize>(bytes));
+  text.resize(had + static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+  return static_cast<bool>(in);
+}
+
+// The CSV file is read a chunk at a time: memory stays bounded whatever the file's length.
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+
+ReadResult StreamCsv(const std::string& csv, const std::string& selection, RecordingData& out,
+                     RowSink& sink, std::string& error, std::vector<std::string>& notes) {
   std::ifstream in(csv, std::ios::binary);
   if (!in) {
     error = "cannot read " + csv;
     return ReadResult::Failed;
   }
-  // The whole file in one read: long recordings are parsed from memory without a copy per line.
-  std::string text;
   in.seekg(0, std::ios::end);
-  text.resize(static_cast<std::size_t>(std::max<std::streamoff>(0, in.tellg())));
+  const auto fileSize = static_cast<std::size_t>(std::max<std::streamoff>(0, in.tellg()));
   in.seekg(0);
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+  std::string text;
+  bool more = true;
+  while (more && text.find('\n') == std::string::npos) more = ReadMore(in, text, kChunk);
   const std::size_t headerEnd = std::min(text.find('\n'), text.size());
   std::string_view header(text.data(), headerEnd);
   if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
@@ -243,51 +298,81 @@ ReadResult ReadRecording(const std::string& csv, const std::string& selection, R
   }
   out.values.assign(keep.size(), {});
 
-  // The rows: cells are found once, then only the kept ones are parsed.
-  const std::size_t estimate = std::count(text.begin(), text.end(), '\n');
-  out.time.reserve(estimate);
-  out.frame.reserve(estimate);
-  for (auto& v : out.values) v.reserve(estimate);
-  std::vector<std::string_view> cells;
-  cells.reserve(heads.size());
-  int64_t ragged = 0, timeless = 0, gaps = 0, firstRagged = 0, firstGap = 0;
+  // The number of rows, from the length of the first one.
+  const std::size_t firstRow = text.find('\n', headerEnd + 1);
+  sink.Expect(firstRow == std::string::npos
+                  ? 0
+                  : (fileSize - headerEnd) / std::max<std::size_t>(1, firstRow - headerEnd));
+
+  // The rows, scanned once: the frame, the time and the kept cells are parsed where they start
+  // (a plain number ends at its comma), the others are skipped to their comma.
+  std::vector<int> slot(heads.size(), -1);  // a cell's place in `parsed`, -1: not read
+  slot[0] = 0;
+  slot[1] = 1;
+  for (std::size_t k = 0; k < keep.size(); ++k) slot[keep[k] + 2] = static_cast<int>(k) + 2;
+  std::vector<double> parsed(keep.size() + 2);
+  std::vector<char> valid(keep.size() + 2);
+  std::vector<float> values(keep.size());
+  int64_t rows = 0, ragged = 0, timeless = 0, gaps = 0, firstRagged = 0, firstGap = 0;
   int64_t lineNumber = 1;
-  for (std::size_t pos = headerEnd + 1; pos < text.size();) {
-    const std::size_t end = std::min(text.find('\n', pos), text.size());
-    std::string_view line(text.data() + pos, end - pos);
-    pos = end + 1;
+  double firstTime = 0, lastTime = 0;
+  const auto row = [&](std::string_view line) {
     ++lineNumber;
-    if (line.empty() || line == "\r") continue;
-    cells.clear();
-    for (std::size_t start = 0;;) {
-      const std::size_t comma = line.find(',', start);
-      cells.push_back(line.substr(
-          start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
-      if (comma == std::string_view::npos) break;
-      start = comma + 1;
+    if (line.empty() || line == "\r") return;
+    const char* const end = line.data() + line.size();
+    const auto comma = [end](const char* from) {
+      const void* found = std::memchr(from, ',', static_cast<std::size_t>(end - from));
+      return found != nullptr ? static_cast<const char*>(found) : end;
+    };
+    std::size_t cells = 1;
+    for (const char* p = line.data();; ++cells) {
+      const int s = cells <= slot.size() ? slot[cells - 1] : -1;
+      const char* stop = s >= 0 ? ParsePlain(p, end, parsed[s]) : nullptr;
+      if (stop == nullptr || (stop != end && *stop != ',')) {
+        stop = comma(p);
+        if (s >= 0)
+          valid[s] =
+              ParseNumber(std::string_view(p, static_cast<std::size_t>(stop - p)), parsed[s]);
+      } else if (s >= 0) {
+        valid[s] = 1;
+      }
+      if (stop == end) break;
+      p = stop + 1;
     }
-    if (cells.size() != heads.size()) {
+    if (cells != heads.size()) {
       if (ragged++ == 0) firstRagged = lineNumber;
-      continue;
+      return;
     }
-    double t = 0, frame = 0;
-    if (!ParseNumber(cells[1], t) || !std::isfinite(t)) {
+    const double t = parsed[1];
+    if (!valid[1] || !std::isfinite(t)) {
       ++timeless;
-      continue;
+      return;
     }
-    out.time.push_back(t);
-    // A frame cell that is not a number: the frame the time says.
-    out.frame.push_back(ParseNumber(cells[0], frame) && std::abs(frame) < 9e18
-                            ? static_cast<int64_t>(frame)
-                            : std::llround(t * std::max(out.rate, 1e-9)));
     for (std::size_t k = 0; k < keep.size(); ++k) {
-      double v = 0;
-      if (!ParseNumber(cells[keep[k] + 2], v)) {
-        v = std::numeric_limits<double>::quiet_NaN();
+      values[k] = static_cast<float>(parsed[k + 2]);
+      if (!valid[k + 2]) {
+        values[k] = std::numeric_limits<float>::quiet_NaN();
         if (gaps++ == 0) firstGap = lineNumber;
       }
-      out.values[k].push_back(static_cast<float>(v));
     }
+    if (rows++ == 0) firstTime = t;
+    lastTime = t;
+    // A frame cell that is not a number: the frame the time says.
+    sink.Row(t,
+             valid[0] && std::abs(parsed[0]) < 9e18 ? static_cast<int64_t>(parsed[0])
+                                                    : std::llround(t * std::max(out.rate, 1e-9)),
+             values);
+  };
+  for (std::size_t pos = headerEnd + 1;;) {
+    for (std::size_t end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1)
+      row(std::string_view(text.data() + pos, end - pos));
+    if (!more) {
+      if (pos < text.size()) row(std::string_view(text.data() + pos, text.size() - pos));
+      break;
+    }
+    text.erase(0, std::min(pos, text.size()));
+    pos = 0;
+    more = ReadMore(in, text, kChunk);
   }
   if (ragged > 0)
     notes.push_back(csv + ": left out " + std::to_string(ragged) +
@@ -299,12 +384,46 @@ ReadResult ReadRecording(const std::string& csv, const std::string& selection, R
     notes.push_back(csv + ": " + std::to_string(gaps) +
                     " cells are not numbers and are gaps in their traces (the first on line " +
                     std::to_string(firstGap) + ")");
-  if (out.time.empty()) {
+  if (rows == 0) {
     error = csv + " holds no row to plot";
     return ReadResult::Failed;
   }
-  if (!(out.rate > 0) && out.time.size() > 1 && out.time.back() > out.time.front())
-    out.rate = static_cast<double>(out.time.size() - 1) / (out.time.back() - out.time.front());
+  if (!(out.rate > 0) && rows > 1 && lastTime > firstTime)
+    out.rate = static_cast<double>(rows - 1) / (lastTime - firstTime);
+  return ReadResult::Ok;
+}
+
+bool IsHdf5(const std::string& path) {
+  return hdf5::HasSignature(path) || path.ends_with(".h5") || path.ends_with(".hdf5");
+}
+
+}  // namespace
+
+ReadResult ReadRecording(const std::string& csv, const std::string& selection, RecordingData& out,
+                         std::string& error, std::vector<std::string>& notes) {
+  out = RecordingData{};
+  if (IsHdf5(csv)) return ReadHdf5(csv, selection, out, error, notes);
+  KeepRows keep(out);
+  return StreamCsv(csv, selection, out, keep, error, notes);
+}
+
+ReadResult StreamRecording(const std::string& path, const std::string& selection,
+                           RecordingData& out, RowSink& rows, std::string& error,
+                           std::vector<std::string>& notes) {
+  out = RecordingData{};
+  if (!IsHdf5(path)) return StreamCsv(path, selection, out, rows, error, notes);
+  // An HDF5 recording's columns are read whole, then handed on row by row.
+  const ReadResult r = ReadHdf5(path, selection, out, error, notes);
+  if (r != ReadResult::Ok) return r;
+  rows.Expect(out.time.size());
+  std::vector<float> values(out.values.size());
+  for (std::size_t f = 0; f < out.time.size(); ++f) {
+    for (std::size_t k = 0; k < values.size(); ++k) values[k] = out.values[k][f];
+    rows.Row(out.time[f], out.frame[f], values);
+  }
+  out.time.clear();
+  out.frame.clear();
+  out.values.assign(out.values.size(), {});
   return ReadResult::Ok;
 }
 

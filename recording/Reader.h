@@ -9,6 +9,8 @@
 // itself; it is read as far as its writer flushed it, also while it is still being written or
 // after its writer was killed, and its times follow from the rate.
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,22 @@ struct RecordingData {
 };
 
 enum class ReadResult { Ok, Failed, BadSelection };
+
+// Where the rows of a recording go as they are read.
+class RowSink {
+ public:
+  virtual ~RowSink() = default;
+  // Once before the first row: about how many rows the file holds.
+  virtual void Expect(std::size_t /*rows*/) {}
+  // A kept row: its time in seconds, its frame number and the kept columns' values (NaN: a gap).
+  virtual void Row(double time, int64_t frame, std::span<const float> values) = 0;
+};
+
+// As ReadRecording, but the rows go to `rows` one by one, not into `out` (whose time, frame and
+// values stay empty): a CSV file is read in chunks of bounded size, whatever its length.
+ReadResult StreamRecording(const std::string& path, const std::string& selection,
+                           RecordingData& out, RowSink& rows, std::string& error,
+                           std::vector<std::string>& notes);
 
 // Reads `csv` (or an HDF5 recording) and keeps the columns `selection` names (comma-separated
 // names, channel numbers as the description lists them, or column positions from 0 without one,

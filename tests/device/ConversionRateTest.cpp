@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -14,6 +15,7 @@
 #include "device/RateRule.h"
 #include "device/SampleConversion.h"
 #include "recording/CsvRows.h"
+#include "recording/Reader.h"
 
 namespace quillbox::test {
 namespace {
@@ -146,6 +148,7 @@ TEST(BlockTiming, BlockSizeAndWait) {
 
 // A CSV value is the code divided by the column's scale with seven significant digits, as
 // std::to_chars writes it, for every code of every scale a column can have; a raw one the code.
+// The reader gives back what std::from_chars reads from that text.
 TEST(CsvValues, EveryCodeOfEveryScale) {
   std::vector<float> scales{DirectSourceInfo().Scale, TTLSourceInfo().Scale};
   for (int type = 0; type < 256; ++type)
@@ -154,24 +157,43 @@ TEST(CsvValues, EveryCodeOfEveryScale) {
   scales.erase(std::unique(scales.begin(), scales.end()), scales.end());
   std::vector<recording::RecordColumn> columns;
   std::vector<int16_t> codes;
+  columns.reserve(scales.size());
   for (float scale : scales) columns.push_back({0, "c", "V", scale, true});
-  for (int code = -32768; code < 32768; ++code) codes.insert(codes.end(), scales.size(), code);
+  for (int code = -32768; code < 32768; ++code)
+    codes.insert(codes.end(), scales.size(), static_cast<int16_t>(code));
   for (const bool raw : {false, true}) {
     std::string text;
-    recording::CsvRows(columns, 100.0f, raw).Append(text, codes, 0);
+    const recording::CsvRows rows(columns, 100.0f, raw);
+    rows.Append(text, codes, 0);
+    // ... and read back (across the reader's chunks) as from_chars reads each value's text.
+    const std::string csv = testing::TempDir() + "values.csv";
+    std::ofstream(csv, std::ios::trunc) << rows.Header() << text;
+    recording::RecordingData data;
+    std::string error;
+    std::vector<std::string> notes;
+    ASSERT_EQ(recording::ReadRecording(csv, "", data, error, notes), recording::ReadResult::Ok);
+    ASSERT_EQ(data.time.size(), 65536u);
     std::istringstream lines(text);
     std::string line, expected;
     for (int code = -32768; std::getline(lines, line); ++code) {
       expected.clear();
-      for (float scale : scales) {
+      for (std::size_t j = 0; j < scales.size(); ++j) {
         char cell[40] = {','};
-        expected.append(cell, raw ? std::to_chars(cell + 1, cell + 40, code).ptr
-                                  : std::to_chars(cell + 1, cell + 40, code / double{scale},
-                                                  std::chars_format::general, 7)
-                                        .ptr);
+        char* end = raw ? std::to_chars(cell + 1, cell + 40, code).ptr
+                        : std::to_chars(cell + 1, cell + 40, code / double{scales[j]},
+                                        std::chars_format::general, 7)
+                              .ptr;
+        expected.append(cell, end);
+        double read = 0;
+        std::from_chars(cell + 1, end, read);
+        ASSERT_EQ(data.values[j][code + 32768u], static_cast<float>(read));
       }
-      const std::size_t values = line.find(',', line.find(',') + 1);
+      const std::size_t values = line.find(',', line.find(',') + 1), row = code + 32768u;
       ASSERT_EQ(line.substr(values), expected) << "code " << code;
+      double time = 0;
+      std::from_chars(line.data() + line.find(',') + 1, line.data() + values, time);
+      ASSERT_EQ(data.time[row], time);
+      ASSERT_EQ(data.frame[row], static_cast<int64_t>(row));
     }
   }
   // Values no scale gives: rounded up to a power of ten, the widest fixed ones, scientific ones.
