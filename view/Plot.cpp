@@ -14,6 +14,7 @@
 #include "view/Charts.h"
 #include "view/Decimate.h"
 #include "view/Panel.h"
+#include "view/TraceGather.h"
 
 namespace quillbox::view {
 namespace {
@@ -30,14 +31,15 @@ std::string Unwritable(const std::string& path) {
 constexpr int kPanelHeight = 300;  // an analog panel's height when the page's is not given
 constexpr int kLaneHeight = 22;    // a digital line's
 
-QString Title(const RecordingData& data, const std::string& source) {
+QString Title(const PlotData& plot, const std::string& source) {
+  const RecordingData& data = plot.recording;
   QStringList parts;
   parts << QString::fromStdString(std::filesystem::path(source).filename().string());
   if (!data.serial.empty()) parts << QStringLiteral("E-270 ") + QString::fromStdString(data.serial);
   if (!data.startUtc.empty())
     parts << QStringLiteral("started ") + QString::fromStdString(data.startUtc);
   if (data.rate > 0) parts << QString::number(data.rate, 'g', 6) + QStringLiteral(" Hz");
-  parts << QString::number(data.time.size()) + QStringLiteral(" frames") +
+  parts << QString::number(plot.frames) + QStringLiteral(" frames") +
                (data.complete ? QString() : QStringLiteral(" (incomplete)"));
   return parts.join(QStringLiteral("  \u2014  "));
 }
@@ -58,26 +60,9 @@ QLabel* Legend(const Panel& panel) {
   return label;
 }
 
-// The frames of `data` between `from` and `to` seconds, the others dropped.
-bool Trim(RecordingData& data, const PlotOptions& options, std::string& error) {
-  const auto& t = data.time;
-  const auto first = static_cast<std::size_t>(
-      std::lower_bound(t.begin(), t.end(), options.from.value_or(-INFINITY)) - t.begin());
-  const auto last = static_cast<std::size_t>(
-      std::upper_bound(t.begin(), t.end(), options.to.value_or(INFINITY)) - t.begin());
-  if (first >= last) {
-    error = "--from/--to: the recording has no frame between those times (it runs from " +
-            std::to_string(t.front()) + " to " + std::to_string(t.back()) + " s)";
-    return false;
-  }
-  data.time = std::vector<double>(t.begin() + first, t.begin() + last);
-  for (auto& v : data.values) v = std::vector<float>(v.begin() + first, v.begin() + last);
-  return true;
-}
-
 }  // namespace
 
-bool LayOutPlot(const RecordingData& data, const std::string& source, const PlotOptions& options,
+bool LayOutPlot(const PlotData& data, const std::string& source, const PlotOptions& options,
                 PlotPage& out, std::string& error) {
   out = PlotPage{};
   out.page = std::make_unique<QWidget>();
@@ -95,9 +80,10 @@ bool LayOutPlot(const RecordingData& data, const std::string& source, const Plot
   title->setWordWrap(true);
   layout->addWidget(title);
 
-  const double t0 = data.time.front();
-  const double t1 = data.time.back() > t0 ? data.time.back() : t0 + 1;
-  const auto groups = GroupColumns(data.units, options.lanes);
+  const double t0 = data.t0;
+  const double t1 = data.t1 > t0 ? data.t1 : t0 + 1;
+  const RecordingData& recording = data.recording;
+  const auto groups = GroupColumns(recording.units, options.lanes);
   int needed = 0, wanted = 0;
   std::vector<QLabel*> legends;
   for (const Group& group : groups) {
@@ -105,10 +91,9 @@ bool LayOutPlot(const RecordingData& data, const std::string& source, const Plot
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     for (std::size_t c : group.columns) {
       panel->Traces().push_back(
-          {QString::fromStdString(data.names[c]), TraceColour(panel->Traces().size()), {}});
-      out.legend.push_back(data.names[c]);
-      for (float v : data.values[c])
-        if (std::isfinite(v)) lo = std::min<double>(lo, v), hi = std::max<double>(hi, v);
+          {QString::fromStdString(recording.names[c]), TraceColour(panel->Traces().size()), {}});
+      out.legend.push_back(recording.names[c]);
+      for (const QPointF& p : data.points[c]) lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
     }
     panel->SetTimeRange(t0, t1);
     if (group.lanes)
@@ -144,17 +129,15 @@ bool LayOutPlot(const RecordingData& data, const std::string& source, const Plot
   // The scales depend on the panels' heights: edges lined up again, then the traces reduced to
   // the plot area's pixel columns.
   Panel::AlignEdges(out.panels);
-  const auto n = static_cast<int64_t>(data.time.size());
-  const auto timeAt = [&](int64_t i) { return data.time[static_cast<std::size_t>(i)]; };
   for (std::size_t g = 0; g < groups.size(); ++g) {
     Panel* panel = out.panels[g];
     legends[g]->setContentsMargins(panel->PlotArea().left(), 0, 0, 0);
     for (std::size_t k = 0; k < groups[g].columns.size(); ++k) {
-      const std::vector<float>& values = data.values[groups[g].columns[k]];
+      const QList<QPointF>& points = data.points[groups[g].columns[k]];
       MinMaxColumns(
-          n, timeAt,
-          [&](int64_t i) { return static_cast<double>(values[static_cast<std::size_t>(i)]); }, t0,
-          t1, panel->PlotArea().width(), panel->Traces()[k].points);
+          points.size(), [&](int64_t i) { return points[i].x(); },
+          [&](int64_t i) { return points[i].y(); }, t0, t1, panel->PlotArea().width(),
+          panel->Traces()[k].points);
     }
   }
   return true;
@@ -202,16 +185,29 @@ int RunPlot(const PlotOptions& options, std::vector<std::string>& messages) {
                        std::to_string(kPlotMinWidthPx) + " px");
     return 2;
   }
-  RecordingData data;
-  const ReadResult read = ReadRecording(options.csv, options.channels, data, error, messages);
+  // Runs of rows two to four times finer than the pixel columns: every row of a short recording
+  // is kept, a long one is read again below.
+  TraceGather gather(2 * static_cast<std::size_t>(options.width),
+                     options.from.value_or(-TraceGather::kAll),
+                     options.to.value_or(TraceGather::kAll));
+  PlotData data;
+  const ReadResult read =
+      StreamRecording(options.csv, options.channels, data.recording, gather, error, messages);
   if (read != ReadResult::Ok) {
     messages.push_back(error);
     return read == ReadResult::BadSelection ? 2 : 1;
   }
-  if ((options.from || options.to) && !Trim(data, options, error)) {
-    messages.push_back(error);
+  if (gather.Rows() == 0) {
+    messages.push_back(
+        "--from/--to: the recording has no frame between those times (it runs from " +
+        std::to_string(gather.FirstRead()) + " to " + std::to_string(gather.LastRead()) + " s)");
     return 2;
   }
+  data.points = gather.Points();
+  data.points.resize(data.recording.names.size());
+  data.t0 = gather.First();
+  data.t1 = gather.Last();
+  data.frames = gather.Rows();
   if (ViewApplication(true, error) == nullptr) {
     messages.push_back(error);
     return 1;
@@ -220,6 +216,24 @@ int RunPlot(const PlotOptions& options, std::vector<std::string>& messages) {
   if (!LayOutPlot(data, options.csv, options, page, error)) {
     messages.push_back(error);
     return 2;
+  }
+  // Runs of rows were merged, so a run may straddle two pixel columns: the rows read again into
+  // the plot area's pixel columns, now known, which draws exactly the extremes of each column.
+  if (gather.Merged()) {
+    TraceGather exact(data.t0, data.t1 > data.t0 ? data.t1 : data.t0 + 1,
+                      page.panels.front()->PlotArea().width(), gather.First(), gather.Last());
+    RecordingData again;
+    std::vector<std::string> notes;
+    if (StreamRecording(options.csv, options.channels, again, exact, error, notes) ==
+            ReadResult::Ok &&
+        exact.Rows() == data.frames) {
+      data.points = exact.Points();
+      data.points.resize(data.recording.names.size());
+      if (!LayOutPlot(data, options.csv, options, page, error)) {
+        messages.push_back(error);
+        return 2;
+      }
+    }
   }
   if (!SavePage(*page.page, options.png, error)) {
     messages.push_back(error);

@@ -5,6 +5,7 @@
 
 #include <QPointF>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -15,10 +16,14 @@
 #include "view/Decimate.h"
 #include "view/Panel.h"
 #include "view/Plot.h"
+#include "view/TraceGather.h"
 
 namespace quillbox::view {
 namespace {
 
+// Directly, and after gathering the samples while they are read (runs of rows merged well below
+// the million), the extremes of every column stay, in order, in a bounded number of points;
+// gathered by pixel columns, they are exactly the direct ones.
 TEST(Plot, DecimationKeepsTheExtremesOfEachColumnInOrder) {
   // A million samples of a slow sine with one spike up and one down, over 500 columns.
   constexpr int64_t n = 1'000'000;
@@ -27,21 +32,36 @@ TEST(Plot, DecimationKeepsTheExtremesOfEachColumnInOrder) {
     if (i == 123'457) return 50.0;
     if (i == 765'433) return -40.0;
     if (i == 500'000) return std::nan("");
-    return std::sin(static_cast<double>(i) * 1e-4);
+    return static_cast<double>(static_cast<float>(std::sin(static_cast<double>(i) * 1e-4)));
   };
-  QList<QPointF> out;
-  MinMaxColumns(n, x, y, 0.0, x(n - 1), 500, out);
-  ASSERT_LE(out.size(), 1000 + 2);
-  EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](QPointF p) { return std::isfinite(p.y()); }));
-  EXPECT_TRUE(
-      std::is_sorted(out.begin(), out.end(), [](QPointF a, QPointF b) { return a.x() < b.x(); }));
-  const auto [low, high] = std::minmax_element(out.begin(), out.end(),
-                                               [](QPointF a, QPointF b) { return a.y() < b.y(); });
-  EXPECT_EQ(low->y(), -40.0);
-  EXPECT_EQ(high->y(), 50.0);
-  EXPECT_EQ(high->x(), x(123'457));
+  TraceGather runs(2000), columns(0.0, x(n - 1), 500);
+  for (int64_t i = 0; i < n; ++i)
+    for (TraceGather* g : {&runs, &columns}) g->Row(x(i), i, std::array{static_cast<float>(y(i))});
+  const QList<QPointF> gathered = runs.Points()[0];
+  EXPECT_LE(gathered.size(), 4 * 2000 + 2);
+  QList<QPointF> direct;
+  MinMaxColumns(n, x, y, 0.0, x(n - 1), 500, direct);
+  EXPECT_EQ(columns.Points()[0], direct);
+  for (const bool viaRuns : {false, true}) {
+    QList<QPointF> out = direct;
+    if (viaRuns)
+      MinMaxColumns(
+          gathered.size(), [&](int64_t i) { return gathered[i].x(); },
+          [&](int64_t i) { return gathered[i].y(); }, 0.0, x(n - 1), 500, out);
+    ASSERT_LE(out.size(), 1000 + 2);
+    EXPECT_TRUE(
+        std::all_of(out.begin(), out.end(), [](QPointF p) { return std::isfinite(p.y()); }));
+    EXPECT_TRUE(
+        std::is_sorted(out.begin(), out.end(), [](QPointF a, QPointF b) { return a.x() < b.x(); }));
+    const auto [low, high] = std::minmax_element(
+        out.begin(), out.end(), [](QPointF a, QPointF b) { return a.y() < b.y(); });
+    EXPECT_EQ(low->y(), -40.0);
+    EXPECT_EQ(high->y(), 50.0);
+    EXPECT_EQ(high->x(), x(123'457));
+  }
 
   // Fewer samples than two per column are drawn as they are.
+  QList<QPointF> out;
   MinMaxColumns(5, x, y, 0.0, 1.0, 500, out);
   EXPECT_EQ(out.size(), 5);
 }
@@ -108,20 +128,23 @@ TEST(Plot, DamagedRecordingsArePlottedAsFarAsValidOrRefusedClearly) {
 TEST(Plot, PageListsEveryChannelLinesPanelsUpAndKeepsItsSize) {
   std::string why;
   ASSERT_NE(ViewApplication(true, why), nullptr) << why;
-  RecordingData data;
-  data.names = {"AD-Ch1", "TTL-In1", "M1-Ch1", "AD-Ch2", "TTL-In2"};
-  data.units = {"V", "TTL", "mA", "V", "TTL"};
-  data.values.resize(data.names.size());
+  PlotData data;
+  RecordingData& info = data.recording;
+  info.names = {"AD-Ch1", "TTL-In1", "M1-Ch1", "AD-Ch2", "TTL-In2"};
+  info.units = {"V", "TTL", "mA", "V", "TTL"};
+  TraceGather gather(100);
+  std::vector<float> values(info.names.size());
   for (int i = 0; i < 1000; ++i) {
-    data.time.push_back(i * 0.01);
-    for (std::size_t c = 0; c < data.names.size(); ++c)
-      data.values[c].push_back(data.units[c] == "TTL" ? float(i / 50 % 2) : float(c * 1000 * i));
+    for (std::size_t c = 0; c < values.size(); ++c)
+      values[c] = info.units[c] == "TTL" ? float(i / 50 % 2) : float(c * 1000 * i);
+    gather.Row(i * 0.01, i, values);
   }
+  data = {info, gather.Points(), gather.First(), gather.Last(), gather.Rows()};
   for (const PlotOptions& options :
        {PlotOptions{.width = 900, .height = 700}, PlotOptions{.width = 400, .lanes = true}}) {
     PlotPage page;
     ASSERT_TRUE(LayOutPlot(data, "x.csv", options, page, why)) << why;
-    std::vector<std::string> names = data.names;
+    std::vector<std::string> names = data.recording.names;
     std::sort(names.begin(), names.end());
     std::sort(page.legend.begin(), page.legend.end());
     EXPECT_EQ(page.legend, names);
