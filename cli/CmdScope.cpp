@@ -94,7 +94,7 @@ void AddScopeCommand(CLI::App& app, Context& ctx, Action& run) {
   cmd->add_option("--trigger", a->view.trigger,
                   "Freeze the window around an event: CH:rising|falling:LEVEL[:normal|auto], CH a "
                   "channel's number or name, LEVEL in its unit (normal: draw nothing until it)")
-      ->type_name("SPEC");
+      ->type_name("TRIGGER");
   cmd->add_option("--cursors", a->view.cursors,
                   "Place the two cursors at these times of the scope's clock, in seconds; a "
                   "screenshot shows them on the paused view")

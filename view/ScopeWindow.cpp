@@ -60,14 +60,14 @@ ScopeWindow::ScopeWindow(IADC3& adc, ITools& tools, const ScopeOptions& options)
                                  c.unit == "code" ? 1.0 : c.scale));
   }
   if (!options.trigger.empty()) {
-    TriggerSpec spec;
+    TriggerSetting setting;
     std::string error;
-    if (!ParseTrigger(options.trigger, d.columns, spec, error)) {
+    if (!ParseTrigger(options.trigger, d.columns, setting, error)) {
       problem_ = recording::Problem{true, "", error};
       session_.reset();
       return;
     }
-    trigger_ = spec;
+    trigger_ = setting;
   }
   setWindowTitle(d.serial.empty() ? QStringLiteral("quillbox scope")
                                   : QStringLiteral("quillbox scope - E-270 ") + Text(d.serial));

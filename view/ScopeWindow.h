@@ -119,7 +119,7 @@ class ScopeWindow : public QMainWindow {
   bool autoscale_ = true;
 
   std::vector<std::pair<double, double>> ranges_;  // per column, its input's full range
-  std::optional<TriggerSpec> trigger_;
+  std::optional<TriggerSetting> trigger_;
   int64_t scanned_ = 0;  // frames the trigger has looked at
   std::optional<int64_t> triggered_;
   std::optional<std::pair<double, double>> span_;  // the paused view's, when zoomed or panned

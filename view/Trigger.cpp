@@ -7,7 +7,7 @@
 namespace quillbox::view {
 
 bool ParseTrigger(const std::string& text, const std::vector<recording::RecordColumn>& columns,
-                  TriggerSpec& spec, std::string& error) {
+                  TriggerSetting& trigger, std::string& error) {
   std::vector<std::string> parts;
   std::stringstream in(text);
   for (std::string part; std::getline(in, part, ':');) parts.push_back(part);
@@ -23,14 +23,14 @@ bool ParseTrigger(const std::string& text, const std::vector<recording::RecordCo
     error += "names no channel of the scan list";
     return false;
   }
-  spec.column = static_cast<std::size_t>(found - columns.begin());
+  trigger.column = static_cast<std::size_t>(found - columns.begin());
   if (parts[1] != "rising" && parts[1] != "falling") {
     error += "has \"" + parts[1] + "\" where rising or falling belongs";
     return false;
   }
-  spec.rising = parts[1] == "rising";
+  trigger.rising = parts[1] == "rising";
   const std::string& level = parts[2];
-  const auto [end, ec] = std::from_chars(level.data(), level.data() + level.size(), spec.level);
+  const auto [end, ec] = std::from_chars(level.data(), level.data() + level.size(), trigger.level);
   if (ec != std::errc() || end != level.data() + level.size() || level.empty()) {
     error += "has no level in " + found->unit;
     return false;
@@ -39,12 +39,12 @@ bool ParseTrigger(const std::string& text, const std::vector<recording::RecordCo
     error += "has \"" + parts[3] + "\" where normal or auto belongs";
     return false;
   }
-  spec.automatic = parts.size() == 4 && parts[3] == "auto";
+  trigger.automatic = parts.size() == 4 && parts[3] == "auto";
   error.clear();
   return true;
 }
 
-std::optional<int64_t> FindCrossing(const TriggerSpec& spec,
+std::optional<int64_t> FindCrossing(const TriggerSetting& trigger,
                                     const std::function<double(int64_t)>& valueAt, int64_t earliest,
                                     int64_t from, int64_t to) {
   from = std::max(from, earliest + 1);
@@ -52,8 +52,8 @@ std::optional<int64_t> FindCrossing(const TriggerSpec& spec,
   double before = valueAt(from - 1);
   for (int64_t f = from; f < to; ++f) {
     const double now = valueAt(f);
-    if (spec.rising ? (before < spec.level && now >= spec.level)
-                    : (before > spec.level && now <= spec.level))
+    if (trigger.rising ? (before < trigger.level && now >= trigger.level)
+                       : (before > trigger.level && now <= trigger.level))
       return f;
     before = now;
   }

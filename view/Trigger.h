@@ -14,7 +14,7 @@
 
 namespace quillbox::view {
 
-struct TriggerSpec {
+struct TriggerSetting {
   std::size_t column = 0;  // of the scan list
   bool rising = true;
   double level = 0;
@@ -23,11 +23,11 @@ struct TriggerSpec {
 
 // Reads `text` against the scan list's columns; false with `error`.
 bool ParseTrigger(const std::string& text, const std::vector<recording::RecordColumn>& columns,
-                  TriggerSpec& spec, std::string& error);
+                  TriggerSetting& trigger, std::string& error);
 
 // The first frame in [from, to) whose value crossed the level from the frame before it, which
 // must be at or after `earliest`.
-std::optional<int64_t> FindCrossing(const TriggerSpec& spec,
+std::optional<int64_t> FindCrossing(const TriggerSetting& trigger,
                                     const std::function<double(int64_t)>& valueAt, int64_t earliest,
                                     int64_t from, int64_t to);
 

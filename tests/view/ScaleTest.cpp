@@ -122,7 +122,7 @@ TEST(Scale, BucketedExtremesEqualBruteForceMinMax) {
   }
 }
 
-TEST(Scale, TriggerFindsTheCrossingWithinOneSampleAndRefusesBadSpecs) {
+TEST(Scale, TriggerFindsTheCrossingWithinOneSampleAndRefusesBadSettings) {
   const std::vector<recording::RecordColumn> columns = {{0, "M1-Ch1", "V", 1, true},
                                                         {24, "TTL-In1", "TTL", 1000, true}};
   // A 3 Hz sine sampled at 1 kHz: rising through 0.5 first at asin(0.5) / (2 pi 3) s.
@@ -131,26 +131,26 @@ TEST(Scale, TriggerFindsTheCrossingWithinOneSampleAndRefusesBadSpecs) {
     return std::sin(2 * M_PI * f * static_cast<double>(i) / rate);
   };
   const struct {
-    const char* spec;
+    const char* setting;
     double expected;  // seconds
   } rows[] = {{"0:rising:0.5", std::asin(0.5) / (2 * M_PI * f)},
               {"M1-Ch1:falling:0.5:auto", (M_PI - std::asin(0.5)) / (2 * M_PI * f)},
               {"M1-Ch1:rising:-0.5:normal", (2 * M_PI - std::asin(0.5)) / (2 * M_PI * f)}};
   for (const auto& r : rows) {
-    TriggerSpec spec;
+    TriggerSetting setting;
     std::string error;
-    ASSERT_TRUE(ParseTrigger(r.spec, columns, spec, error)) << error;
+    ASSERT_TRUE(ParseTrigger(r.setting, columns, setting, error)) << error;
     // Looked for in pieces, as polls bring the frames.
     std::optional<int64_t> at;
     for (int64_t from = 1; !at && from < 1000; from += 37)
-      at = FindCrossing(spec, sine, 0, from, from + 37);
-    ASSERT_TRUE(at) << r.spec;
-    EXPECT_NEAR(static_cast<double>(*at) / rate, r.expected, 1 / rate) << r.spec;
+      at = FindCrossing(setting, sine, 0, from, from + 37);
+    ASSERT_TRUE(at) << r.setting;
+    EXPECT_NEAR(static_cast<double>(*at) / rate, r.expected, 1 / rate) << r.setting;
   }
   for (const char* bad : {"0:rising", "7:rising:1", "0:up:1", "0:rising:x", "0:rising:1:once"}) {
-    TriggerSpec spec;
+    TriggerSetting setting;
     std::string error;
-    EXPECT_FALSE(ParseTrigger(bad, columns, spec, error)) << bad;
+    EXPECT_FALSE(ParseTrigger(bad, columns, setting, error)) << bad;
     EXPECT_EQ(error.rfind("--trigger: ", 0), 0u) << error;
   }
 }
