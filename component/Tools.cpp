@@ -57,6 +57,10 @@ class Tools final : public ITools {
   std::string ChoiceProblem() override { return State().ChoiceProblem; }
   std::string ListedDevicesJson() override { return ListedDevicesJsonText(); }
   bool DisplayAvailable() override { return quillbox::DisplayAvailable(); }
+  bool WaitForData(uint32_t ms) override {
+    Acquisition& acquisition = State().Acq;
+    return acquisition.Ring().WaitForData(ms, acquisition.Busy);
+  }
 };
 
 }  // namespace

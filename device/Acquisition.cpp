@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "device/VendorCalls.h"
-#include "platform/Clock.h"
+#include "platform/Signal.h"
 
 namespace quillbox {
 
@@ -46,9 +46,7 @@ bool Acquisition::Start(Device& device, const RecordingPlan& plan) {
 
 void Acquisition::RequestStop() {
   Busy.store(false);
-  // Taking the lock orders the wake after the thread's last look at Busy.
-  { std::lock_guard lock(stopMutex_); }
-  stopSignal_.notify_all();
+  stop_.Notify();
   ring_.WakeWriter();
 }
 
@@ -58,8 +56,7 @@ DeviceFrame Acquisition::LatestFrame() {
 }
 
 bool Acquisition::Pause(uint32_t ms) {
-  std::unique_lock lock(stopMutex_);
-  return !platform::WaitFor(stopSignal_, lock, ms, [this] { return !Busy.load(); });
+  return !platform::WaitFor(stop_, ms, [this] { return !Busy.load(); });
 }
 
 void Acquisition::Run(Device& device, const RecordingPlan& plan) {
@@ -90,6 +87,8 @@ void Acquisition::Run(Device& device, const RecordingPlan& plan) {
     if (!ring_.WaitForRoom(n, static_cast<uint32_t>(t.BlockMs), Busy)) break;
   }
   Busy.store(false);
+  // A host waiting for the next block learns at once that none will come.
+  ring_.WakeReaders();
 }
 
 }  // namespace quillbox

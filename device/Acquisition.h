@@ -7,7 +7,6 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -18,6 +17,7 @@
 #include "device/RecordState.h"
 #include "device/SampleConversion.h"
 #include "e270/E270API.h"
+#include "platform/Signal.h"
 
 namespace quillbox {
 
@@ -79,8 +79,7 @@ class Acquisition {
   DeviceFrame latestFrame_{};
   bool hasLatestFrame_ = false;
 
-  std::mutex stopMutex_;
-  std::condition_variable stopSignal_;  // a stop request; nothing else wakes the pace wait
+  platform::Signal stop_;  // a stop request; nothing else wakes the pace wait
 
   // Keep it last: destroying it stops and joins the thread, which uses the members above.
   AcquisitionWorker worker_;

@@ -5,7 +5,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "platform/Clock.h"
+#include "platform/Signal.h"
 
 namespace quillbox {
 namespace {
@@ -147,9 +147,12 @@ int32_t FrameRing::Store(const ConversionPlan& plan, const DeviceFrame* block, i
     if (++phase >= decimation) phase = 0;
   }
   if (stored > 0) {
-    std::lock_guard lock(mutex_);
-    writePos_ = w;
-    empty_ = false;
+    {
+      std::lock_guard lock(mutex_);
+      writePos_ = w;
+      empty_ = false;
+    }
+    stored_.Notify();
   }
   return stored;
 }
@@ -165,6 +168,15 @@ bool FrameRing::WaitForRoom(int32_t blockFrames, uint32_t recheckMs,
     platform::WaitFor(roomFreed_, lock, recheckMs,
                       [&] { return !running.load() || UnreadLocked() < Frames() - blockFrames; });
   }
+}
+
+bool FrameRing::WaitForData(uint32_t ms, const std::atomic<bool>& running) {
+  int32_t unread = 0;
+  platform::WaitFor(stored_, ms, [&] {
+    unread = CountUnread();
+    return unread > 0 || !running.load();
+  });
+  return unread > 0;
 }
 
 void FrameRing::WakeWriter() {

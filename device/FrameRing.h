@@ -15,6 +15,7 @@
 
 #include "device/SampleConversion.h"
 #include "e270/E270API.h"
+#include "platform/Signal.h"
 #include "quillbox/BoundedArray.h"
 
 namespace quillbox {
@@ -61,6 +62,11 @@ class FrameRing {
   bool WaitForRoom(int32_t blockFrames, uint32_t recheckMs, const std::atomic<bool>& running);
   // Wakes a writer's room wait so that it looks at its stop condition again.
   void WakeWriter();
+  // Reader: waits until unread frames are there, at most `ms` scaled milliseconds, or until
+  // `running` is false (the writer calls WakeReaders when it ends); true when frames are there.
+  bool WaitForData(uint32_t ms, const std::atomic<bool>& running);
+  // Wakes the readers' data wait, e.g. because no more frames will come.
+  void WakeReaders() { stored_.Notify(); }
 
  private:
   int32_t UnreadLocked() const;
@@ -74,6 +80,7 @@ class FrameRing {
   int32_t writePos_ = 0;  // frame written last; 0 before the first
   bool empty_ = true;
   std::atomic<int32_t> lastCount_{0};
+  platform::Signal stored_;  // given once per stored block
 };
 
 }  // namespace quillbox

@@ -387,7 +387,7 @@ class Driver {
       if (offset + taken >= capacity || ended || (any && taken > 0)) break;
       {
         py::gil_scoped_release release;
-        platform::Sleep(recording::Session::kPollMs);
+        tools_.WaitForData(recording::Session::kPollMs);
       }
       if (PyErr_CheckSignals() != 0) {
         py::error_already_set interrupt;

@@ -200,7 +200,7 @@ void Session::Finish() {
   nanoseconds silence{};
   const bool wait = description_.stopReason != "short";
   while (wait && !description_.error && written_ < stopAt_ && silence <= stallAfter_) {
-    platform::Sleep(kPollMs / 2);
+    tools_.WaitForData(kPollMs / 2);
     silence =
         Take(stopAt_ - written_) > 0 ? nanoseconds::zero() : silence + milliseconds(kPollMs / 2);
   }
@@ -240,7 +240,7 @@ void Session::Run(const std::function<std::string()>& stopReason) {
       break;
     }
     Poll();
-    if (state_ == State::Running) platform::Sleep(kPollMs);
+    if (state_ == State::Running) WaitForFrames();
   }
   Finish();
 }

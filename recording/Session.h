@@ -5,7 +5,7 @@
 // accounting and the sinks the frames go to.
 //
 // A front end prepares the session, adds its sinks, starts it and then either calls Run (a loop
-// that sleeps a block period between polls) or calls Poll from its own loop or timer. When it
+// that wakes when a block has arrived) or calls Poll from its own loop or timer. When it
 // decides to end the recording (a signal, a closed window) it calls RequestStop; Finish then
 // takes the frames up to that moment, stops the module and writes the final description.
 
@@ -58,9 +58,12 @@ class Session {
   // Ends the recording: takes the frames up to the stop, stops the module, applies the stop
   // output and writes the final description. Safe to call more than once.
   void Finish();
-  // Polls once per block period until the recording ends; `stopReason` is asked before each
-  // poll and ends the recording with the reason it gives ("" to go on).
+  // Polls once per block (or block period without one) until the recording ends; `stopReason` is
+  // asked before each poll and ends the recording with the reason it gives ("" to go on).
   void Run(const std::function<std::string()>& stopReason);
+  // Waits until the module delivered frames to take, a block period at most: a front end that
+  // polls from its own loop calls it between polls and so wakes once per block.
+  void WaitForFrames() { tools_.WaitForData(kPollMs); }
 
   bool Running() const { return state_ == State::Running; }
   bool Finished() const { return state_ == State::Finished; }

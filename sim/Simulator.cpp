@@ -87,7 +87,7 @@ void Simulator::Install(BenchConfig bench, std::string error, bool powerUp) {
   }
   error_ = std::move(error);
   loaded_ = true;
-  changed_.notify_all();
+  changed_.Notify();
 }
 
 void Simulator::InstallRead(const std::function<BenchConfig()>& read) {
@@ -171,7 +171,7 @@ void Simulator::UnplugLocked(Module& m) {
   m.serialOpen = false;
   for (auto& [handle, c] : connections_)
     if (c.module.get() == &m) c.live = false;
-  changed_.notify_all();
+  changed_.Notify();
 }
 
 // The first connection of this process to the module: another process must not have it open.
@@ -233,7 +233,7 @@ void Simulator::CloseLocked(int32_t handle) {
       ReleaseMachine(m);
     }
   }
-  changed_.notify_all();
+  changed_.Notify();
 }
 
 void Simulator::FillSlotPresent(const Module& m, Device* d) {
@@ -311,7 +311,7 @@ int32_t Simulator::SetConfig(Device* d) {
   m->running = true;
   m->clockStart = platform::Now();
   ++m->setConfigCalls;
-  changed_.notify_all();
+  changed_.Notify();
   return kOk;
 }
 
@@ -362,7 +362,11 @@ int32_t Simulator::GetData(Device* d, DeviceFrame* block) {
     nanoseconds wake = due;
     if (m->unplugAt) wake = std::min(wake, std::max(*m->unplugAt, now));
     const nanoseconds real = std::min<nanoseconds>(platform::ToReal(wake - now), kLongestWait);
-    changed_.wait_for(lock, real + nanoseconds(1000));
+    // Read under the lock: a change made after it is unlocked ends the wait at once.
+    const uint32_t seen = changed_.Generation();
+    lock.unlock();
+    changed_.Wait(seen, real + nanoseconds(1000));
+    lock.lock();
   }
 }
 

@@ -3,7 +3,6 @@
 // mutex. The vendor C functions, the USB device-node backend and the control API all land here.
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -15,6 +14,7 @@
 
 #include "e270/E270API.h"
 #include "platform/DeviceNodes.h"
+#include "platform/Signal.h"
 #include "sim/Bench.h"
 #include "sim/BenchConfig.h"
 #include "sim/MachineState.h"
@@ -124,7 +124,7 @@ class Simulator {
   static double FrameSeconds(const Module& m, uint64_t frame);
 
   std::mutex mutex_;
-  std::condition_variable changed_;
+  platform::Signal changed_;  // a module changed: a block wait looks again
   bool loaded_ = false;
   std::string error_;
   std::vector<std::shared_ptr<Module>> modules_;

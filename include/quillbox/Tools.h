@@ -3,6 +3,7 @@
 // (listing modules, describing the opened module, the registry, registration, screenshots).
 // Reached through the exported C symbol QuillboxTools of the component library.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,10 @@ class ITools {
   // Whether a window can be shown here; without one the device dialog is never asked, and an
   // open without a choice among several modules is refused.
   virtual bool DisplayAvailable() = 0;
+  // Waits until the running recording holds frames that GetData would return, at most `ms`
+  // milliseconds of the module's clock: a host's loop wakes once per block instead of on a timer
+  // of its own. True when frames are there; returns at once when no recording runs.
+  virtual bool WaitForData(uint32_t ms) = 0;
 };
 
 }  // namespace quillbox

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <limits>
 #include <thread>
+#include <vector>
 
 #include "device/Acquisition.h"
 #include "device/AcquisitionSetup.h"
@@ -207,6 +208,33 @@ TEST_F(AcquisitionTest, FullRingWaitsWithoutSpinning) {
   EXPECT_LT(cpuMs, 25.0);
   EXPECT_EQ(Module().getDataCalls, calls);
   EXPECT_EQ(Unread(), 40);
+  Stop();
+}
+
+TEST_F(AcquisitionTest, AHostWaitEndsWithEachBlockAndWithTheRecording) {
+  platform::SetTimeScale(1.0);  // a block period of 200 real ms tells a wake-up from a time-out
+  Open();
+  S().Record.Rate = 100.0f;
+  ASSERT_TRUE(Start());
+  FrameRing& ring = S().Acq.Ring();
+  std::vector<int16_t> data(static_cast<std::size_t>(ring.Channels()) *
+                            static_cast<std::size_t>(ring.Frames()));
+  for (int block = 0; block < 2; ++block) {
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ring.WaitForData(10000, S().Acq.Busy));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s) << "block " << block;
+    auto size = static_cast<int32_t>(data.size());
+    int32_t unread = 0;
+    EXPECT_GT(ring.Read(data.data(), size, unread), 0);
+  }
+  std::thread stop([&] {
+    std::this_thread::sleep_for(20ms);
+    S().Acq.RequestStop();
+  });
+  const auto begin = std::chrono::steady_clock::now();
+  ring.WaitForData(10000, S().Acq.Busy);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
+  stop.join();
   Stop();
 }
 
