@@ -57,10 +57,7 @@ class Tools final : public ITools {
   std::string ChoiceProblem() override { return State().ChoiceProblem; }
   std::string ListedDevicesJson() override { return ListedDevicesJsonText(); }
   bool DisplayAvailable() override { return quillbox::DisplayAvailable(); }
-  bool WaitForData(uint32_t ms) override {
-    Acquisition& acquisition = State().Acq;
-    return acquisition.Ring().WaitForData(ms, acquisition.Busy);
-  }
+  bool WaitForData(uint32_t ms) override { return State().Acq.Ring().WaitForData(ms); }
 };
 
 }  // namespace

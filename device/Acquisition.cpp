@@ -87,8 +87,6 @@ void Acquisition::Run(Device& device, const RecordingPlan& plan) {
     if (!ring_.WaitForRoom(n, static_cast<uint32_t>(t.BlockMs), Busy)) break;
   }
   Busy.store(false);
-  // A host waiting for the next block learns at once that none will come.
-  ring_.WakeReaders();
 }
 
 }  // namespace quillbox

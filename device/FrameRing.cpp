@@ -170,13 +170,8 @@ bool FrameRing::WaitForRoom(int32_t blockFrames, uint32_t recheckMs,
   }
 }
 
-bool FrameRing::WaitForData(uint32_t ms, const std::atomic<bool>& running) {
-  int32_t unread = 0;
-  platform::WaitFor(stored_, ms, [&] {
-    unread = CountUnread();
-    return unread > 0 || !running.load();
-  });
-  return unread > 0;
+bool FrameRing::WaitForData(uint32_t ms) {
+  return platform::WaitFor(stored_, ms, [this] { return CountUnread() > 0; });
 }
 
 void FrameRing::WakeWriter() {

@@ -62,11 +62,9 @@ class FrameRing {
   bool WaitForRoom(int32_t blockFrames, uint32_t recheckMs, const std::atomic<bool>& running);
   // Wakes a writer's room wait so that it looks at its stop condition again.
   void WakeWriter();
-  // Reader: waits until unread frames are there, at most `ms` scaled milliseconds, or until
-  // `running` is false (the writer calls WakeReaders when it ends); true when frames are there.
-  bool WaitForData(uint32_t ms, const std::atomic<bool>& running);
-  // Wakes the readers' data wait, e.g. because no more frames will come.
-  void WakeReaders() { stored_.Notify(); }
+  // Reader: waits until unread frames are there, at most `ms` scaled milliseconds; true when
+  // they are. Every Store that publishes frames wakes it.
+  bool WaitForData(uint32_t ms);
 
  private:
   int32_t UnreadLocked() const;

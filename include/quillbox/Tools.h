@@ -66,9 +66,10 @@ class ITools {
   // Whether a window can be shown here; without one the device dialog is never asked, and an
   // open without a choice among several modules is refused.
   virtual bool DisplayAvailable() = 0;
-  // Waits until the running recording holds frames that GetData would return, at most `ms`
-  // milliseconds of the module's clock: a host's loop wakes once per block instead of on a timer
-  // of its own. True when frames are there; returns at once when no recording runs.
+  // Waits until the recording holds frames that GetData would return, at most `ms` milliseconds
+  // of the module's clock: a host's loop wakes once per block instead of on a timer of its own.
+  // True when frames are there. Without a running recording it waits the whole time (a loop
+  // around it never spins).
   virtual bool WaitForData(uint32_t ms) = 0;
 };
 
