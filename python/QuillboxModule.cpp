@@ -387,7 +387,7 @@ class Driver {
       if (offset + taken >= capacity || ended || (any && taken > 0)) break;
       {
         py::gil_scoped_release release;
-        tools_.WaitForData(recording::Session::kPollMs);
+        tools_.WaitForData(recording::Session::kWaitMs);
       }
       if (PyErr_CheckSignals() != 0) {
         py::error_already_set interrupt;

@@ -61,9 +61,9 @@ class Session {
   // Polls once per block (or block period without one) until the recording ends; `stopReason` is
   // asked before each poll and ends the recording with the reason it gives ("" to go on).
   void Run(const std::function<std::string()>& stopReason);
-  // Waits until the module delivered frames to take, a block period at most: a front end that
-  // polls from its own loop calls it between polls and so wakes once per block.
-  void WaitForFrames() { tools_.WaitForData(kPollMs); }
+  // Waits until the module delivered frames to take, kWaitMs at most: a front end that polls
+  // from its own loop calls it between polls and so wakes once per block.
+  void WaitForFrames() { tools_.WaitForData(kWaitMs); }
 
   bool Running() const { return state_ == State::Running; }
   bool Finished() const { return state_ == State::Finished; }
@@ -77,6 +77,9 @@ class Session {
 
   // The module's block period: the pace of the polls.
   static constexpr uint32_t kPollMs = 200;
+  // How long a front end waits for the next block before it polls anyway: longer than a block
+  // period, so that a wait ends with the block's arrival rather than just before it.
+  static constexpr uint32_t kWaitMs = 2 * kPollMs;
 
  private:
   enum class State { Idle, Running, Stopping, Finished };
