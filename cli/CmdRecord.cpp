@@ -24,6 +24,7 @@
 #include "recording/DiskGuard.h"
 #include "recording/FileSink.h"
 #include "recording/OutputFile.h"
+#include "recording/Plugins.h"
 #include "recording/Segments.h"
 #include "recording/Session.h"
 #include "recording/StopSignals.h"
@@ -210,8 +211,8 @@ int OpenOutputs(const RecordOptions& o, Outputs& out) {
     }
     return kExitOk;
   }
-  out.file = recording::MakeFileSink(o.output, options);
-  if (!out.file->Open(o.force, error)) {
+  out.file = recording::MakeFileSink(o.output, options, error);
+  if (!out.file || !out.file->Open(o.force, error)) {
     PrintError(error);
     return kExitFailure;
   }
@@ -251,9 +252,17 @@ int Record(Context& ctx, const RecordOptions& o) {
   // The database copy after the file, so the file always has a frame first; it never fails the
   // recording, it only says how its shipping goes.
   std::unique_ptr<recording::DatabaseSink> database;
-  if (!o.to.empty())
-    database = std::make_unique<recording::DatabaseSink>(
-        o.to, [](const std::string& m) { PrintMessage(Severity::Warning, m); });
+  if (!o.to.empty()) {
+    std::string error;
+    const recording::DatabasePlugin* postgres = recording::LoadDatabasePlugin(error);
+    if (postgres == nullptr) {
+      out.Abandon();
+      PrintError("--to: " + error);
+      return kExitFailure;
+    }
+    database =
+        postgres->makeSink(o.to, [](const std::string& m) { PrintMessage(Severity::Warning, m); });
+  }
   const recording::StopSignals signals;
   const auto wallStart = Clock::now();
   const bool terminal = isatty(STDERR_FILENO) != 0;

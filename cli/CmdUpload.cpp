@@ -11,6 +11,7 @@
 
 #include "cli/Commands.h"
 #include "recording/Database.h"
+#include "recording/Plugins.h"
 #include "recording/Reader.h"
 
 namespace quillbox::cli {
@@ -124,9 +125,14 @@ int UploadFile(recording::Database& db, const std::string& where, const std::str
 }
 
 int Upload(const UploadOptions& o) {
-  const std::string where = recording::Database::Where(o.to);
   std::string error, note;
-  const auto db = recording::Database::Connect(o.to, "quillbox upload", error);
+  const recording::DatabasePlugin* postgres = recording::LoadDatabasePlugin(error);
+  if (postgres == nullptr) {
+    PrintError(error);
+    return kExitFailure;
+  }
+  const std::string where = postgres->where(o.to);
+  const auto db = postgres->connect(o.to, "quillbox upload", error);
   if (!db) {
     PrintError(where + ": cannot connect (" + error + ")");
     return kExitFailure;

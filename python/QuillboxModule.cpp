@@ -36,6 +36,7 @@
 #include "quillbox/Tools.h"
 #include "recording/DatabaseSink.h"
 #include "recording/FileSink.h"
+#include "recording/Plugins.h"
 #include "recording/Reader.h"
 #include "recording/Session.h"
 
@@ -324,14 +325,17 @@ class Driver {
     Call([&] {
       if (recording_ && !recording_->session.Finished())
         throw ComponentError("a recording is already running on this module");
+      const recording::DatabasePlugin* postgres = nullptr;
+      if (std::string error; to && (postgres = recording::LoadDatabasePlugin(error)) == nullptr)
+        throw ComponentError(error);
       recording_ = std::make_unique<Recording>(*adc_, *dio_, tools_);
       problem = recording_->session.Prepare(request);
       if (!problem) {
         recording_->session.AddSink(recording_->pending);
         if (to) {
           Recording& r = *recording_;
-          r.database = std::make_unique<recording::DatabaseSink>(
-              *to, [&r](const std::string& m) { r.messages.push_back(m); });
+          r.database =
+              postgres->makeSink(*to, [&r](const std::string& m) { r.messages.push_back(m); });
           r.session.AddSink(*r.database);
         }
         problem = recording_->session.Start();
@@ -467,8 +471,8 @@ void Save(const std::string& path, const std::string& descriptionText,
   if (!format) throw py::value_error(error);
   const std::span<const int16_t> values(codes.data(), static_cast<std::size_t>(codes.size()));
   py::gil_scoped_release release;
-  const std::unique_ptr<recording::FileSink> file = recording::MakeFileSink(path, {*format});
-  if (!file->Open(replace, error)) throw ComponentError(error);
+  const std::unique_ptr<recording::FileSink> file = recording::MakeFileSink(path, {*format}, error);
+  if (!file || !file->Open(replace, error)) throw ComponentError(error);
   recording::Sidecar begun = d;
   begun.complete = false;
   begun.stopReason = "recording";

@@ -1,4 +1,4 @@
-#include "recording/Database.h"
+#include "recording/Postgres.h"
 
 #include <libpq-fe.h>
 #include <unistd.h>
@@ -94,6 +94,30 @@ int64_t FirstNumber(PGresult* result) {
                                                               : -1;
 }
 
+// The connection through libpq.
+class Postgres final : public Database {
+ public:
+  explicit Postgres(PGconn* conn) : conn_(conn) {}
+  ~Postgres() override { PQfinish(conn_); }
+  Postgres(const Postgres&) = delete;
+  Postgres& operator=(const Postgres&) = delete;
+
+  Schema PrepareSchema(std::string& error, std::string& note) override;
+  bool OpenRecording(const Sidecar& description, Row& row, std::string& error) override;
+  Ship ShipFrames(Row& row, const Sidecar& description, std::span<const int16_t> codes,
+                  int64_t first, std::string& error) override;
+  bool Finish(const Row& row, const std::string& stopReason, bool complete, int64_t frames,
+              std::string& error) override;
+  bool Denied() const override { return denied_; }
+
+ private:
+  bool Exec(const char* sql, std::string& error);
+  // Notes a failed answer: its message into `error`, and whether it was a refusal.
+  void Failed(const PGresult* result, std::string& error);
+  PGconn* conn_;
+  bool denied_ = false;
+};
+
 }  // namespace
 
 std::string OneLine(const char* text) {
@@ -111,8 +135,8 @@ std::string OneLine(const char* text) {
   return s;
 }
 
-std::unique_ptr<Database> Database::Connect(const std::string& connection, const char* application,
-                                            std::string& error) {
+std::unique_ptr<Database> ConnectPostgres(const std::string& connection, const char* application,
+                                          std::string& error) {
   const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
   const char* values[] = {"5", application, connection.c_str(), nullptr};
   PGconn* conn = PQconnectdbParams(keywords, values, 1);
@@ -122,12 +146,10 @@ std::unique_ptr<Database> Database::Connect(const std::string& connection, const
     return nullptr;
   }
   PQsetNoticeProcessor(conn, Quiet, nullptr);
-  return std::unique_ptr<Database>(new Database(conn));
+  return std::make_unique<Postgres>(conn);
 }
 
-Database::~Database() { PQfinish(conn_); }
-
-void Database::Failed(const PGresult* result, std::string& error) {
+void Postgres::Failed(const PGresult* result, std::string& error) {
   // The server's own sentence, without the statement it quotes; libpq's text when it has none.
   const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
   error = OneLine(primary ? primary : PQresultErrorMessage(result));
@@ -136,7 +158,7 @@ void Database::Failed(const PGresult* result, std::string& error) {
   denied_ = state && (std::strcmp(state, "42501") == 0 || std::strcmp(state, "25006") == 0);
 }
 
-bool Database::Exec(const char* sql, std::string& error) {
+bool Postgres::Exec(const char* sql, std::string& error) {
   PGresult* result = PQexec(conn_, sql);
   const auto status = PQresultStatus(result);
   const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
@@ -145,7 +167,7 @@ bool Database::Exec(const char* sql, std::string& error) {
   return ok;
 }
 
-Database::Schema Database::PrepareSchema(std::string& error, std::string& note) {
+Database::Schema Postgres::PrepareSchema(std::string& error, std::string& note) {
   std::string ignored;
   const auto fail = [&](Schema how) {
     Exec("ROLLBACK", ignored);
@@ -196,7 +218,7 @@ Database::Schema Database::PrepareSchema(std::string& error, std::string& note) 
   return Exec("COMMIT", error) ? Schema::Ready : Schema::Failed;
 }
 
-bool Database::OpenRecording(const Sidecar& d, Row& row, std::string& error) {
+bool Postgres::OpenRecording(const Sidecar& d, Row& row, std::string& error) {
   std::string channels = "{", names = "{", units = "{", scales = "{";
   for (std::size_t i = 0; i < d.columns.size(); ++i) {
     const char* comma = i ? "," : "";
@@ -240,7 +262,7 @@ bool Database::OpenRecording(const Sidecar& d, Row& row, std::string& error) {
   return ok;
 }
 
-Database::Ship Database::ShipFrames(Row& row, const Sidecar& d, std::span<const int16_t> codes,
+Database::Ship Postgres::ShipFrames(Row& row, const Sidecar& d, std::span<const int16_t> codes,
                                     int64_t first, std::string& error) {
   const std::size_t width = d.columns.size();
   if (width == 0 || codes.size() < width) return Ship::Done;
@@ -341,7 +363,7 @@ Database::Ship Database::ShipFrames(Row& row, const Sidecar& d, std::span<const 
   return Ship::Done;
 }
 
-bool Database::Finish(const Row& row, const std::string& stopReason, bool complete, int64_t frames,
+bool Postgres::Finish(const Row& row, const std::string& stopReason, bool complete, int64_t frames,
                       std::string& error) {
   std::string id, count;
   AppendNumber(id, row.id);
@@ -359,7 +381,7 @@ bool Database::Finish(const Row& row, const std::string& stopReason, bool comple
   return ok;
 }
 
-std::string Database::Where(const std::string& connection) {
+std::string PostgresWhere(const std::string& connection) {
   char* error = nullptr;
   PQconninfoOption* options = PQconninfoParse(connection.c_str(), &error);
   if (!options) {

@@ -1,10 +1,13 @@
-#include "recording/DatabaseSink.h"
-
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "platform/Clock.h"
-#include "recording/Database.h"
+#include "recording/Postgres.h"
 
 namespace quillbox::recording {
 namespace {
@@ -21,9 +24,39 @@ constexpr auto kShipEvery = std::chrono::seconds(1);
 constexpr auto kFirstBackOff = std::chrono::milliseconds(500);
 constexpr auto kLongestBackOff = std::chrono::seconds(30);
 
-}  // namespace
+class Shipper final : public DatabaseSink {
+ public:
+  using Messages = std::function<void(const std::string&)>;
 
-struct DatabaseSink::Shared {
+  Shipper(const std::string& connection, Messages say, std::size_t maxQueuedCodes);
+  ~Shipper() override;
+  Shipper(const Shipper&) = delete;
+  Shipper& operator=(const Shipper&) = delete;
+
+  bool Begin(const Sidecar& description, std::string& error) override;
+  bool Write(std::span<const int16_t> codes, int64_t firstFrame, std::string& error) override;
+  bool Sync(const Sidecar& description, bool describe, std::string& error) override;
+  bool End(const Sidecar& description, std::string& error) override;
+  int64_t Drain(double seconds) override;
+  int64_t Lag() const override;
+
+  // Frames queued for the shipper, and the state it shares with the recording's thread.
+  struct Chunk {
+    int64_t firstFrame = 0;
+    std::vector<int16_t> codes;
+  };
+  struct Shared;
+
+ private:
+  void SayPending();
+
+  std::shared_ptr<Shared> shared_;
+  Messages say_;
+  std::thread shipper_;
+  bool begun_ = false, drained_ = false;
+};
+
+struct Shipper::Shared {
   std::string connection, where;
   std::size_t maxCodes = 0;
   mutable std::mutex m;
@@ -76,10 +109,8 @@ struct DatabaseSink::Shared {
   }
 };
 
-namespace {
-
 // The shipper: connects (again, with back-off), then sends the queue batch by batch.
-void Ship(std::shared_ptr<DatabaseSink::Shared> s) {
+void Ship(std::shared_ptr<Shipper::Shared> s) {
   std::unique_ptr<Database> db;
   Database::Row row;
   auto backOff = std::chrono::duration_cast<SteadyClock::duration>(kFirstBackOff);
@@ -129,7 +160,7 @@ void Ship(std::shared_ptr<DatabaseSink::Shared> s) {
         // One batch: whole chunks from the front that follow on each other, as many as fit.
         batch.clear();
         first = s->queue.front().firstFrame;
-        for (const DatabaseSink::Chunk& chunk : s->queue) {
+        for (const Shipper::Chunk& chunk : s->queue) {
           if (!batch.empty() && batch.size() + chunk.codes.size() > kBatchCodes) break;
           if (chunk.firstFrame != first + static_cast<int64_t>(batch.size() / s->width)) break;
           batch.insert(batch.end(), chunk.codes.begin(), chunk.codes.end());
@@ -143,7 +174,7 @@ void Ship(std::shared_ptr<DatabaseSink::Shared> s) {
     }
     std::string error;
     if (!db) {
-      db = Database::Connect(s->connection, "quillbox record", error);
+      db = ConnectPostgres(s->connection, "quillbox record", error);
       if (!db) {
         failed("cannot connect (" + error +
                "); the recording goes on and is shipped once the database can be reached");
@@ -211,17 +242,15 @@ void Ship(std::shared_ptr<DatabaseSink::Shared> s) {
   s->progress.notify_all();
 }
 
-}  // namespace
-
-DatabaseSink::DatabaseSink(std::string connection, Messages say, std::size_t maxQueuedCodes)
+Shipper::Shipper(const std::string& connection, Messages say, std::size_t maxQueuedCodes)
     : shared_(std::make_shared<Shared>()), say_(std::move(say)) {
-  shared_->where = Database::Where(connection);
-  shared_->connection = std::move(connection);
+  shared_->where = PostgresWhere(connection);
+  shared_->connection = connection;
   shared_->maxCodes = maxQueuedCodes;
   shared_->shipEvery = platform::ToReal(kShipEvery);
 }
 
-DatabaseSink::~DatabaseSink() {
+Shipper::~Shipper() {
   {
     std::lock_guard lock(shared_->m);
     shared_->stop = true;
@@ -230,7 +259,7 @@ DatabaseSink::~DatabaseSink() {
   if (shipper_.joinable()) shipper_.detach();  // it holds the shared state; it ends on its own
 }
 
-bool DatabaseSink::Begin(const Sidecar& description, std::string& /*error*/) {
+bool Shipper::Begin(const Sidecar& description, std::string& /*error*/) {
   if (begun_) return true;  // the same recording goes on after its module was away
   begun_ = true;
   {
@@ -243,8 +272,7 @@ bool DatabaseSink::Begin(const Sidecar& description, std::string& /*error*/) {
   return true;
 }
 
-bool DatabaseSink::Write(std::span<const int16_t> codes, int64_t firstFrame,
-                         std::string& /*error*/) {
+bool Shipper::Write(std::span<const int16_t> codes, int64_t firstFrame, std::string& /*error*/) {
   Shared& s = *shared_;
   if (s.width == 0 || codes.empty()) return true;
   const auto frames = static_cast<int64_t>(codes.size() / s.width);
@@ -274,12 +302,12 @@ bool DatabaseSink::Write(std::span<const int16_t> codes, int64_t firstFrame,
   return true;
 }
 
-bool DatabaseSink::Sync(const Sidecar& /*description*/, bool /*describe*/, std::string& /*error*/) {
+bool Shipper::Sync(const Sidecar& /*description*/, bool /*describe*/, std::string& /*error*/) {
   SayPending();
   return true;
 }
 
-bool DatabaseSink::End(const Sidecar& description, std::string& /*error*/) {
+bool Shipper::End(const Sidecar& description, std::string& /*error*/) {
   {
     std::lock_guard lock(shared_->m);
     shared_->finalPending = true;
@@ -292,12 +320,12 @@ bool DatabaseSink::End(const Sidecar& description, std::string& /*error*/) {
   return true;
 }
 
-int64_t DatabaseSink::Lag() const {
+int64_t Shipper::Lag() const {
   std::lock_guard lock(shared_->m);
   return shared_->recorded - shared_->shipped;
 }
 
-int64_t DatabaseSink::Drain(double seconds) {
+int64_t Shipper::Drain(double seconds) {
   if (drained_ || !begun_) return 0;
   drained_ = true;
   Shared& s = *shared_;
@@ -337,13 +365,21 @@ int64_t DatabaseSink::Drain(double seconds) {
   return unsent;
 }
 
-void DatabaseSink::SayPending() {
+void Shipper::SayPending() {
   std::vector<std::string> messages;
   {
     std::lock_guard lock(shared_->m);
     messages.swap(shared_->messages);
   }
   for (const std::string& m : messages) say_(m);
+}
+
+}  // namespace
+
+std::unique_ptr<DatabaseSink> MakePostgresSink(const std::string& connection,
+                                               std::function<void(const std::string&)> say,
+                                               std::size_t maxQueuedCodes) {
+  return std::make_unique<Shipper>(connection, std::move(say), maxQueuedCodes);
 }
 
 }  // namespace quillbox::recording

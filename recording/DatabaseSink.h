@@ -9,61 +9,27 @@
 //
 // Everything the shipper has to say is handed to the recording's thread and said from Write,
 // Sync, End and Drain, so messages never interleave with the front end's.
+//
+// The sink is made by the database plug-in (recording/Plugins.h); this is what the front ends
+// see of it.
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "recording/Sink.h"
 
 namespace quillbox::recording {
 
+// Begin never fails: a database that cannot be reached is said and tried again. A later Begin
+// (the recording goes on after its module was away) continues the same recording in the
+// database. End queues the final state (stop reason, frames, complete) and does not wait.
 class DatabaseSink : public Sink {
  public:
-  using Messages = std::function<void(const std::string&)>;
-
-  // `connection`: a libpq connection string or URI. `maxQueuedCodes`: the queue's bound, in codes.
-  DatabaseSink(std::string connection, Messages say, std::size_t maxQueuedCodes = 32u << 20);
-  ~DatabaseSink() override;
-  DatabaseSink(const DatabaseSink&) = delete;
-  DatabaseSink& operator=(const DatabaseSink&) = delete;
-
-  // Never fails: a database that cannot be reached is said and tried again. A later Begin (the
-  // recording goes on after its module was away) continues the same recording in the database.
-  bool Begin(const Sidecar& description, std::string& error) override;
-  bool Write(std::span<const int16_t> codes, int64_t firstFrame, std::string& error) override;
-  bool Sync(const Sidecar& description, bool describe, std::string& error) override;
-  // Queues the final state (stop reason, frames, complete) for the database; does not wait.
-  bool End(const Sidecar& description, std::string& error) override;
-
   // Waits at most `seconds` for the shipper to send everything queued, says how it went and
   // stops the shipper. Returns the frames recorded that the database did not get.
-  int64_t Drain(double seconds);
+  virtual int64_t Drain(double seconds) = 0;
 
   // Frames recorded that the database has not confirmed yet.
-  int64_t Lag() const;
-
-  // Frames queued for the shipper, and the state it shares with the recording's thread (in the
-  // source file).
-  struct Chunk {
-    int64_t firstFrame = 0;
-    std::vector<int16_t> codes;
-  };
-  struct Shared;
-
- private:
-  void SayPending();
-
-  std::shared_ptr<Shared> shared_;
-  Messages say_;
-  std::thread shipper_;
-  bool begun_ = false, drained_ = false;
+  virtual int64_t Lag() const = 0;
 };
 
 }  // namespace quillbox::recording

@@ -1,7 +1,10 @@
 #include "recording/FileSink.h"
 
+#include <cstring>
+#include <fstream>
+
 #include "recording/CsvSink.h"
-#include "recording/Hdf5Sink.h"
+#include "recording/Plugins.h"
 
 namespace quillbox::recording {
 namespace {
@@ -23,9 +26,18 @@ std::optional<Format> FormatOf(const std::string& path, const std::string& given
   return EndsWith(path, ".h5") || EndsWith(path, ".hdf5") ? Format::Hdf5 : Format::Csv;
 }
 
-std::unique_ptr<FileSink> MakeFileSink(const std::string& path, const FileOptions& options) {
-  if (options.format == Format::Hdf5) return std::make_unique<Hdf5Sink>(path, options.compress);
-  return std::make_unique<CsvSink>(path);
+std::unique_ptr<FileSink> MakeFileSink(const std::string& path, const FileOptions& options,
+                                       std::string& error) {
+  if (options.format == Format::Csv) return std::make_unique<CsvSink>(path);
+  const Hdf5Plugin* hdf5 = LoadHdf5Plugin(error);
+  return hdf5 != nullptr ? hdf5->makeSink(path, options.compress) : nullptr;
+}
+
+bool HasHdf5Signature(const std::string& path) {
+  static constexpr char kSignature[] = "\x89HDF\r\n\x1a\n";
+  std::ifstream in(path, std::ios::binary);
+  char head[sizeof kSignature - 1] = {};
+  return in.read(head, sizeof head) && std::memcmp(head, kSignature, sizeof head) == 0;
 }
 
 }  // namespace quillbox::recording

@@ -38,7 +38,12 @@ struct FileOptions {
 std::optional<Format> FormatOf(const std::string& path, const std::string& given,
                                std::string& error);
 
-// The sink for `path` in the given format.
-std::unique_ptr<FileSink> MakeFileSink(const std::string& path, const FileOptions& options);
+// The sink for `path` in the given format; null with `error` when the format's plug-in cannot be
+// loaded.
+std::unique_ptr<FileSink> MakeFileSink(const std::string& path, const FileOptions& options,
+                                       std::string& error);
+
+// Whether `path` starts with the HDF5 signature.
+bool HasHdf5Signature(const std::string& path);
 
 }  // namespace quillbox::recording

@@ -9,7 +9,6 @@
 namespace quillbox::recording::hdf5 {
 namespace {
 
-constexpr char kSignature[] = "\x89HDF\r\n\x1a\n";
 // The private property h5clear sets: open a file whose status flags say a writer has it open.
 constexpr char kClearStatusFlags[] = "clear_status_flags";
 
@@ -151,16 +150,10 @@ std::string LastError() {
   return text.empty() ? "the HDF5 library failed" : text;
 }
 
-bool HasSignature(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  char head[sizeof kSignature - 1] = {};
-  return in.read(head, sizeof head) && std::memcmp(head, kSignature, sizeof head) == 0;
-}
-
 bool Reader::Open(const std::string& path, std::string& error, std::vector<std::string>& notes) {
   const QuietErrors quiet;
   path_ = path;
-  if (!HasSignature(path)) {
+  if (!HasHdf5Signature(path)) {
     std::ifstream in(path, std::ios::binary);
     error = !in ? "cannot read " + path
                 : path + " is not an HDF5 file" +
@@ -247,30 +240,19 @@ bool Reader::Open(const std::string& path, std::string& error, std::vector<std::
   return true;
 }
 
-bool Reader::ReadColumns(const std::vector<std::size_t>& keep, std::vector<std::vector<float>>& out,
-                         std::string& error) const {
+bool Reader::Read(int64_t first, std::span<float> out, std::string& error) const {
   const QuietErrors quiet;
   const hsize_t width = description_.columns.size();
-  const auto frames = static_cast<hsize_t>(frames_);
-  out.assign(keep.size(), std::vector<float>(frames));
-  // A few MiB at a time: every chunk is read once, whichever columns are kept.
-  const hsize_t block = std::max<hsize_t>(1, (hsize_t{1} << 20) / std::max<hsize_t>(1, width));
-  std::vector<float> buffer(std::min(block, frames) * width);
+  const hsize_t count[2] = {out.size() / std::max<hsize_t>(1, width), width};
+  const hsize_t start[2] = {static_cast<hsize_t>(first), 0};
+  if (count[0] == 0) return true;
   const Id space(H5Dget_space(values_.get()));
-  for (hsize_t first = 0; first < frames; first += block) {
-    const hsize_t count[2] = {std::min(block, frames - first), width};
-    const hsize_t start[2] = {first, 0};
-    const Id memory(H5Screate_simple(2, count, nullptr));
-    if (H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, start, nullptr, count, nullptr) < 0 ||
-        H5Dread(values_.get(), H5T_NATIVE_FLOAT, memory.get(), space.get(), H5P_DEFAULT,
-                buffer.data()) < 0) {
-      error = "cannot read " + path_ + ": " + LastError();
-      return false;
-    }
-    for (std::size_t k = 0; k < keep.size(); ++k) {
-      float* column = out[k].data() + first;
-      for (hsize_t f = 0; f < count[0]; ++f) column[f] = buffer[f * width + keep[k]];
-    }
+  const Id memory(H5Screate_simple(2, count, nullptr));
+  if (H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, start, nullptr, count, nullptr) < 0 ||
+      H5Dread(values_.get(), H5T_NATIVE_FLOAT, memory.get(), space.get(), H5P_DEFAULT, out.data()) <
+          0) {
+    error = "cannot read " + path_ + ": " + LastError();
+    return false;
   }
   return true;
 }

@@ -3,6 +3,7 @@
 // "values" (frames x columns; float32 values in the channels' units, or int16 codes for a raw
 // recording) and the description (Sidecar) as attributes of the root group. This header holds
 // the layout's names, what the writer and the reader share of the HDF5 C library, and the reader.
+// It is the HDF5 plug-in's own (recording/Plugins.h): nothing outside it includes the library.
 
 #include <hdf5.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "recording/Plugins.h"
 #include "recording/Sidecar.h"
 
 namespace quillbox::recording::hdf5 {
@@ -59,21 +61,15 @@ class QuietErrors {
 // system's text ("No space left on device").
 std::string LastError();
 
-// Whether `path` starts with the HDF5 signature.
-bool HasSignature(const std::string& path);
-
 // A recording file opened for reading: also one still being written (single-writer/
 // multiple-reader access) or one whose writer was killed (its status flags are left set; they are
 // ignored, the file is not changed).
-class Reader {
+class Reader final : public Hdf5Recording {
  public:
   bool Open(const std::string& path, std::string& error, std::vector<std::string>& notes);
-  const Sidecar& Description() const { return description_; }
-  // Frames the file held when it was opened.
-  int64_t Frames() const { return frames_; }
-  // The columns `keep` (positions), each as one vector of `Frames()` values.
-  bool ReadColumns(const std::vector<std::size_t>& keep, std::vector<std::vector<float>>& out,
-                   std::string& error) const;
+  const Sidecar& Description() const override { return description_; }
+  int64_t Frames() const override { return frames_; }
+  bool Read(int64_t first, std::span<float> out, std::string& error) const override;
 
  private:
   std::string path_;

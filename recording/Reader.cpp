@@ -7,9 +7,11 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <sstream>
 
-#include "recording/Hdf5File.h"
+#include "recording/FileSink.h"
+#include "recording/Plugins.h"
 
 namespace quillbox::recording {
 namespace {
@@ -165,51 +167,6 @@ ReadResult SelectColumns(const std::string& path, const std::string& selection,
         return ReadResult::BadSelection;
       }
     }
-  }
-  return ReadResult::Ok;
-}
-
-// An HDF5 recording: its description is in the file, and the time follows from the rate.
-ReadResult ReadHdf5(const std::string& path, const std::string& selection, RecordingData& out,
-                    std::string& error, std::vector<std::string>& notes) {
-  hdf5::Reader file;
-  if (!file.Open(path, error, notes)) return ReadResult::Failed;
-  const Sidecar& d = file.Description();
-  std::vector<int> channels;
-  std::vector<std::string> names;
-  for (const RecordColumn& c : d.columns) {
-    channels.push_back(c.channel);
-    names.push_back(c.name);
-  }
-  std::vector<std::size_t> keep;
-  if (const ReadResult r = SelectColumns(path, selection, names, channels, keep, error);
-      r != ReadResult::Ok)
-    return r;
-  for (std::size_t c : keep) {
-    out.names.push_back(d.columns[c].name);
-    out.units.push_back(d.columns[c].unit);
-  }
-  if (!file.ReadColumns(keep, out.values, error)) return ReadResult::Failed;
-  out.rate = d.rate;
-  out.time.resize(static_cast<std::size_t>(file.Frames()));
-  out.frame.resize(out.time.size());
-  for (std::size_t f = 0; f < out.time.size(); ++f) {
-    out.frame[f] = d.firstFrame + static_cast<int64_t>(f);
-    out.time[f] = static_cast<double>(out.frame[f]) / out.rate;
-  }
-  out.serial = d.serial;
-  out.startUtc = d.startUtc;
-  out.complete = d.complete;
-  out.stopReason = d.stopReason;
-  out.described = true;
-  out.description = d;
-  if (!out.complete)
-    notes.push_back(path + " is an incomplete recording (" +
-                    (out.stopReason.empty() ? std::string("no end recorded") : out.stopReason) +
-                    "): plotting the frames it holds");
-  if (out.time.empty()) {
-    error = path + " holds no frame to plot";
-    return ReadResult::Failed;
   }
   return ReadResult::Ok;
 }
@@ -393,38 +350,83 @@ ReadResult StreamCsv(const std::string& csv, const std::string& selection, Recor
   return ReadResult::Ok;
 }
 
+// An HDF5 recording: its description is in the file, and the time follows from the rate. The
+// frames are read a block at a time (a hyperslab of about kChunk bytes), as the CSV is.
+ReadResult StreamHdf5(const std::string& path, const std::string& selection, RecordingData& out,
+                      RowSink& sink, std::string& error, std::vector<std::string>& notes) {
+  const Hdf5Plugin* hdf5 = LoadHdf5Plugin(error);
+  if (hdf5 == nullptr) return ReadResult::Failed;
+  const std::unique_ptr<Hdf5Recording> file = hdf5->open(path, error, notes);
+  if (file == nullptr) return ReadResult::Failed;
+  const Sidecar& d = file->Description();
+  std::vector<int> channels;
+  std::vector<std::string> names;
+  for (const RecordColumn& c : d.columns) {
+    channels.push_back(c.channel);
+    names.push_back(c.name);
+  }
+  std::vector<std::size_t> keep;
+  if (const ReadResult r = SelectColumns(path, selection, names, channels, keep, error);
+      r != ReadResult::Ok)
+    return r;
+  for (std::size_t c : keep) {
+    out.names.push_back(d.columns[c].name);
+    out.units.push_back(d.columns[c].unit);
+  }
+  out.values.assign(keep.size(), {});
+  out.rate = d.rate;
+  out.serial = d.serial;
+  out.startUtc = d.startUtc;
+  out.complete = d.complete;
+  out.stopReason = d.stopReason;
+  out.described = true;
+  out.description = d;
+  if (!out.complete)
+    notes.push_back(path + " is an incomplete recording (" +
+                    (out.stopReason.empty() ? std::string("no end recorded") : out.stopReason) +
+                    "): plotting the frames it holds");
+  const int64_t frames = file->Frames();
+  if (frames == 0) {
+    error = path + " holds no frame to plot";
+    return ReadResult::Failed;
+  }
+  sink.Expect(static_cast<std::size_t>(frames));
+  const std::size_t width = names.size();
+  const auto block = static_cast<int64_t>(std::max<std::size_t>(1, kChunk / sizeof(float) / width));
+  std::vector<float> buffer(static_cast<std::size_t>(std::min(block, frames)) * width);
+  std::vector<float> values(keep.size());
+  for (int64_t first = 0; first < frames; first += block) {
+    const auto count = static_cast<std::size_t>(std::min(block, frames - first));
+    if (!file->Read(first, std::span(buffer).first(count * width), error))
+      return ReadResult::Failed;
+    for (std::size_t f = 0; f < count; ++f) {
+      const float* row = buffer.data() + f * width;
+      for (std::size_t k = 0; k < keep.size(); ++k) values[k] = row[keep[k]];
+      const int64_t frame = d.firstFrame + first + static_cast<int64_t>(f);
+      sink.Row(static_cast<double>(frame) / out.rate, frame, values);
+    }
+  }
+  return ReadResult::Ok;
+}
+
 bool IsHdf5(const std::string& path) {
-  return hdf5::HasSignature(path) || path.ends_with(".h5") || path.ends_with(".hdf5");
+  return HasHdf5Signature(path) || path.ends_with(".h5") || path.ends_with(".hdf5");
 }
 
 }  // namespace
 
 ReadResult ReadRecording(const std::string& csv, const std::string& selection, RecordingData& out,
                          std::string& error, std::vector<std::string>& notes) {
-  out = RecordingData{};
-  if (IsHdf5(csv)) return ReadHdf5(csv, selection, out, error, notes);
   KeepRows keep(out);
-  return StreamCsv(csv, selection, out, keep, error, notes);
+  return StreamRecording(csv, selection, out, keep, error, notes);
 }
 
 ReadResult StreamRecording(const std::string& path, const std::string& selection,
                            RecordingData& out, RowSink& rows, std::string& error,
                            std::vector<std::string>& notes) {
   out = RecordingData{};
-  if (!IsHdf5(path)) return StreamCsv(path, selection, out, rows, error, notes);
-  // An HDF5 recording's columns are read whole, then handed on row by row.
-  const ReadResult r = ReadHdf5(path, selection, out, error, notes);
-  if (r != ReadResult::Ok) return r;
-  rows.Expect(out.time.size());
-  std::vector<float> values(out.values.size());
-  for (std::size_t f = 0; f < out.time.size(); ++f) {
-    for (std::size_t k = 0; k < values.size(); ++k) values[k] = out.values[k][f];
-    rows.Row(out.time[f], out.frame[f], values);
-  }
-  out.time.clear();
-  out.frame.clear();
-  out.values.assign(out.values.size(), {});
-  return ReadResult::Ok;
+  return IsHdf5(path) ? StreamHdf5(path, selection, out, rows, error, notes)
+                      : StreamCsv(path, selection, out, rows, error, notes);
 }
 
 }  // namespace quillbox::recording

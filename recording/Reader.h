@@ -7,7 +7,8 @@
 // note. Only a file with no header or no usable row is refused.
 // An HDF5 recording (the signature, or a name ending .h5 or .hdf5) holds its description
 // itself; it is read as far as its writer flushed it, also while it is still being written or
-// after its writer was killed, and its times follow from the rate.
+// after its writer was killed, and its times follow from the rate (through the HDF5 plug-in,
+// recording/Plugins.h, loaded by the first such read).
 
 #include <cstdint>
 #include <span>
@@ -44,7 +45,8 @@ class RowSink {
 };
 
 // As ReadRecording, but the rows go to `rows` one by one, not into `out` (whose time, frame and
-// values stay empty): a CSV file is read in chunks of bounded size, whatever its length.
+// values stay empty): the file, CSV or HDF5, is read in chunks of bounded size, whatever its
+// length.
 ReadResult StreamRecording(const std::string& path, const std::string& selection,
                            RecordingData& out, RowSink& rows, std::string& error,
                            std::vector<std::string>& notes);

@@ -119,11 +119,8 @@ void Segments::Abandon() {
 }
 
 bool Segments::OpenSegment(std::string& error) {
-  current_ = MakeFileSink(SegmentPath(number_), options_);
-  if (!current_) {
-    error = "cannot write " + SegmentPath(number_) + ": no sink for its format";
-    return false;
-  }
+  current_ = MakeFileSink(SegmentPath(number_), options_, error);
+  if (!current_) return false;
   if (!current_->Open(replace_, error)) {
     current_.reset();
     return false;

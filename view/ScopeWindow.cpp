@@ -470,10 +470,10 @@ bool ScopeWindow::StartRecording() {
   // The file's kind by its name, as `quillbox record` takes it (.h5 and .hdf5: HDF5).
   std::string error;
   const auto format = recording::FormatOf(path, "", error);
-  auto csv = format && path != "-" ? recording::MakeFileSink(path, {*format}) : nullptr;
+  auto csv = format && path != "-" ? recording::MakeFileSink(path, {*format}, error) : nullptr;
   if (path.empty() || path == "-") {
     recordError_ = "name the file to record to";
-  } else if (!csv->Open(options_.force, error)) {
+  } else if (!csv || !csv->Open(options_.force, error)) {
     recordError_ = error;
   } else {
     // A recording is a session of its own, from its start to its end, as `quillbox record`'s.

@@ -1,11 +1,14 @@
 # HDF5 recordings: the same values and description as the CSV of the same bench, readable while
 # they grow and after the writer was killed, a whole file after a write error, and Python's load
-# and save. On the counter bench channel 0 reads the frame number, so its codes are 0, 1, 2, ...
+# and save; the plug-ins that HDF5 files and database copies need, missing or foreign. On the
+# counter bench channel 0 reads the frame number, so its codes are 0, 1, 2, ...
 import json
 import os
+import shutil
 import signal
 import subprocess
 import time
+from pathlib import Path
 
 import h5py
 import numpy as np
@@ -173,3 +176,29 @@ def test_hdf5_options_that_cannot_work_are_refused(tmp_path):
     none.write_text('{"modules": []}')  # a module opened first would say so
     r = run([cli, "--bench", none, "record", "-n", "5", "-o", taken])
     assert r.returncode == 1 and "exists" in r.stderr and taken.read_bytes() == b"old"
+
+
+# The command copied without the plug-in (or with another library in its place) says so in one
+# line naming the file, before anything is written, and never crashes.
+@pytest.mark.parametrize("plugin, stand_in, args, said", [
+    ("QuillboxHdf5.so", None, ["record", "-n", "5", "-o", "x.h5"], "cannot open shared object"),
+    ("QuillboxHdf5.so", "libE270API.so", ["record", "-n", "5", "-o", "x.h5"],
+     "does not belong to this build"),
+    ("QuillboxDatabase.so", None, ["record", "-r", "10", "-n", "5", "--to", "dbname=x", "-o",
+                                   "x.csv"], "cannot open shared object"),
+    ("QuillboxDatabase.so", None, ["upload", "x.csv", "--to", "dbname=x"],
+     "cannot open shared object"),
+])
+def test_a_missing_or_foreign_plugin_is_refused_in_one_line(tmp_path, plugin, stand_in, args,
+                                                            said):
+    built = Path(os.environ["QUILLBOX_CLI"]).parent
+    for name in ("quillbox", "libquillbox_platform.so", "libquillbox_host.so", "Quillbox.adc",
+                 "libE270API.so"):
+        shutil.copy2(built / name, tmp_path / name)
+    if stand_in:
+        shutil.copy2(built / stand_in, tmp_path / plugin)
+    r = run([tmp_path / "quillbox", *args], cwd=tmp_path)
+    assert r.returncode == 1, r.stderr
+    assert r.stderr.count("\n") == 1 and f"{tmp_path}/{plugin}" in r.stderr, r.stderr
+    assert said in r.stderr, r.stderr
+    assert not list(tmp_path.glob("x.*"))
