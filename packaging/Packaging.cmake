@@ -70,7 +70,7 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/record.conf
 
 # cpack -G DEB: one package for /usr, its dependencies taken from the libraries the binaries
 # link (dpkg-shlibdeps, told where the package's private libraries are): libsystemd0 among them,
-# for the command's sd_notify, and libhdf5-103-1 for HDF5 recordings. The Python package needs
+# for the command's sd_notify, and libhdf5-103-1 and libpq5 for the HDF5 and database plug-ins. The Python package needs
 # the interpreter it was built for and numpy; h5py and hdf5-tools' h5clear read HDF5 recordings;
 # the completion works once bash-completion is installed.
 set(CPACK_PACKAGE_NAME quillbox)

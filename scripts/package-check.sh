@@ -59,6 +59,10 @@ frames=$(wc -l < "$tmp/example.txt")
 ((frames == 10)) || fail "the example printed $frames frames, not 10"
 echo "== the Python package"
 run /usr/bin/python3 -c 'import quillbox; print(quillbox.__file__, quillbox.devices())'
+echo "== an HDF5 recording (the plug-in in the private folder), read back from Python"
+run quillbox record -c 0 -r 100 -n 5 -o "$tmp/run.h5" || fail "the HDF5 recording failed"
+[[ $(run /usr/bin/python3 -c 'import quillbox, sys; print(len(quillbox.load(sys.argv[1])))' \
+  "$tmp/run.h5") == 5 ]] || fail "quillbox.load did not read the 5 frames of the HDF5 recording"
 for f in /usr/share/man/man1/quillbox.1.gz /usr/share/bash-completion/completions/quillbox; do
   [[ -f $f ]] || fail "$f is not installed"
 done

@@ -56,4 +56,18 @@ if [[ -n $python ]]; then
     fail "the installed Python package: $(cat "$tmp/python.txt")"
   [[ $(cat "$tmp/python.txt") == E-270 ]] || fail "quillbox.devices() gave $(cat "$tmp/python.txt")"
 fi
+# HDF5 files and database copies through their plug-ins in the private folder, from the command
+# and from Python: an upload without a server gets as far as connecting.
+run "$root/bin/quillbox" record -c 0 -r 100 -n 5 -o "$tmp/run.h5" > /dev/null 2> "$tmp/h5.txt" ||
+  fail "an HDF5 recording: $(cat "$tmp/h5.txt")"
+if run "$root/bin/quillbox" upload "$tmp/run.h5" --to "host=$tmp dbname=none" 2> "$tmp/upload.txt" ||
+  ! grep -q "cannot connect" "$tmp/upload.txt"; then
+  fail "an upload without a server: $(cat "$tmp/upload.txt")"
+fi
+if [[ -n $python ]]; then
+  frames=$(run env PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 "$python" -c \
+    'import quillbox, sys; print(len(quillbox.load(sys.argv[1])))' "$tmp/run.h5" 2> "$tmp/load.txt") ||
+    true
+  [[ $frames == 5 ]] || fail "quillbox.load of an HDF5 recording: $frames$(cat "$tmp/load.txt")"
+fi
 echo "installed tree works"
