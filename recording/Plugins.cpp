@@ -1,7 +1,6 @@
 #include "recording/Plugins.h"
 
 #include <dlfcn.h>
-#include <link.h>
 
 #include <climits>
 #include <string>
