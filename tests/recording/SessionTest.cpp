@@ -76,7 +76,9 @@ TEST(Session, AWriterFarBehindPutsItsRowsInTheFileBlockByBlock) {
   ASSERT_GE(probe.writes.size(), 3U);
   for (std::size_t i = 0; i < probe.writes.size(); ++i) {
     EXPECT_LE(probe.writes[i].first, 32U * 4096U) << "write " << i;
-    if (i > 0) EXPECT_GT(probe.writes[i].second, probe.writes[i - 1].second) << "write " << i;
+    if (i > 0) {
+      EXPECT_GT(probe.writes[i].second, probe.writes[i - 1].second) << "write " << i;
+    }
   }
   session.RequestStop("closed");
   session.Finish();

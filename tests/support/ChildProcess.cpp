@@ -17,8 +17,13 @@
 namespace quillbox::test {
 
 std::string ScratchPrefix() {
-  return (std::filesystem::temp_directory_path() / "quillbox-test-").string() +
-         std::to_string(getpid()) + "-";
+  // Inside the process's own temporary folder (tests/platform/IsolatedRegistry.cpp), made fresh
+  // and removed at exit: no name left by an earlier process with the same id can be met.
+  const char* folder = std::getenv("QUILLBOX_TEST_SCRATCH");
+  const std::filesystem::path base = folder != nullptr && *folder != '\0'
+                                         ? std::filesystem::path(folder)
+                                         : std::filesystem::temp_directory_path();
+  return (base / "quillbox-test-").string() + std::to_string(getpid()) + "-";
 }
 
 std::string ReadFile(const std::string& path) {

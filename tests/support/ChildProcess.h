@@ -49,7 +49,7 @@ inline ChildResult RunProcess(const std::vector<std::string>& argv, const EnvCha
   return ChildProcess(argv, env).Wait(limit);
 }
 
-// A temporary path prefix unique to this test process.
+// A temporary path prefix unique to this test process, removed with it.
 std::string ScratchPrefix();
 
 std::string ReadFile(const std::string& path);
