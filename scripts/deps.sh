@@ -14,6 +14,7 @@ packages=(
   libhdf5-dev python3-h5py hdf5-tools
   libpq-dev postgresql
   lintian mandoc
+  sigrok-cli  # only for bench/startup_vs_sigrok.sh, the start-up time it compares with
   "$@"
 )
 missing=()
