@@ -1,5 +1,6 @@
 #include "cli/ServiceNotify.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+
+#include "cli/Context.h"
 
 namespace quillbox::cli {
 namespace {
@@ -22,24 +25,40 @@ std::string OneLine(std::string text) {
 
 ServiceNotify::ServiceNotify() {
   const char* socket = std::getenv("NOTIFY_SOCKET");
-  active_ = socket != nullptr && socket[0] != '\0';
-  if (!active_) return;
-  uint64_t usec = 0;
-  if (sd_watchdog_enabled(0, &usec) > 0) watchdog_ = std::chrono::microseconds(usec);
+  if (socket == nullptr || socket[0] == '\0') return;
+  // libsystemd is loaded only here, under a service manager: a command run by hand never maps it
+  // (nor the libraries it brings). The package depends on it.
+  void* library = dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (library != nullptr) {
+    notify_ = reinterpret_cast<decltype(&sd_notify)>(dlsym(library, "sd_notify"));
+    const auto watchdogEnabled =
+        reinterpret_cast<decltype(&sd_watchdog_enabled)>(dlsym(library, "sd_watchdog_enabled"));
+    if (notify_ != nullptr && watchdogEnabled != nullptr) {
+      active_ = true;
+      uint64_t usec = 0;
+      if (watchdogEnabled(0, &usec) > 0) watchdog_ = std::chrono::microseconds(usec);
+      return;
+    }
+  }
+  const char* error = dlerror();
+  PrintMessage(Severity::Warning, std::string("cannot notify the service manager: ") +
+                                      (error != nullptr ? error : "libsystemd.so.0 is unusable"));
+}
+
+void ServiceNotify::Send(const std::string& message) const {
+  if (active_) notify_(0, message.c_str());
 }
 
 void ServiceNotify::Ready(const std::string& status) const {
-  if (active_) sd_notify(0, ("READY=1\nSTATUS=" + OneLine(status)).c_str());
+  Send("READY=1\nSTATUS=" + OneLine(status));
 }
 
-void ServiceNotify::Status(const std::string& status) const {
-  if (active_) sd_notify(0, ("STATUS=" + OneLine(status)).c_str());
-}
+void ServiceNotify::Status(const std::string& status) const { Send("STATUS=" + OneLine(status)); }
 
 void ServiceNotify::Stopping(const std::string& status) {
   if (!active_ || stopping_) return;
   stopping_ = true;
-  sd_notify(0, ("STOPPING=1\nSTATUS=" + OneLine(status)).c_str());
+  Send("STOPPING=1\nSTATUS=" + OneLine(status));
 }
 
 void ServiceNotify::Alive() {
@@ -48,7 +67,7 @@ void ServiceNotify::Alive() {
   if (lastAlive_ != std::chrono::steady_clock::time_point{} && now - lastAlive_ < watchdog_ / 2)
     return;
   lastAlive_ = now;
-  sd_notify(0, "WATCHDOG=1");
+  Send("WATCHDOG=1");
 }
 
 ServiceNotify& Service() {

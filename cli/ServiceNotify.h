@@ -1,7 +1,8 @@
 #pragma once
 // What a command run as a systemd service (Type=notify, packaging/quillbox-record@.service) tells
 // the service manager through sd_notify: that it is ready, a status line, that it stops, and the
-// watchdog's keep-alive. Outside a service (no NOTIFY_SOCKET) every call returns at once.
+// watchdog's keep-alive. Outside a service (no NOTIFY_SOCKET) every call returns at once, and
+// libsystemd is not loaded.
 
 #include <chrono>
 #include <string>
@@ -10,8 +11,9 @@ namespace quillbox::cli {
 
 class ServiceNotify {
  public:
-  // Reads NOTIFY_SOCKET and the watchdog settings (sd_watchdog_enabled: WATCHDOG_USEC, and
-  // WATCHDOG_PID naming this process when set) once.
+  // Reads NOTIFY_SOCKET and, when it is set, loads libsystemd and reads the watchdog settings
+  // (sd_watchdog_enabled: WATCHDOG_USEC, and WATCHDOG_PID naming this process when set) once. A
+  // libsystemd that cannot be loaded is said as a warning; nothing is sent then.
   ServiceNotify();
 
   // READY=1 with a STATUS= text.
@@ -25,6 +27,9 @@ class ServiceNotify {
   void Alive();
 
  private:
+  void Send(const std::string& message) const;
+
+  int (*notify_)(int, const char*) = nullptr;  // libsystemd's sd_notify
   bool active_ = false;
   bool stopping_ = false;
   std::chrono::microseconds watchdog_{0};  // 0: no watchdog

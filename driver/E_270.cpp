@@ -1,12 +1,14 @@
 #include "driver/E_270.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "channels/ChannelList.h"
 #include "device/Connection.h"
 #include "driver/DriverState.h"
 #include "driver/HelpFile.h"
 #include "driver/UiBinding.h"
+#include "platform/Registry.h"
 #include "platform/UiHost.h"
 #include "settings/SettingsStore.h"
 
@@ -41,6 +43,12 @@ E_270::E_270() {
     std::string name = kClassName;
     std::replace(name.begin(), name.end(), '_', '-');
     s.Adc.ADCName = name;
+  } catch (...) {
+  }
+  // The key and the stored settings are read in one read transaction of the store.
+  std::optional<platform::RegistryReadGroup> reads;
+  try {
+    reads.emplace();
   } catch (...) {
   }
   try {

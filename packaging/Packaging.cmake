@@ -69,10 +69,11 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/record.conf
         DESTINATION ${doc_dir}/examples)
 
 # cpack -G DEB: one package for /usr, its dependencies taken from the libraries the binaries
-# link (dpkg-shlibdeps, told where the package's private libraries are): libsystemd0 among them,
-# for the command's sd_notify, and libhdf5-103-1 and libpq5 for the HDF5 and database plug-ins. The Python package needs
-# the interpreter it was built for and numpy; h5py and hdf5-tools' h5clear read HDF5 recordings;
-# the completion works once bash-completion is installed.
+# link (dpkg-shlibdeps, told where the package's private libraries are): libhdf5-103-1 and libpq5
+# for the HDF5 and database plug-ins among them. libsystemd0, for the command's sd_notify, is
+# named: the command loads it only when it runs as a service, so no binary links it. The Python
+# package needs the interpreter it was built for and numpy; h5py and hdf5-tools' h5clear read
+# HDF5 recordings; the completion works once bash-completion is installed.
 set(CPACK_PACKAGE_NAME quillbox)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Quillbox)
@@ -94,8 +95,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-h5py, hdf5-tools")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libsystemd0)
 if(QUILLBOX_PYTHON_DEPENDS AND TARGET quillbox_python)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${QUILLBOX_PYTHON_DEPENDS}")
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${QUILLBOX_PYTHON_DEPENDS}")
 endif()
 # dpkg-shlibdeps runs in the staged tree: the private folder relative to it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${QUILLBOX_INSTALL_PRIVATE_DIR})

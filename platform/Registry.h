@@ -42,6 +42,10 @@
 // A file that cannot be opened, is not a database or belongs to something else makes every
 // call fail, and it is never rewritten; once a file is found corrupt it is not used again.
 // All functions are thread-safe.
+//
+// The store is a library of its own (libquillbox_registry.so, beside the platform library),
+// loaded by the first call; when it cannot be loaded, every call fails with
+// ERROR_REGISTRY_IO_FAILED and RegistryProblem says why.
 
 #include <cstdint>
 #include <string>
@@ -141,5 +145,18 @@ std::string RegistryProblem();
 // the file named by QUILLBOX_REGISTRY (or the default) again. For tests and tools that switch
 // stores.
 void RegistryReopen();
+
+// While one lives, the registry calls of the process read in one read transaction of the store,
+// so a group of reads (a settings load) sees one state of the store and pays for one transaction
+// instead of one per statement. A write ends the transaction first (every write stays one
+// immediate transaction of its own); reads after it begin another. Groups nest; the outermost
+// ends the transaction. Locks, waits and a store given up behave as without a group.
+class RegistryReadGroup {
+ public:
+  RegistryReadGroup();
+  ~RegistryReadGroup();
+  RegistryReadGroup(const RegistryReadGroup&) = delete;
+  RegistryReadGroup& operator=(const RegistryReadGroup&) = delete;
+};
 
 }  // namespace quillbox::platform

@@ -1,4 +1,9 @@
-#include "platform/Registry.h"
+// The registry's SQLite store: the registry functions of platform/Registry.h over one database
+// file per user. Built as its own library, libquillbox_registry.so, which the platform library
+// loads on the first registry call (platform/Registry.cpp), so that a process that never uses
+// the registry never maps SQLite. Everything is reached through the one exported table.
+
+#include "platform/RegistryBackend.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -22,7 +27,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace quillbox::platform {
+namespace quillbox::platform::store {
 namespace {
 
 // Marks a database as ours ("QBOX"); a database with another mark is never written.
@@ -248,7 +253,19 @@ class Store {
   // ERROR_SUCCESS when the store is usable.
   LONG Begin() {
     deadline_ = std::chrono::steady_clock::now() + kLockWait;
-    return Open();
+    const LONG result = Open();
+    // Inside a read group the call reads in the group's transaction, begun by the first call
+    // (or the first after a write, which ended it). BEGIN takes no lock: the first read does,
+    // with the call's wait, as a statement outside a transaction would.
+    if (result == ERROR_SUCCESS && reads_ > 0 && sqlite3_get_autocommit(db_) != 0) Exec("BEGIN");
+    return result;
+  }
+
+  // A read group: from the first call after BeginReads to the matching EndReads, reads share one
+  // transaction. Groups nest; the outermost ends the transaction.
+  void BeginReads() { ++reads_; }
+  void EndReads() {
+    if (reads_ > 0 && --reads_ == 0) EndReadTransaction();
   }
 
   // Opens the database if needed; ERROR_SUCCESS when it is usable.
@@ -305,6 +322,7 @@ class Store {
     if (db_ != nullptr) abandoned_.push_back(db_);
     db_ = nullptr;
     cache_.clear();
+    reads_ = 0;  // a group of the parent's thread is no group of the child's
   }
 
   void Reset() {
@@ -400,6 +418,7 @@ class Store {
   // back otherwise.
   template <class Body>
   LONG Write(Body&& body) {
+    EndReadTransaction();  // a group's reads so far; the write reads the store afresh
     int rc;
     while ((rc = Exec("BEGIN IMMEDIATE")) != SQLITE_OK) {
       if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline_)
@@ -602,6 +621,13 @@ class Store {
     return 1;
   }
 
+  // Ends the read transaction a read group began, if one is open. It wrote nothing, so a
+  // failed COMMIT only needs the ROLLBACK that releases its snapshot.
+  void EndReadTransaction() {
+    if (db_ == nullptr || sqlite3_get_autocommit(db_) != 0) return;
+    if (Exec("COMMIT") != SQLITE_OK) Exec("ROLLBACK");
+  }
+
   void Note(std::string reason) {
     if (problem_.empty()) problem_ = std::move(reason);
   }
@@ -624,6 +650,7 @@ class Store {
   std::chrono::steady_clock::time_point deadline_;
   std::string problem_;           // the first problem, without the path
   LONG givenUp_ = ERROR_SUCCESS;  // set: every call fails at once with this
+  int reads_ = 0;                 // depth of read groups
 };
 
 Store& TheStore();
@@ -978,34 +1005,6 @@ LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass, DWORD* lpRese
   return ERROR_SUCCESS;
 }
 
-BOOL GetUserNameA(char* lpBuffer, DWORD* pcbBuffer) {
-  if (pcbBuffer == nullptr) return 0;
-  std::string name;
-  passwd pw{};
-  passwd* found = nullptr;
-  std::vector<char> buffer(16384);
-  if (getpwuid_r(geteuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-      found->pw_name != nullptr)
-    name = found->pw_name;
-  if (name.empty()) {
-    for (const char* var : {"USER", "LOGNAME"}) {
-      if (const char* v = std::getenv(var); v != nullptr && *v != '\0') {
-        name = v;
-        break;
-      }
-    }
-  }
-  if (name.empty()) return 0;
-  const auto needed = static_cast<DWORD>(name.size() + 1);
-  if (lpBuffer == nullptr || *pcbBuffer < needed) {
-    *pcbBuffer = needed;
-    return 0;
-  }
-  CopyName(name, lpBuffer);
-  *pcbBuffer = needed;
-  return 1;
-}
-
 std::string RegistryPath() {
   Store& store = TheStore();
   std::lock_guard lock(store.mutex);
@@ -1024,4 +1023,40 @@ void RegistryReopen() {
   store.Reset();
 }
 
-}  // namespace quillbox::platform
+void BeginReads() {
+  Store& store = TheStore();
+  std::lock_guard lock(store.mutex);
+  store.BeginReads();
+}
+
+void EndReads() {
+  Store& store = TheStore();
+  std::lock_guard lock(store.mutex);
+  store.EndReads();
+}
+
+}  // namespace quillbox::platform::store
+
+extern "C" __attribute__((visibility("default"))) const quillbox::platform::RegistryBackend*
+QuillboxRegistryBackend() {
+  namespace s = quillbox::platform::store;
+  static const quillbox::platform::RegistryBackend table{
+      quillbox::platform::kRegistryBackendVersion,
+      s::RegOpenKeyExA,
+      s::RegCreateKeyExA,
+      s::RegCloseKey,
+      s::RegQueryValueExA,
+      s::RegSetValueExA,
+      s::RegDeleteKeyA,
+      s::RegDeleteValueA,
+      s::RegEnumKeyExA,
+      s::RegEnumValueA,
+      s::RegQueryInfoKeyA,
+      s::RegistryPath,
+      s::RegistryProblem,
+      s::RegistryReopen,
+      s::BeginReads,
+      s::EndReads,
+  };
+  return &table;
+}

@@ -55,6 +55,7 @@ std::string ReadComponentRegistration(const std::string& progId) {
   const std::string server = ComponentServerKey(progId);
   if (server.empty()) return {};
   std::string path;
+  const platform::RegistryReadGroup reads;
   cRegistry().GetStringValue(cRegistry::kHKeyCurrentUser, server, "", path);
   return path;
 }

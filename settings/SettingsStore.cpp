@@ -4,6 +4,8 @@
 #include <bit>
 #include <mutex>
 
+#include "platform/Registry.h"
+
 namespace quillbox {
 namespace {
 
@@ -40,6 +42,7 @@ cRegistry& Registry() {
 
 void InitSettingsKey(const std::string& name, std::string& DisplayName, std::string& SettingsKey) {
   std::lock_guard lock(StoreMutex());
+  const platform::RegistryReadGroup reads;
   if (DisplayName.empty()) DisplayName = name;
   SettingsKey = SettingsKeyFor(name);
   cRegistry& registry = Registry();
@@ -51,6 +54,7 @@ void InitSettingsKey(const std::string& name, std::string& DisplayName, std::str
 void LoadSettings(const std::string& SettingsKey, float RateMax, int16_t ChannelsCount, float& Rate,
                   ChannelSources& Sources) {
   std::lock_guard lock(StoreMutex());
+  const platform::RegistryReadGroup reads;  // one read transaction for the whole load
   cRegistry& registry = Registry();
   int32_t bits = 0;
   if (registry.GetDWORDValue(cRegistry::kHKeyCurrentUser, SettingsKey, kRate, bits)) {
@@ -71,6 +75,7 @@ void LoadSettings(const std::string& SettingsKey, float RateMax, int16_t Channel
 void SaveSettings(const std::string& SettingsKey, float Rate, float RateMax, int16_t ChannelsCount,
                   const ChannelSources& Sources) {
   std::lock_guard lock(StoreMutex());
+  const platform::RegistryReadGroup reads;  // the reads between the two writes
   cRegistry& registry = Registry();
   bool written = true;
   if (UsableRate(Rate, RateMax))

@@ -7,7 +7,8 @@
 // The key is made to exist when a driver object is created, the values are read then and
 // written when the object is destroyed. Registry failures leave the state (or the store) as it
 // was; the only trace they leave is LastSaveFailed (and the store's own problem, which
-// platform::RegistryProblem tells).
+// platform::RegistryProblem tells). Each function below reads in one read transaction of the
+// store (platform::RegistryReadGroup), not one per value.
 
 #include <cstdint>
 #include <string>

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <set>
 
 #include "CliTestSupport.h"
 
@@ -81,6 +82,30 @@ TEST(CliInfo, FailuresExitOneWithTheReasonAndUsageErrorsTwo) {
 
 // The help names each option's value as a user would (FILE, SECONDS, csv|hdf5), never the
 // parser's types and checks; a bare `quillbox` lists the commands.
+// What a command loads: the settings store's SQLite and the component only for commands that use
+// them, libsystemd only under a service manager.
+TEST(CliStartup, CommandsLoadOnlyWhatTheyUse) {
+  const std::regex lazy(R"(libsqlite3|libquillbox_registry|Quillbox\.adc|libsystemd)");
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--help"}, ""},
+      {{"--version"}, ""},
+      {{"generate", "man"}, ""},
+      {{"record", "--help"}, ""},
+      {{"info"}, "Quillbox.adc libquillbox_registry libsqlite3"},
+      {{"record", "-c", "0", "-n", "1", "-o", "-"}, "Quillbox.adc libquillbox_registry libsqlite3"},
+  };
+  for (const auto& [args, expected] : cases) {
+    const ChildResult r = Quillbox(args, {{"LD_DEBUG", "libs"}, {"NOTIFY_SOCKET", std::nullopt}});
+    EXPECT_EQ(r.exitCode, 0) << args[0];
+    std::set<std::string> loaded;
+    for (std::sregex_iterator it(r.err.begin(), r.err.end(), lazy), end; it != end; ++it)
+      loaded.insert(it->str());
+    std::string names;
+    for (const std::string& name : loaded) names += (names.empty() ? "" : " ") + name;
+    EXPECT_EQ(names, expected) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+  }
+}
+
 TEST(CliHelp, ShowsValueNamesAndNoParserInternals) {
   const ChildResult bare = Quillbox({});
   EXPECT_EQ(bare.exitCode, 0);
@@ -217,6 +242,16 @@ TEST(CliPlugins, AMissingOrForeignDialogsPluginIsSaidAndInfoStillWorks) {
   const std::string quillbox = (dir / "quillbox").string();
   const fs::path plugin = dir / "QuillboxUi.so";
   const EnvChanges env = {{"QT_QPA_PLATFORM", "offscreen"}, {"QUILLBOX_BENCH", std::nullopt}};
+  // Without the registry's store library nothing is kept, which is said once; the command works.
+  const ChildResult noStore = RunProcess({quillbox, "info", "--json"}, env);
+  EXPECT_EQ(noStore.exitCode, 0);
+  EXPECT_NE(
+      noStore.err.find("quillbox: settings store " + (dir / "libquillbox_registry.so").string() +
+                       ": cannot open shared object file"),
+      std::string::npos)
+      << noStore.err;
+  fs::copy_file(built / "libquillbox_registry.so", dir / "libquillbox_registry.so",
+                fs::copy_options::overwrite_existing);
   const std::pair<const char*, std::string> cases[] = {
       {nullptr, plugin.string() + " is missing"},
       {"libE270API.so", plugin.string() + " does not belong to this component"},

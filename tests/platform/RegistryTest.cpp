@@ -230,6 +230,45 @@ TEST_F(RegistryTest, OpenAndCreatePathsAndHandles) {
   RegCloseKey(readOnly);
 }
 
+// Reads in a group see the store as one state: a write by another process (here another
+// connection) shows after the outermost group ends, or after a write of the group's own, which
+// ends its transaction and must not fail for the snapshot it held.
+TEST_F(RegistryTest, AReadGroupReadsOneStateOfTheStore) {
+  const HKEY key = Create(HKEY_CURRENT_USER, "Group");
+  ASSERT_EQ(SetText(key, "v", "1"), ERROR_SUCCESS);
+  const auto read = [&] {
+    char text[8] = {};
+    DWORD cb = sizeof text - 1;
+    EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &cb),
+              ERROR_SUCCESS);
+    return std::string(text);
+  };
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(registry_.path().c_str(), &other), SQLITE_OK);
+  const auto writeElsewhere = [&](const char* text) {
+    const std::string sql =
+        std::string("UPDATE vals SET data = CAST('") + text + "' AS BLOB) WHERE fold = 'V'";
+    ASSERT_EQ(sqlite3_exec(other, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  };
+  {
+    const RegistryReadGroup outer;
+    EXPECT_EQ(read(), "1");
+    writeElsewhere("2");
+    {
+      const RegistryReadGroup inner;
+      EXPECT_EQ(read(), "1");
+    }
+    EXPECT_EQ(read(), "1");
+    EXPECT_EQ(SetText(key, "w", "x"), ERROR_SUCCESS);
+    EXPECT_EQ(read(), "2");
+    writeElsewhere("3");
+    EXPECT_EQ(read(), "2");
+  }
+  EXPECT_EQ(read(), "3");
+  sqlite3_close(other);
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryTest, ATruncatedStoreFailsWithoutCrashing) {
   HKEY key = Create(HKEY_CURRENT_USER, "Big");
   const std::string blob(20000, 'b');

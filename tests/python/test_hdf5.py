@@ -192,8 +192,8 @@ def test_hdf5_options_that_cannot_work_are_refused(tmp_path):
 def test_a_missing_or_foreign_plugin_is_refused_in_one_line(tmp_path, plugin, stand_in, args,
                                                             said):
     built = Path(os.environ["QUILLBOX_CLI"]).parent
-    for name in ("quillbox", "libquillbox_platform.so", "libquillbox_host.so", "Quillbox.adc",
-                 "libE270API.so"):
+    for name in ("quillbox", "libquillbox_platform.so", "libquillbox_registry.so",
+                 "libquillbox_host.so", "Quillbox.adc", "libE270API.so"):
         shutil.copy2(built / name, tmp_path / name)
     if stand_in:
         shutil.copy2(built / stand_in, tmp_path / plugin)

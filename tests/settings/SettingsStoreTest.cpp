@@ -1,14 +1,40 @@
 #include "channels/ChannelList.h"
 #include "settings/SettingsStore.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <array>
+#include <atomic>
 #include <bit>
+#include <cstring>
+#include <functional>
 #include <limits>
 
 #include "platform/Registry.h"
 #include "tests/platform/RegistryTestSupport.h"
+
+namespace {
+
+std::atomic<int> g_transactions{0};
+
+}  // namespace
+
+// Counts the transactions SQLite begins, explicit (BEGIN) or around a statement run outside one.
+// Exported from this executable (tests/settings/CMakeLists.txt), so the registry's store library
+// calls it in place of SQLite's own.
+extern "C" int sqlite3_step(sqlite3_stmt* stmt) {
+  static const auto real =
+      reinterpret_cast<int (*)(sqlite3_stmt*)>(dlsym(RTLD_NEXT, "sqlite3_step"));
+  if (sqlite3_stmt_busy(stmt) == 0) {
+    const char* sql = sqlite3_sql(stmt);
+    if ((sql != nullptr && std::strncmp(sql, "BEGIN", 5) == 0) ||
+        sqlite3_get_autocommit(sqlite3_db_handle(stmt)) != 0)
+      ++g_transactions;
+  }
+  return real(stmt);
+}
 
 namespace quillbox {
 namespace {
@@ -101,6 +127,20 @@ TEST_F(SettingsStoreTest, SavingWritesChannelsAlwaysAndOnlyAUsableRate) {
   ASSERT_EQ(stored.size(), 64u);
   EXPECT_EQ(std::vector<uint8_t>({stored(10), stored(11), stored(32), stored(33)}),
             (std::vector<uint8_t>{SourceTTL, 3, SourceADC, 0}));  // channel 16: (ADC, 0)
+}
+
+// Each value read on its own took a dozen transactions per load.
+TEST_F(SettingsStoreTest, ALoadOrAnInitOfAnExistingKeyIsOneReadTransaction) {
+  Init();
+  SaveSettings(settingsKey, 50.0f, 100.0f, 32, sources);
+  for (const auto& [what, step] :
+       {std::pair<const char*, std::function<void()>>{"load", [this] { Load(); }},
+        {"init", [this] { Init(); }}}) {
+    const int before = g_transactions;
+    step();
+    EXPECT_EQ(g_transactions - before, 1) << what;
+  }
+  EXPECT_EQ(rate, 50.0f);
 }
 
 // Unusable stores as a whole are tried on the quillbox command; here only the missing key.
