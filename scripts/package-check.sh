@@ -42,6 +42,9 @@ installed=1
 dpkg -L quillbox > "$tmp/files"
 echo "== dpkg -L quillbox"
 cat "$tmp/files"
+echo "== run paths"
+mapfile -t package_files < <(while read -r f; do if [[ -f $f ]]; then echo "$f"; fi; done < "$tmp/files")
+"$source/tests/install/check_runpaths.sh" --installed "${package_files[@]}" || fail "run paths"
 
 # From the installed locations only: a clean environment, private settings and machine state.
 run() {

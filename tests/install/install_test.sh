@@ -15,11 +15,13 @@ root=$tmp/stage/usr
 private=$(find "$root/lib" -name Quillbox.adc -printf '%h')
 [[ -n $private ]] || fail "Quillbox.adc is not installed"
 for f in bin/quillbox "${private#$root/}"/{libE270API.so,libquillbox_platform.so,libquillbox_host.so} \
+         "${private#$root/}"/libquillbox_registry.so \
          include/quillbox/CreateObject.h "${private#$root/}"/../cmake/Quillbox/QuillboxConfig.cmake \
          "${private#$root/}"/../pkgconfig/quillbox.pc share/man/man1/quillbox.1.gz \
          share/bash-completion/completions/quillbox; do
   [[ -e $root/$f ]] || fail "$f is not installed"
 done
+"$source/tests/install/check_runpaths.sh" --installed "$root" || fail "run paths of the installed tree"
 
 # Nothing but the staged tree: a clean environment, the component found from the host library.
 run() {

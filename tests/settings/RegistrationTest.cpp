@@ -22,6 +22,9 @@ std::string BesideExecutable() { return fs::canonical(DefaultComponentPath()).st
 TEST_F(RegistryTest, ARegisteredComponentIsFoundFirst) {
   const std::string copy = registry_.dir() + "/Copy.adc";
   fs::copy_file(DefaultComponentPath(), copy);
+  // With the vendor library it loads from its own folder, as in a build tree.
+  fs::copy_file(fs::path(DefaultComponentPath()).parent_path() / "libE270API.so",
+                registry_.dir() + "/libE270API.so");
   // A relative path is recorded as an absolute one.
   const fs::path cwd = fs::current_path();
   fs::current_path(registry_.dir());
