@@ -27,27 +27,47 @@ double ScaleFromEnvironment() {
   return text ? ScaleFromText(text).value_or(1.0) : 1.0;
 }
 
+int64_t RealNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 // The scaled clock is piecewise linear in real time so that changing the scale never makes it
-// jump or run backwards: each change starts a new segment at the current scaled time.
+// jump or run backwards: each change starts a new segment at the current scaled time. Readers take
+// no lock (every thread of a recording reads the clock at each block, at the same moment): they
+// read the segment between two reads of its version, which a change makes odd while it writes.
 struct ScaledClock {
-  std::mutex mutex;
-  std::chrono::steady_clock::time_point realBase = std::chrono::steady_clock::now();
-  std::chrono::nanoseconds scaledBase{0};
+  std::mutex writer;                 // one change at a time
+  std::atomic<uint32_t> version{0};  // odd while a change is being written
+  std::atomic<int64_t> realBase{RealNs()};
+  std::atomic<int64_t> scaledBase{0};
   std::atomic<double> scale{ScaleFromEnvironment()};
 
+  static int64_t Scaled(int64_t base, int64_t realBaseNs, double factor, int64_t realNs) {
+    return base + static_cast<int64_t>(static_cast<double>(realNs - realBaseNs) * factor);
+  }
+  // The real time is read inside the window too, and a change reads it after making the version
+  // odd: a reading is either wholly before a change's start or sees its segment, so the clock
+  // never runs backwards.
   std::chrono::nanoseconds Now() {
-    std::lock_guard lock(mutex);
-    const auto real = std::chrono::steady_clock::now() - realBase;
-    return scaledBase + std::chrono::nanoseconds(
-                            static_cast<int64_t>(static_cast<double>(real.count()) * scale.load()));
+    for (;;) {
+      const uint32_t before = version.load();
+      const int64_t real0 = realBase.load(), scaled0 = scaledBase.load();
+      const double factor = scale.load();
+      const int64_t real = RealNs();
+      if ((before & 1U) == 0 && version.load() == before)
+        return std::chrono::nanoseconds(Scaled(scaled0, real0, factor, real));
+    }
   }
   void SetScale(double value) {
-    std::lock_guard lock(mutex);
-    const auto nowReal = std::chrono::steady_clock::now();
-    scaledBase += std::chrono::nanoseconds(
-        static_cast<int64_t>(static_cast<double>((nowReal - realBase).count()) * scale.load()));
-    realBase = nowReal;
+    std::lock_guard lock(writer);
+    version.fetch_add(1);
+    const int64_t real = RealNs();
+    scaledBase.store(Scaled(scaledBase.load(), realBase.load(), scale.load(), real));
+    realBase.store(real);
     scale.store(value);
+    version.fetch_add(1);
   }
 };
 

@@ -22,8 +22,10 @@ constexpr int32_t kInUse = 6;  // the serial port is open elsewhere
 
 constexpr uint32_t kModuleNameCode = 0x220012;
 constexpr nanoseconds kFramePeriodUnit{40000};  // one 25 kHz base clock period
-// Longest real wait of a data call between checks, so that a time-scale change takes effect.
-constexpr std::chrono::milliseconds kLongestWait{50};
+// Longest real wait of a data call between checks, so that a time-scale change takes effect. More
+// than the 50 ms (and the rounding of the tick count) that the driver leaves its data call to
+// wait, so that a block costs the module one wait and not two.
+constexpr std::chrono::milliseconds kLongestWait{100};
 
 // f = 25000 / divider frames per second; a block is a fifth of a second: 1..20 frames.
 int BlockFrames(uint16_t divider) {
