@@ -1,11 +1,13 @@
 #include "driver/UiBinding.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <atomic>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "device/DeviceChooser.h"
@@ -25,11 +27,15 @@ std::atomic<std::thread::id> g_hostThread{};  // the thread that created the fir
 
 // True when the host itself brought Qt into the process (a Qt program): then the plug-in costs
 // nothing more and serves the host's application at once.
+// Looks through the loaded objects' names: asking dlopen with RTLD_NOLOAD would search the
+// library path and open the file each time Qt is not there.
 bool QtInProcess() {
-  void* qt = dlopen("libQt6Core.so.6", RTLD_LAZY | RTLD_NOLOAD);
-  if (qt == nullptr) return false;
-  dlclose(qt);
-  return true;
+  const auto isQtCore = [](dl_phdr_info* info, std::size_t, void*) -> int {
+    const std::string_view path = info->dlpi_name != nullptr ? info->dlpi_name : "";
+    const std::string_view name = path.substr(path.find_last_of('/') + 1);
+    return name.starts_with("libQt6Core.so") ? 1 : 0;
+  };
+  return dl_iterate_phdr(isQtCore, nullptr) != 0;
 }
 
 const UiPlugin* Load(std::string& why) {

@@ -58,8 +58,15 @@ struct Loaded {
 
 std::mutex g_mutex;
 std::map<std::string, Loaded> g_loaded;  // by path; libraries stay loaded for the process
+std::map<std::string, Loaded> g_served;  // by identifier: the library that serves it
 
 Loaded Load(const std::string& progId, std::string& why) {
+  // Once loaded, a library serves its identifier for the rest of the process, as it stays
+  // loaded: later calls neither read the registry nor look for files again.
+  {
+    std::lock_guard lock(g_mutex);
+    if (auto it = g_served.find(progId); it != g_served.end()) return it->second;
+  }
   for (const std::string& path : Candidates(progId)) {
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
@@ -67,7 +74,7 @@ Loaded Load(const std::string& progId, std::string& why) {
       continue;
     }
     std::lock_guard lock(g_mutex);
-    if (auto it = g_loaded.find(path); it != g_loaded.end()) return it->second;
+    if (auto it = g_loaded.find(path); it != g_loaded.end()) return g_served[progId] = it->second;
     // The component is never unloaded: objects and threads of it may live until exit.
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (handle == nullptr) {
@@ -77,7 +84,7 @@ Loaded Load(const std::string& progId, std::string& why) {
     }
     Loaded loaded{handle, path};
     g_loaded[path] = loaded;
-    return loaded;
+    return g_served[progId] = loaded;
   }
   return {};
 }
