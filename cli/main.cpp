@@ -91,7 +91,9 @@ int main(int argc, char** argv) try {
     PrintError(problem);
     return kExitFailure;
   }
-  if (const std::string problem = BenchProblem(); !problem.empty()) {
+  // `plot` reads recordings only: it neither loads the component nor looks at the bench.
+  const bool usesModule = !app.got_subcommand("plot");
+  if (const std::string problem = usesModule ? BenchProblem() : ""; !problem.empty()) {
     PrintError(problem);
     return kExitFailure;
   }
@@ -104,7 +106,7 @@ int main(int argc, char** argv) try {
     PrintError(e.what());
   }
   ctx.Release();
-  ReportStoreProblem();
+  if (usesModule) ReportStoreProblem();
   return code;
 } catch (const std::exception& e) {
   // What the setup above can throw: no memory, an option that cannot be defined.
