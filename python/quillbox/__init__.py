@@ -440,18 +440,20 @@ class Stream(_Closing):
     def __next__(self):
         if self.closed:
             raise StopIteration
+        # A Ctrl-C that arrives while a block is handed over (its KeyboardInterrupt is raised
+        # just after the wait returned) stops the recording as one during the wait does.
         try:
             got = self._driver.take(self._buffer, 0, True)
+            if got > 0:
+                self.frames += got
+                return Recording(self._recording._description, self._buffer[:got].copy()).values
         except BaseException:
             self.close("SIGINT")
             raise
-        if got == 0:
-            self.close()
-            if self.error is not None:
-                raise Error(self.error)
-            raise StopIteration
-        self.frames += got
-        return Recording(self._recording._description, self._buffer[:got].copy()).values
+        self.close()
+        if self.error is not None:
+            raise Error(self.error)
+        raise StopIteration
 
     def close(self, reason="end"):
         """Stop the recording (nothing happens if it was stopped already)."""
