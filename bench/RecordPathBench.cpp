@@ -129,6 +129,29 @@ void BM_CsvValueToChars(benchmark::State& state) {
 }
 BENCHMARK(BM_CsvValueToChars);
 
+// Whole CSV rows as the writer makes them: 32 columns of values (frame number and time
+// included), 4096 frames of codes sweeping each column's range.
+void BM_CsvRows(benchmark::State& state) {
+  constexpr int kColumns = 32, kFrames = 4096;
+  std::vector<recording::RecordColumn> columns;
+  for (int c = 0; c < kColumns; ++c)
+    columns.push_back({static_cast<int16_t>(c), "c", "V", c % 3 == 2 ? 62.499996f : 1638.4f, true});
+  const recording::CsvRows rows(columns, 100.0f, false);
+  std::vector<int16_t> codes(kColumns * kFrames);
+  for (std::size_t i = 0; i < codes.size(); ++i)
+    codes[i] = static_cast<int16_t>(static_cast<int>(i * 37) % 65536 - 32768);
+  std::string out;
+  int64_t first = 0;
+  for (auto _ : state) {
+    out.clear();
+    rows.Append(out, codes, first);
+    first += kFrames;
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kColumns * kFrames);
+}
+BENCHMARK(BM_CsvRows);
+
 // Console output as usual, plus the frames-per-second figures for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
@@ -157,6 +180,9 @@ int main(int argc, char** argv) {
         "CSV values: %.1f ns each with the writer's formatter, %.1f ns with to_chars "
         "(formatter / to_chars time = %.2f)\n",
         1e9 / formatter, 1e9 / toChars, toChars / formatter);
+  if (const double rows = reporter.framesPerSecond["BM_CsvRows"]; rows > 0.0)
+    std::printf("CSV rows of 32 columns: %.1f ns a value, frame number and time included\n",
+                1e9 / rows);
   const double path = reporter.framesPerSecond["BM_RecordPath"];
   const double copy = reporter.framesPerSecond["BM_MemcpyOfTheFrames"];
   if (path <= 0.0 || copy <= 0.0) return 0;

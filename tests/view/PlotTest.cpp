@@ -214,7 +214,8 @@ TEST(Plot, AnHdf5RecordingPlotsExactlyAsTheCsvOfTheSameFrames) {
   constexpr int64_t kFrames = 50'000;  // a few of the reader's blocks
   recording::Sidecar d;
   d.startUtc = "2026-12-05T10:00:00.000Z";
-  d.rate = d.rateRequested = 100;
+  d.rate = 100;
+  d.rateRequested = 100;
   d.raw = true;
   d.columns = {{.channel = 0, .name = "M1-Ch1", .unit = "code"},
                {.channel = 16, .name = "AD-Ch1", .unit = "code"}};
