@@ -134,10 +134,11 @@ BENCHMARK(BM_CsvValueToChars);
 void BM_CsvRows(benchmark::State& state) {
   constexpr int kColumns = 32, kFrames = 4096;
   std::vector<recording::RecordColumn> columns;
+  columns.reserve(kColumns);
   for (int c = 0; c < kColumns; ++c)
     columns.push_back({static_cast<int16_t>(c), "c", "V", c % 3 == 2 ? 62.499996f : 1638.4f, true});
   const recording::CsvRows rows(columns, 100.0f, false);
-  std::vector<int16_t> codes(kColumns * kFrames);
+  std::vector<int16_t> codes(std::size_t{kColumns} * kFrames);
   for (std::size_t i = 0; i < codes.size(); ++i)
     codes[i] = static_cast<int16_t>(static_cast<int>(i * 37) % 65536 - 32768);
   std::string out;
