@@ -31,8 +31,6 @@ char* WriteValueExact(char* out, double value) {
   return std::to_chars(out, out + kCellRoom, value, std::chars_format::general, 7).ptr;
 }
 
-}  // namespace
-
 // The same text as WriteValueExact, about twice as fast: a value from 1e-4 up to 1e6 is its
 // seven significant digits as an integer, written with the decimal point put in and the trailing
 // zeros left out. Values outside that range (scientific notation) and values within rounding
@@ -63,6 +61,8 @@ char* WriteCsvValue(char* out, double value) {
   std::memcpy(out, p, length);
   return out + length;
 }
+
+}  // namespace
 
 void AppendCsvValue(std::string& out, double value) {
   char text[kCellRoom];

@@ -43,8 +43,6 @@ std::string CsvCell(const std::string& text);
 // Appends `value` with seven significant digits, as std::to_chars in general format writes it:
 // 62.49999, -0.0006103516, 3.051758e-05.
 void AppendCsvValue(std::string& out, double value);
-// The same text written at `out` (room for 24 characters); returns the end of it.
-char* WriteCsvValue(char* out, double value);
 
 // The shortest decimal text that reads back as the same float: 1638.4, 62.499996, 1000.
 std::string FloatText(double value);
